@@ -645,6 +645,9 @@ int zvObjectTranslate(ZvObj* object, const float translation[3], int system, int
 const ZvTransform* zvGetObjectWRT(ZvObj* object);
 const ZvTransform* zvGetObjectLRT(const ZvObj* object);
 int zvValidateChildWRT(ZvObj* object);
+// Marks the cached world transform of the object and its subtree stale, as
+// when the object is linked under another parent.
+int zvInvalidateWRT(ZvObj* object);
 int zvIsPointInObjBox(const float point[3], ZvObj* object);
 
 // ---------------------------------------------------------------------------
@@ -665,7 +668,8 @@ struct ZvSceneHooks {
   int (*renderConstructObj)(ZvObj* object);
   // navigation
   int (*cameraSetLookAt)(ZvObj* camera, const float xyz[3]);
-  int (*addCameraToPerson)(ZvObj* person);  // registers camera 2
+  int (*addCameraToPerson)(ZvObj* person);  // builds the person's camera
+  int (*registerPersonCamera)(ZvObj* camera);  // camera 2, made active
   void (*deleteCameraTable)(ZvWorld* world);
   void (*deleteNavigation)(ZvWorld* world);
   // behaviour

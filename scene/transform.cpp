@@ -1,0 +1,197 @@
+// transform.cpp — local and world transforms of objects. The world transform
+// is a cache: every change invalidates the descendants at once and the next
+// read recomputes lazily up the first valid ancestor.
+#include <cstring>
+#include <vector>
+
+#include "scene/scene.h"
+
+void zvTransformIdentity(ZvTransform* t) {
+  if (!t) return;
+  std::memset(t, 0, sizeof *t);
+  t->m[0][0] = t->m[1][1] = t->m[2][2] = 1.0f;
+}
+
+void zvTransformVector(const ZvTransform* t, const float in[3], float out[3]) {
+  float r[3];
+  for (int c = 0; c < 3; ++c) r[c] = in[0] * t->m[0][c] + in[1] * t->m[1][c] + in[2] * t->m[2][c];
+  std::memcpy(out, r, sizeof r);
+}
+
+void zvTransformPoint(const ZvTransform* t, const float in[3], float out[3]) {
+  float r[3];
+  zvTransformVector(t, in, r);
+  for (int c = 0; c < 3; ++c) out[c] = r[c] + t->m[3][c];
+}
+
+void zvTransformCompose(ZvTransform* out, const ZvTransform* a, const ZvTransform* b) {
+  // Each axis of b is carried into a's frame; so is b's origin.
+  ZvTransform r;
+  for (int i = 0; i < 3; ++i) zvTransformVector(a, b->m[i], r.m[i]);
+  zvTransformPoint(a, b->m[3], r.m[3]);
+  *out = r;
+}
+
+void zvTransformInvert(ZvTransform* out, const ZvTransform* t) {
+  ZvTransform r;
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) r.m[i][j] = t->m[j][i];
+  float neg[3] = {-t->m[3][0], -t->m[3][1], -t->m[3][2]};
+  zvTransformVector(&r, neg, r.m[3]);
+  *out = r;
+}
+
+const ZvTransform* zvGetObjectLRT(const ZvObj* object) { return object ? &object->lrt : nullptr; }
+
+const ZvTransform* zvGetObjectWRT(ZvObj* object) {
+  if (!object) return nullptr;
+  if (object->flags & ZV_OBJ_WRT_VALID) return &object->wrt;
+  // Without recursion, so that deep chains cannot exhaust the stack: gather
+  // the stale ancestors, then compose downwards from the first valid one.
+  // The scratch list keeps its capacity between calls.
+  static std::vector<ZvObj*> stale;
+  stale.clear();
+  for (ZvObj* o = object; o && !(o->flags & ZV_OBJ_WRT_VALID); o = o->parent) stale.push_back(o);
+  for (auto it = stale.rbegin(); it != stale.rend(); ++it) {
+    ZvObj* o = *it;
+    if (o->parent)
+      zvTransformCompose(&o->wrt, &o->parent->wrt, &o->lrt);
+    else
+      o->wrt = o->lrt;
+    o->flags |= ZV_OBJ_WRT_VALID;
+  }
+  return &object->wrt;
+}
+
+namespace {
+
+// Visits every descendant depth first, in child order, without recursion.
+// A null entry in a child list stops the walk with -3.
+template <typename Visit>
+int forEachDescendant(ZvObj* object, Visit visit) {
+  std::vector<ZvObjList*> pending;
+  ZvObjList* cell = object->children;
+  for (;;) {
+    while (cell) {
+      ZvObj* child = cell->object;
+      if (!child) {
+        zvWarning("zvValidateChildWRT: child list contains NULL entry.");
+        return ZV_NULL_CHILD;
+      }
+      visit(child);
+      if (child->children) {
+        pending.push_back(cell->next);
+        cell = child->children;
+      } else {
+        cell = cell->next;
+      }
+    }
+    if (pending.empty()) return ZV_OK;
+    cell = pending.back();
+    pending.pop_back();
+  }
+}
+
+int invalidateDescendants(ZvObj* object) {
+  return forEachDescendant(object, [](ZvObj* o) { o->flags &= ~uint32_t(ZV_OBJ_WRT_VALID); });
+}
+
+}  // namespace
+
+int zvInvalidateWRT(ZvObj* object) {
+  if (!object) return ZV_FAIL;
+  object->flags &= ~uint32_t(ZV_OBJ_WRT_VALID);
+  return invalidateDescendants(object);
+}
+
+int zvValidateChildWRT(ZvObj* object) {
+  if (!object) return ZV_FAIL;
+  zvGetObjectWRT(object);
+  // Parents are visited before their children, so each compose is one step.
+  return forEachDescendant(object, [](ZvObj* o) { zvGetObjectWRT(o); });
+}
+
+int zvObjectRotateTrans(ZvObj* object, const ZvTransform* t, int system, int mode) {
+  if (!object || !t) return ZV_FAIL;
+  bool effective = true;
+  switch (system) {
+    case ZV_COORD_WORLD: {
+      ZvTransform old = *zvGetObjectWRT(object);
+      ZvTransform next;
+      if (mode == ZV_TRANSFORM_SET)
+        next = *t;
+      else
+        zvTransformCompose(&next, t, &old);
+      effective = std::memcmp(&next, &old, sizeof next) != 0;
+      object->wrt = next;
+      if (object->parent) {
+        ZvTransform inv;
+        zvTransformInvert(&inv, zvGetObjectWRT(object->parent));
+        zvTransformCompose(&object->lrt, &inv, &object->wrt);
+      } else {
+        object->lrt = object->wrt;
+      }
+      object->flags |= ZV_OBJ_WRT_VALID;
+      break;
+    }
+    case ZV_COORD_PARENT:
+      if (mode == ZV_TRANSFORM_SET)
+        object->lrt = *t;
+      else
+        zvTransformCompose(&object->lrt, t, &object->lrt);
+      object->flags &= ~uint32_t(ZV_OBJ_WRT_VALID);
+      break;
+    case ZV_COORD_OWN:
+      if (mode == ZV_TRANSFORM_SET)
+        object->lrt = *t;
+      else
+        zvTransformCompose(&object->lrt, &object->lrt, t);
+      object->flags &= ~uint32_t(ZV_OBJ_WRT_VALID);
+      break;
+    default:
+      zvWarning("zvObjectRotateTrans() : invalid coordinate system");
+      return ZV_FAIL;
+  }
+  zvInvalidateBoundingCube(object);
+  int r = invalidateDescendants(object);
+  if (r != ZV_OK) return r;
+  if (effective && zvSceneHooks().renderAddMovedObj && zvSceneHooks().renderAddMovedObj(object) != 0)
+    return ZV_FAIL;
+  return ZV_OK;
+}
+
+int zvObjectRotate(ZvObj* object, const float rotation[9], int system, int mode) {
+  if (!object || !rotation) return ZV_FAIL;
+  ZvTransform t;
+  if (mode == ZV_TRANSFORM_SET)
+    t = system == ZV_COORD_WORLD ? *zvGetObjectWRT(object) : object->lrt;
+  else
+    zvTransformIdentity(&t);
+  std::memcpy(&t.m[0][0], rotation, 9 * sizeof(float));
+  return zvObjectRotateTrans(object, &t, system, mode);
+}
+
+int zvObjectTranslate(ZvObj* object, const float translation[3], int system, int mode) {
+  if (!object || !translation) return ZV_FAIL;
+  ZvTransform t;
+  if (mode == ZV_TRANSFORM_SET)
+    t = system == ZV_COORD_WORLD ? *zvGetObjectWRT(object) : object->lrt;
+  else
+    zvTransformIdentity(&t);
+  std::memcpy(t.m[3], translation, 3 * sizeof(float));
+  return zvObjectRotateTrans(object, &t, system, mode);
+}
+
+int zvIsPointInObjBox(const float point[3], ZvObj* object) {
+  if (!point || !object) return 0;
+  float min[3], max[3];
+  if (zvGetObjBoundingCube(object, min, max) != 0) return 0;
+  ZvTransform inv;
+  zvTransformInvert(&inv, zvGetObjectWRT(object));
+  float p[3];
+  zvTransformPoint(&inv, point, p);
+  const float eps = 0.00001f;
+  for (int i = 0; i < 3; ++i)
+    if (!(min[i] - eps < p[i] && p[i] < max[i] + eps)) return 0;
+  return 1;
+}

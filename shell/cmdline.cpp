@@ -1,0 +1,124 @@
+// cmdline.cpp — the word table and its options. Our long options are taken
+// off the front; everything after them is read the way the browser has
+// always read its command line.
+#include <cctype>
+#include <cstring>
+
+#include "scene/scene.h"
+#include "shell/shell.h"
+
+namespace {
+
+void resetTable(ZvCommandLine* table) {
+  std::memset(table, 0, sizeof *table);
+  table->count = 1;
+  table->cursor = 1;
+}
+
+bool storeWord(ZvCommandLine* table, char* word, bool* warned) {
+  if (table->count >= ZV_MAX_WORDS) {
+    if (!*warned) zvWarning("Too many words on the command line; the rest are ignored.");
+    *warned = true;
+    return false;
+  }
+  table->words[table->count++] = word;
+  return true;
+}
+
+}  // namespace
+
+int zvSplitCommandLine(char* line, ZvCommandLine* table) {
+  if (!table) return 0;
+  resetTable(table);
+  if (!line) return 0;
+  bool warned = false;
+  char* p = line;
+  for (;;) {
+    while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
+    if (!*p) break;
+    char* word = p;
+    while (*p && !std::isspace(static_cast<unsigned char>(*p))) ++p;
+    bool more = *p != '\0';
+    if (more) *p++ = '\0';
+    if (!storeWord(table, word, &warned)) break;
+    if (!more) break;
+  }
+  return table->count - 1;
+}
+
+int zvSetCommandLineWords(int argc, char** argv, ZvCommandLine* table) {
+  if (!table) return 0;
+  resetTable(table);
+  bool warned = false;
+  for (int i = 0; argv && i < argc; ++i)
+    if (argv[i] && !storeWord(table, argv[i], &warned)) break;
+  return table->count - 1;
+}
+
+void zvReadCommandLineOptions(ZvCommandLine* table, ZvShellOptions* options) {
+  if (!table || !options) return;
+  while (table->cursor < table->count) {
+    const char* w = table->words[table->cursor++];
+    if (std::strcmp(w, "-dname") == 0) {
+      options->showNames = 1;
+    } else if (std::strcmp(w, "-dcomment") == 0) {
+      options->showComments = 1;
+    } else if (std::strcmp(w, "-dscouter") == 0) {
+      options->noLabelBackground = 1;
+    } else if (std::strcmp(w, "-dframerate") == 0) {
+      options->frameRateReport = 1;
+    } else if (std::strcmp(w, "-memdbg") == 0) {
+      options->memoryDebug = 1;
+    } else if (std::strcmp(w, "-dflags") == 0) {
+      while (table->cursor < table->count && table->words[table->cursor][0] != '-')
+        zvSetDebugFlagByName(table->words[table->cursor++], 1);
+    } else {
+      options->firstWorld = w;
+      return;
+    }
+  }
+}
+
+const char* zvNextCommandLineWord(ZvCommandLine* table) {
+  if (!table || table->cursor >= table->count) return nullptr;
+  return table->words[table->cursor++];
+}
+
+void zvParseLongOptions(int argc, char** argv, ZvLaunch* launch) {
+  if (!launch) return;
+  *launch = ZvLaunch{ZV_LAUNCH_BROWSE, nullptr, argc > 0 ? 1 : 0};
+  int i = launch->firstWord;
+  for (; i < argc && argv[i] && std::strncmp(argv[i], "--", 2) == 0; ++i) {
+    const char* a = argv[i];
+    if (std::strcmp(a, "--") == 0) {  // everything after is the word table's
+      ++i;
+      break;
+    }
+    if (std::strcmp(a, "--version") == 0)
+      launch->mode = ZV_LAUNCH_VERSION;
+    else if (std::strcmp(a, "--help") == 0)
+      launch->mode = ZV_LAUNCH_HELP;
+    else {
+      launch->error = a;
+      break;
+    }
+  }
+  launch->firstWord = i;
+}
+
+const char* zvVersion(void) { return "Quillmoor 0.1.0"; }
+
+const char* zvUsage(void) {
+  return "usage: quillmoor [--version] [--help] [-dname] [-dcomment] [-dscouter]\n"
+         "                 [-dframerate] [-memdbg] [-dflags CLASS...] [WORLD...]\n"
+         "\n"
+         "  --version         print the version and exit\n"
+         "  --help            print this text and exit\n"
+         "  -dname            show object names under the pointer\n"
+         "  -dcomment         show object comments under the pointer\n"
+         "  -dscouter         draw labels without a background\n"
+         "  -dframerate       report rendering times\n"
+         "  -dflags CLASS...  switch debug classes on: warning error message\n"
+         "                    zvdebug rwdebug qvdebug tkdebug authdebug\n"
+         "  WORLD             VRML files to open, one after the other\n";
+}

@@ -1,0 +1,39 @@
+// main.cpp — the quillmoor executable.
+#include <cstdio>
+
+#include "scene/scene.h"
+#include "shell/shell.h"
+
+int main(int argc, char** argv) {
+  zvSetDebugFlag(ZV_DEBUG_WARNING, 0);
+  ZvLaunch launch;
+  zvParseLongOptions(argc, argv, &launch);
+  if (launch.error) {
+    std::fprintf(stderr, "quillmoor: unknown option %s\n%s", launch.error, zvUsage());
+    return 1;
+  }
+  if (launch.mode == ZV_LAUNCH_VERSION) {
+    std::printf("%s\n", zvVersion());
+    return 0;
+  }
+  if (launch.mode == ZV_LAUNCH_HELP) {
+    std::printf("%s\n%s", zvVersion(), zvUsage());
+    return 0;
+  }
+
+  ZvCommandLine words;
+  zvSetCommandLineWords(argc - launch.firstWord, argv + launch.firstWord, &words);
+  ZvShellOptions options{};
+  zvReadCommandLineOptions(&words, &options);
+  zvClearExitHandlers();
+
+  int status = 0;
+  if (options.firstWorld) {
+    std::fprintf(stderr, "quillmoor: cannot open %s: this build has no VRML reader yet\n", options.firstWorld);
+    status = 1;
+  } else {
+    std::printf("%s\n%s", zvVersion(), zvUsage());
+  }
+  zvExit();
+  return zvReportFailed() ? 2 : status;
+}

@@ -1,0 +1,61 @@
+// shell.h — the program's start-up pieces that do not need a window: the
+// command line (our long options first, then the word table and its
+// options), and the exit-handler stack.
+#pragma once
+
+#include <cstdint>
+
+// ---------------------------------------------------------------------------
+// Command line
+enum { ZV_MAX_WORDS = 32 };  // slot 0 stays empty: at most 31 words
+
+struct ZvCommandLine {
+  char* words[ZV_MAX_WORDS];
+  int count;   // one past the last word; starts at 1
+  int cursor;  // the next word to read; starts at 1
+};
+
+struct ZvShellOptions {
+  int showNames;          // "-dname"
+  int showComments;       // "-dcomment"
+  int noLabelBackground;  // "-dscouter"
+  int frameRateReport;    // "-dframerate"
+  int memoryDebug;        // "-memdbg": accepted, nothing more
+  const char* firstWorld; // the first word that is not an option
+};
+
+// Splits a command line in place: each run of non-blank characters is a
+// word, and the first blank after it becomes its terminator. Answers the
+// number of words stored; words past the 31st are dropped with a warning.
+int zvSplitCommandLine(char* line, ZvCommandLine* table);
+// Stores argument strings as words (not copied), one per argument, so that
+// names with blanks in them survive.
+int zvSetCommandLineWords(int argc, char** argv, ZvCommandLine* table);
+// Reads options from the cursor on; stops at the first world name and
+// leaves the cursor just after it.
+void zvReadCommandLineOptions(ZvCommandLine* table, ZvShellOptions* options);
+// The next unread word (a further world to open), or null.
+const char* zvNextCommandLineWord(ZvCommandLine* table);
+
+// Our own long options, recognised before anything else.
+enum ZvLaunchMode {
+  ZV_LAUNCH_BROWSE = 0,
+  ZV_LAUNCH_VERSION,
+  ZV_LAUNCH_HELP,
+};
+struct ZvLaunch {
+  int mode;
+  const char* error;  // set when the long options are malformed
+  int firstWord;      // index in argv of the first word for the word table
+};
+void zvParseLongOptions(int argc, char** argv, ZvLaunch* launch);
+const char* zvUsage(void);
+const char* zvVersion(void);
+
+// ---------------------------------------------------------------------------
+// Exit handlers: at most ten routines, run last first at shutdown.
+typedef void (*ZvExitHandler)(void);
+enum { ZV_MAX_EXIT_HANDLERS = 10 };
+void zvClearExitHandlers(void);
+int zvAddExitHandler(ZvExitHandler handler);  // -1 when ten are registered
+void zvExit(void);
