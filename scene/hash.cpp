@@ -16,18 +16,21 @@ ZvHashEntry** bucketOf(const ZvHash* table, const void* key, int32_t length) {
   return &table->heads[b % table->buckets];
 }
 
-void freeEntry(ZvHashEntry* e) {
-  zvFree(e->key);
-  zvFree(e);
-}
+// The key copy lives in the same block, just after the entry: one
+// allocation per entry, and the comparison touches one cache line.
+void freeEntry(ZvHashEntry* e) { zvFree(e); }
 
 }  // namespace
 
 uint32_t zvIdHashFunc(const void* key, int32_t length, uint32_t buckets) {
   int32_t id = 0;
   if (length >= int32_t(sizeof id)) std::memcpy(&id, key, sizeof id);
-  uint32_t u = uint32_t(id);
-  return buckets ? (u * u) % buckets : 0;
+  // Squaring the identifier, the old way, reaches only 106 of 500 buckets
+  // for the local range (squares modulo 500 are few), so 10 000 objects made
+  // chains of up to 400. A multiplicative hash spreads consecutive
+  // identifiers evenly and stays in range for every sign.
+  uint32_t u = uint32_t(id) * 2654435761u;
+  return buckets ? (u ^ (u >> 16)) % buckets : 0;
 }
 
 int zvNewHash(uint32_t buckets, ZvHash** out, ZvHashFunc hash) {
@@ -49,16 +52,13 @@ int zvNewHash(uint32_t buckets, ZvHash** out, ZvHashFunc hash) {
 
 int zvNewHashEntry(ZvHash* table, const void* key, int32_t length, void* value) {
   if (!table || (!key && length > 0) || length < 0) return ZV_FAIL;
-  ZvHashEntry* e = static_cast<ZvHashEntry*>(zvMalloc(sizeof(ZvHashEntry)));
-  void* copy = nullptr;
-  if (e && length > 0) copy = zvMalloc(size_t(length));
-  if (!e || (length > 0 && !copy)) {
-    zvFree(e);
+  ZvHashEntry* e = static_cast<ZvHashEntry*>(zvMalloc(sizeof(ZvHashEntry) + size_t(length)));
+  if (!e) {
     zvError("zvNewHashEntry: Memory Allocation Failed.");
     return ZV_NOMEM;
   }
-  if (length > 0) std::memcpy(copy, key, size_t(length));
-  e->key = copy;
+  e->key = e + 1;
+  if (length > 0) std::memcpy(e->key, key, size_t(length));
   e->length = length;
   e->value = value;
   ZvHashEntry** link = bucketOf(table, key, length);

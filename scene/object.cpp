@@ -46,8 +46,7 @@ void unhashObj(ZvObj* object) {
     if ((*link)->value == object) {
       ZvHashEntry* e = *link;
       *link = e->next;
-      zvFree(e->key);
-      zvFree(e);
+      zvFree(e);  // the key copy lives in the entry's block
       return;
     }
 }

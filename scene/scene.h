@@ -85,7 +85,7 @@ void zvResetDebugFlags(void);  // the table as at process start
 typedef uint32_t (*ZvHashFunc)(const void* key, int32_t length, uint32_t buckets);
 struct ZvHashEntry {
   ZvHashEntry* next;
-  void* key;
+  void* key;  // owned copy, in the entry's own block
   int32_t length;
   void* value;
 };
