@@ -55,6 +55,11 @@ void unhashObj(ZvObj* object) {
 // objects. False when the parent does not list it.
 bool unlinkObj(ZvObj* object) {
   if (ZvObj* parent = object->parent) {
+    bool listed = false;
+    for (ZvObjList* c = parent->children; c && !listed; c = c->next) listed = c->object == object;
+    if (!listed) return false;
+    // The parent's own cube still holds this child: leaving is a move.
+    zvInvalidateBoundingCube(object);
     ZvObjList* prev = nullptr;
     for (ZvObjList* c = parent->children; c; prev = c, c = c->next)
       if (c->object == object) {
@@ -62,7 +67,6 @@ bool unlinkObj(ZvObj* object) {
         if (parent->lastChild == c) parent->lastChild = prev;
         zvFree(c);
         object->parent = nullptr;
-        zvInvalidateBoundingCube(parent);
         return true;
       }
     return false;

@@ -23,15 +23,17 @@ int clearContents(ZvWorld* world) {
     if (h) h(world);
   }
   world->person = nullptr;
-  while (world->topObjects) {
-    ZvObj* top = world->topObjects->object;
-    if (!top || zvDeleteZvObj(top) != ZV_OK) {
-      // Never spin on an object that will not go: drop its cell.
-      ZvTopObjList* c = world->topObjects;
+  while (ZvTopObjList* c = world->topObjects) {
+    ZvObj* top = c->object;
+    if (top && zvDeleteZvObj(top) == ZV_OK) continue;
+    result = ZV_FAIL;
+    // A delete may fail after the object has left the list (a subsystem
+    // refused to let go of something); only a cell still at the head is ours
+    // to drop, so the loop never spins on an object that will not go.
+    if (world->topObjects == c) {
       world->topObjects = c->next;
       zvFree(c->file);
       zvFree(c);
-      result = ZV_FAIL;
     }
   }
   world->lastTopObject = nullptr;

@@ -1,0 +1,405 @@
+// leaf.cpp — the leaves an object shows or does: shapes, lights, cameras and
+// sounds; their constructors, the cone and cylinder builders, chains of
+// leaves on objects and the searches over them.
+#include <cstddef>
+#include <cstdint>
+
+#include "scene/scene.h"
+#include "scene/subtree.h"
+
+namespace {
+
+// The radians of the default spot cut-off and perspective height angle.
+constexpr float kQuarterPi = 0.785398f;
+
+bool isShapeType(int type) { return type >= ZV_LEAF_TEXT && type <= ZV_LEAF_SPHERE; }
+bool isLightType(int type) { return type >= ZV_LEAF_POINT_LIGHT && type <= ZV_LEAF_DIRECTIONAL_LIGHT; }
+bool isCameraType(int type) {
+  return type == ZV_LEAF_ORTHOGRAPHIC_CAMERA || type == ZV_LEAF_PERSPECTIVE_CAMERA;
+}
+bool isCircleType(int type) {
+  return type == ZV_LEAF_CONE_BOTTOM || type == ZV_LEAF_CYLINDER_BOTTOM ||
+         type == ZV_LEAF_CYLINDER_TOP || type == ZV_LEAF_CIRCLE;
+}
+
+void freeMaterialArrays(ZvMaterial* m) {
+  ZvMFColor* colors[] = {&m->ambient, &m->diffuse, &m->specular, &m->emissive};
+  for (ZvMFColor* c : colors) {
+    zvFree(c->values);
+    c->values = nullptr;
+    c->count = 0;
+  }
+  ZvMFFloat* floats[] = {&m->shininess, &m->transparency, &m->specularPower};
+  for (ZvMFFloat* f : floats) {
+    zvFree(f->values);
+    f->values = nullptr;
+    f->count = 0;
+  }
+}
+
+// Everything a shape owns except what other modules keep about it; shared by
+// zvDeleteLeaf and by the builders, whose half-made leaves nobody else has
+// seen yet.
+void releaseShape(ZvShape* shape, bool tellMedia) {
+  freeMaterialArrays(&shape->material);
+  if (tellMedia && zvSceneHooks().deleteLeafMedia) zvSceneHooks().deleteLeafMedia(shape);
+  zvDeleteTexture(&shape->texture);
+  switch (shape->type) {
+    case ZV_LEAF_TEXT:
+      zvFree(static_cast<ZvText*>(shape)->text);
+      break;
+    case ZV_LEAF_FACE: {
+      auto* face = static_cast<ZvFace*>(shape);
+      zvFree(face->normals);
+      zvFree(face->vertices);
+      break;
+    }
+    case ZV_LEAF_LINE_SET: {
+      auto* lines = static_cast<ZvLineSet*>(shape);
+      zvFree(lines->points);
+      zvFree(lines->indices);
+      break;
+    }
+    case ZV_LEAF_POINT_SET: {
+      auto* points = static_cast<ZvPointSet*>(shape);
+      zvFree(points->indices);
+      zvFree(points->points);
+      break;
+    }
+    default:
+      break;
+  }
+  zvFree(shape);
+}
+
+void releaseBuiltChain(ZvLeaf* first) {
+  while (first) {
+    ZvLeaf* next = first->next;
+    releaseShape(static_cast<ZvShape*>(first), false);
+    first = next;
+  }
+}
+
+// Appends to a chain under construction; false when the leaf could not be
+// made, so that the builders can undo what they have.
+bool appendBuilt(ZvLeaf** head, ZvLeaf** tail, ZvLeaf* leaf) {
+  if (!leaf) return false;
+  if (*tail)
+    (*tail)->next = leaf;
+  else
+    *head = leaf;
+  *tail = leaf;
+  return true;
+}
+
+}  // namespace
+
+int zvLeafSize(int type) {
+  switch (type) {
+    case ZV_LEAF_TEXT: return sizeof(ZvText);
+    case ZV_LEAF_CONE_SIDE: return sizeof(ZvConeSide);
+    case ZV_LEAF_CONE_BOTTOM:
+    case ZV_LEAF_CYLINDER_BOTTOM:
+    case ZV_LEAF_CYLINDER_TOP:
+    case ZV_LEAF_CIRCLE: return sizeof(ZvCircle);
+    case ZV_LEAF_CYLINDER_SIDE: return sizeof(ZvCylinderSide);
+    case ZV_LEAF_FACE: return sizeof(ZvFace);
+    case ZV_LEAF_LINE_SET: return sizeof(ZvLineSet);
+    case ZV_LEAF_POINT_SET: return sizeof(ZvPointSet);
+    case ZV_LEAF_SPHERE: return sizeof(ZvSphere);
+    case ZV_LEAF_POINT_LIGHT:
+    case ZV_LEAF_DIRECTIONAL_LIGHT: return sizeof(ZvLight);
+    case ZV_LEAF_SPOT_LIGHT: return sizeof(ZvSpotLight);
+    case ZV_LEAF_ORTHOGRAPHIC_CAMERA:
+    case ZV_LEAF_PERSPECTIVE_CAMERA: return sizeof(ZvCamera);
+    case ZV_LEAF_SOUND: return sizeof(ZvSoundLeaf);
+    default:
+      zvMessageSD("Undefined ZV leaf", type);
+      return 0;
+  }
+}
+
+ZvShape* zvNewShape(int type) {
+  // Only shape records have the texture and material this fills in; any other
+  // size would be overrun below.
+  if (!isShapeType(type)) {
+    if (zvLeafSize(type) != 0) zvWarning("zvNewShape: leaf type %d is not a shape\n", type);
+    return nullptr;
+  }
+  auto* shape = static_cast<ZvShape*>(zvMalloc(zvLeafSize(type)));
+  if (!shape) {
+    zvErrorSD("zvNewShape: zvMalloc failed\n", type);
+    return nullptr;
+  }
+  shape->type = type;
+  shape->flags = ZV_LEAF_GOURAUD;
+  float identity[6] = {1, 0, 0, 1, 0, 0};
+  for (int i = 0; i < 6; ++i) shape->texture.transform[i] = identity[i];
+  return shape;
+}
+
+ZvText* zvNewTextLeaf(void) {
+  auto* text = static_cast<ZvText*>(zvNewShape(ZV_LEAF_TEXT));
+  if (!text) return nullptr;
+  text->font = {10.0f, 0, 1};
+  text->spacing = 1.0f;
+  return text;
+}
+
+ZvConeSide* zvNewConeSideLeaf(float bottomRadius, float height) {
+  auto* side = static_cast<ZvConeSide*>(zvNewShape(ZV_LEAF_CONE_SIDE));
+  if (!side) return nullptr;
+  side->bottomRadius = bottomRadius;
+  side->height = height;
+  return side;
+}
+
+ZvCircle* zvNewCircleLeaf(int type, float radius, float height) {
+  if (!isCircleType(type)) {
+    zvWarning("zvNewCircleLeaf: leaf type %d is not a circle\n", type);
+    return nullptr;
+  }
+  auto* circle = static_cast<ZvCircle*>(zvNewShape(type));
+  if (!circle) return nullptr;
+  circle->radius = radius;
+  circle->height = height;
+  return circle;
+}
+
+ZvCylinderSide* zvNewCylinderSideLeaf(float topRadius, float bottomRadius, float height) {
+  auto* side = static_cast<ZvCylinderSide*>(zvNewShape(ZV_LEAF_CYLINDER_SIDE));
+  if (!side) return nullptr;
+  side->topRadius = topRadius;
+  side->bottomRadius = bottomRadius;
+  side->height = height;
+  return side;
+}
+
+ZvFace* zvNewFaceLeaf(void) {
+  auto* face = static_cast<ZvFace*>(zvNewShape(ZV_LEAF_FACE));
+  if (!face) return nullptr;
+  face->faceType = 1;
+  return face;
+}
+
+ZvLineSet* zvNewLineSetLeaf(void) { return static_cast<ZvLineSet*>(zvNewShape(ZV_LEAF_LINE_SET)); }
+
+ZvPointSet* zvNewPointSetLeaf(void) {
+  return static_cast<ZvPointSet*>(zvNewShape(ZV_LEAF_POINT_SET));
+}
+
+ZvSphere* zvNewSphereLeaf(void) {
+  auto* sphere = static_cast<ZvSphere*>(zvNewShape(ZV_LEAF_SPHERE));
+  if (!sphere) return nullptr;
+  sphere->radius = 1.0f;
+  return sphere;
+}
+
+namespace {
+
+void initLight(ZvLight* light, int type) {
+  light->type = type;
+  light->on = 1;
+  light->intensity = 1.0f;
+  light->color = {1.0f, 1.0f, 1.0f};
+}
+
+ZvCamera* newCamera(int type, float height, const char* failure) {
+  auto* camera = static_cast<ZvCamera*>(zvMalloc(sizeof(ZvCamera)));
+  if (!camera) {
+    zvError("%s", failure);
+    return nullptr;
+  }
+  camera->type = type;
+  camera->focalDistance = 5.0f;
+  camera->height = height;
+  return camera;
+}
+
+}  // namespace
+
+ZvLight* zvNewPointLight(void) {
+  auto* light = static_cast<ZvLight*>(zvMalloc(sizeof(ZvLight)));
+  if (!light) {
+    zvError("zvNewPointLight: zvMalloc failed\n");
+    return nullptr;
+  }
+  initLight(light, ZV_LEAF_POINT_LIGHT);
+  return light;
+}
+
+ZvSpotLight* zvNewSpotLight(void) {
+  auto* light = static_cast<ZvSpotLight*>(zvMalloc(sizeof(ZvSpotLight)));
+  if (!light) {
+    zvError("zvNewSpotLight: zvMalloc failed\n");
+    return nullptr;
+  }
+  initLight(light, ZV_LEAF_SPOT_LIGHT);
+  light->dropOffRate = 0.0f;
+  light->cutOffAngle = kQuarterPi;
+  return light;
+}
+
+ZvLight* zvNewDirectionalLight(void) {
+  auto* light = static_cast<ZvLight*>(zvMalloc(sizeof(ZvLight)));
+  if (!light) {
+    // No text of its own; what matters is that the run ends on the fatal path.
+    zvError("%s", "");
+    return nullptr;
+  }
+  initLight(light, ZV_LEAF_DIRECTIONAL_LIGHT);
+  return light;
+}
+
+ZvCamera* zvNewOrthographicCameraLeaf(void) {
+  return newCamera(ZV_LEAF_ORTHOGRAPHIC_CAMERA, 2.0f,
+                   "ZvNewOrthographicCamera: ZvMalloc failed\n");
+}
+
+ZvCamera* zvNewPerspectiveCameraLeaf(void) {
+  return newCamera(ZV_LEAF_PERSPECTIVE_CAMERA, kQuarterPi,
+                   "zvNewPerspectiveCameraLeaf: zvMalloc failed\n");
+}
+
+ZvSoundLeaf* zvNewSoundLeaf(void) {
+  auto* sound = static_cast<ZvSoundLeaf*>(zvMalloc(sizeof(ZvSoundLeaf)));
+  if (!sound) {
+    zvError("zvNewSoundLeaf: zvMalloc failed\n");
+    return nullptr;
+  }
+  sound->type = ZV_LEAF_SOUND;
+  return sound;
+}
+
+ZvLeaf* zvNewCone(int parts, float bottomRadius, float height) {
+  bool side = parts & (ZV_PART_ALL | ZV_PART_SIDES);
+  bool bottom = parts & (ZV_PART_ALL | ZV_PART_BOTTOM);
+  ZvLeaf* head = nullptr;
+  ZvLeaf* tail = nullptr;
+  if ((side && !appendBuilt(&head, &tail, zvNewConeSideLeaf(bottomRadius, height))) ||
+      (bottom &&
+       !appendBuilt(&head, &tail, zvNewCircleLeaf(ZV_LEAF_CONE_BOTTOM, bottomRadius, height)))) {
+    releaseBuiltChain(head);
+    return nullptr;
+  }
+  return head;
+}
+
+ZvLeaf* zvNewCylinder(int parts, float topRadius, float bottomRadius, float height) {
+  bool all = parts & ZV_PART_ALL;
+  bool side = all || (parts & ZV_PART_SIDES);
+  bool top = all || (parts & ZV_PART_TOP);
+  bool bottom = all || (parts & ZV_PART_BOTTOM);
+  ZvLeaf* head = nullptr;
+  ZvLeaf* tail = nullptr;
+  if ((side &&
+       !appendBuilt(&head, &tail, zvNewCylinderSideLeaf(topRadius, bottomRadius, height))) ||
+      (top &&
+       !appendBuilt(&head, &tail, zvNewCircleLeaf(ZV_LEAF_CYLINDER_TOP, topRadius, height))) ||
+      (bottom && !appendBuilt(&head, &tail,
+                              zvNewCircleLeaf(ZV_LEAF_CYLINDER_BOTTOM, bottomRadius, height)))) {
+    releaseBuiltChain(head);
+    return nullptr;
+  }
+  return head;
+}
+
+int zvAttachLeaf(ZvObj* object, ZvLeaf* chain) {
+  if (!object || !chain) {
+    zvWarning("zvAttachLeaf: NULL specified.\n");
+    return ZV_FAIL;
+  }
+  ZvLeaf** end = &object->leaf;
+  while (*end) {
+    // Attaching a chain twice would close it into a ring that every walk
+    // over the leaves would then spin on.
+    if (*end == chain) {
+      zvWarning("zvAttachLeaf: leaf is already attached.\n");
+      return ZV_FAIL;
+    }
+    end = &(*end)->next;
+  }
+  for (ZvLeaf* leaf = chain; leaf; leaf = leaf->next) leaf->owner = object;
+  *end = chain;
+  return ZV_OK;
+}
+
+ZvLeaf* zvDeleteLeaf(ZvLeaf* leaf) {
+  if (!leaf) {
+    zvWarning("zvDeleteLeaf: NULL leaf pointer argument.\n");
+    return nullptr;
+  }
+  ZvLeaf* next = leaf->next;
+  if (isShapeType(leaf->type)) {
+    releaseShape(static_cast<ZvShape*>(leaf), true);
+  } else if (isLightType(leaf->type) || isCameraType(leaf->type)) {
+    // The light and camera tables still hold these; only the link into a
+    // chain that is going away is cut.
+    leaf->next = nullptr;
+  } else if (leaf->type == ZV_LEAF_SOUND) {
+    if (zvSceneHooks().deleteSoundLeaf)
+      zvSceneHooks().deleteSoundLeaf(leaf);
+    else
+      zvFree(leaf);
+  } else {
+    zvWarning("zvDeleteLeaf: unknown leaf type.\n");
+    return nullptr;
+  }
+  return next;
+}
+
+void zvDeleteAllLeaf(ZvLeaf* first) {
+  if (!first) {
+    zvWarning("zvDeleteAllLeaf: NULL specified.\n");
+    return;
+  }
+  for (ZvLeaf* leaf = first; leaf;) leaf = zvDeleteLeaf(leaf);
+}
+
+int zvDeleteTexture(ZvTexture* texture) {
+  if (!texture) {
+    zvWarning("zvDeleteTexture: NULL specified\n");
+    return ZV_FAIL;
+  }
+  if (texture->uvCount != 0) {
+    if (!texture->uv) {
+      zvWarning("zvDeleteTexture: uv data invalid\n");
+      return ZV_FAIL;
+    }
+    zvFree(texture->uv);
+    texture->uv = nullptr;
+    texture->uvCount = 0;
+  }
+  return ZV_OK;
+}
+
+int zvIsShapeLeaf(const ZvLeaf* leaf) { return leaf && isShapeType(leaf->type); }
+int zvIsLightLeaf(const ZvLeaf* leaf) { return leaf && isLightType(leaf->type); }
+int zvIsCameraLeaf(const ZvLeaf* leaf) { return leaf && isCameraType(leaf->type); }
+int zvIsShapeObj(const ZvObj* object) { return object && zvIsShapeLeaf(object->leaf); }
+int zvIsLightObj(const ZvObj* object) { return object && zvIsLightLeaf(object->leaf); }
+int zvIsCameraObj(const ZvObj* object) { return object && zvIsCameraLeaf(object->leaf); }
+
+ZvLeaf* zvFindLeafByType(ZvObj* object, int type) {
+  ZvLeaf* found = nullptr;
+  int walked = zvWalkSubtree(object, [&](ZvObj* o) {
+    for (ZvLeaf* leaf = o->leaf; leaf && !found; leaf = leaf->next)
+      if (leaf->type == type) found = leaf;
+    return found != nullptr;
+  });
+  if (walked == ZV_WALK_NOMEM) zvWarning("zvFindLeafByType: tree too deep to search\n");
+  return found;
+}
+
+ZvLeaf* zvGetNthLeaf(ZvObj* object, int n) {
+  if (n < 0) return nullptr;
+  ZvLeaf* found = nullptr;
+  int walked = zvWalkSubtree(object, [&](ZvObj* o) {
+    int i = 0;
+    for (ZvLeaf* leaf = o->leaf; leaf && !found; leaf = leaf->next, ++i)
+      if (i == n) found = leaf;
+    return found != nullptr;
+  });
+  if (walked == ZV_WALK_NOMEM) zvWarning("zvGetNthLeaf: tree too deep to search\n");
+  return found;
+}
