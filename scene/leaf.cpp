@@ -257,8 +257,9 @@ ZvCamera* zvNewOrthographicCameraLeaf(void) {
 }
 
 ZvCamera* zvNewPerspectiveCameraLeaf(void) {
+  // Both camera constructors have always shared the one failure text.
   return newCamera(ZV_LEAF_PERSPECTIVE_CAMERA, kQuarterPi,
-                   "zvNewPerspectiveCameraLeaf: zvMalloc failed\n");
+                   "ZvNewOrthographicCamera: ZvMalloc failed\n");
 }
 
 ZvSoundLeaf* zvNewSoundLeaf(void) {
@@ -321,6 +322,9 @@ int zvAttachLeaf(ZvObj* object, ZvLeaf* chain) {
   }
   for (ZvLeaf* leaf = chain; leaf; leaf = leaf->next) leaf->owner = object;
   *end = chain;
+  // New geometry: a cube computed before no longer holds.
+  object->flags &= ~uint32_t(ZV_OBJ_CUBE_VALID | ZV_OBJ_HAS_CUBE);
+  zvInvalidateBoundingCube(object);
   return ZV_OK;
 }
 
@@ -333,9 +337,10 @@ ZvLeaf* zvDeleteLeaf(ZvLeaf* leaf) {
   if (isShapeType(leaf->type)) {
     releaseShape(static_cast<ZvShape*>(leaf), true);
   } else if (isLightType(leaf->type) || isCameraType(leaf->type)) {
-    // The light and camera tables still hold these; only the link into a
-    // chain that is going away is cut.
+    // The light and camera tables still hold these; only the links into a
+    // chain and an object that are going away are cut.
     leaf->next = nullptr;
+    leaf->owner = nullptr;
   } else if (leaf->type == ZV_LEAF_SOUND) {
     if (zvSceneHooks().deleteSoundLeaf)
       zvSceneHooks().deleteSoundLeaf(leaf);

@@ -5,12 +5,14 @@
 #include <cstring>
 
 #include "scene/scene.h"
+#include "scene/objectpriv.h"
 
 namespace {
 
 struct IdRange {
   int32_t mode;
-  int32_t first, last, next;
+  int32_t first, last;
+  int64_t next;  // may step one past INT32_MAX: that is how a range runs out
 };
 constexpr int kIdRanges = 5;
 IdRange idRanges[kIdRanges];
@@ -28,7 +30,7 @@ int32_t takeId(int wantsId, bool* exhausted) {
     *exhausted = true;
     return 0;
   }
-  return r.next++;
+  return int32_t(r.next++);
 }
 
 void giveBackId(int32_t id) {
@@ -80,18 +82,32 @@ bool unlinkObj(ZvObj* object) {
         zvFree(c->file);
         zvFree(c);
         world->topObjectCount--;
+        object->flags &= ~uint32_t(ZV_OBJ_TOP);
         return true;
       }
   }
   return true;  // a detached object has nothing to leave
 }
 
-void setVisibleFlag(ZvObj* object, int visible) {
-  if (zvSceneHooks().renderSetVisible && zvSceneHooks().renderSetVisible(object, visible) == 0) return;
+// Through the renderer when there is one, so that flag and picture agree;
+// a refusal there changes nothing.
+int setVisibleFlag(ZvObj* object, int visible) {
+  if (zvSceneHooks().renderSetVisible) return zvSceneHooks().renderSetVisible(object, visible) == 0 ? ZV_OK : ZV_FAIL;
   if (visible)
     object->flags |= ZV_OBJ_VISIBLE;
   else
     object->flags &= ~uint32_t(ZV_OBJ_VISIBLE);
+  return ZV_OK;
+}
+
+// Drops every mention of the object from one of the world's arrays, quietly:
+// most objects were never in it.
+void forgetIn(ZvMFObj* array, ZvObj* object) {
+  int kept = 0;
+  for (int i = 0; i < array->count; ++i)
+    if (array->objects[i] != object) array->objects[kept++] = array->objects[i];
+  array->count = kept;
+  if (kept == 0) zvClearZvMFObj(array);
 }
 
 int clearContents(ZvObj* object) {
@@ -101,8 +117,15 @@ int clearContents(ZvObj* object) {
   unhashObj(object);
   object->id = 0;
   if (hooks.deleteObjTasks) hooks.deleteObjTasks(world, object);
-  if (object->nodeType == ZV_NODE_LOD && world && world->lods.count > 0)
-    zvRemoveZvObjFromZvMFObj(&world->lods, object);
+  if (world) {
+    // Whatever its node type says now (scripts can change it), no list of
+    // the world may keep a pointer to an object that is going away.
+    forgetIn(&world->lods, object);
+    forgetIn(&world->worldIn, object);
+    forgetIn(&world->worldOut, object);
+    forgetIn(&world->frame, object);
+    if (world->person == object) world->person = nullptr;
+  }
   if (hooks.deleteObjHandlers) hooks.deleteObjHandlers(object);
   for (char*& s : object->strings) {
     zvFree(s);
@@ -111,6 +134,8 @@ int clearContents(ZvObj* object) {
   if (object->leaf) {
     zvDeleteAllLeaf(object->leaf);
     object->leaf = nullptr;
+    object->flags &= ~uint32_t(ZV_OBJ_CUBE_VALID | ZV_OBJ_HAS_CUBE);
+    zvInvalidateBoundingCube(object);
   }
   if (zvReleaseObjExtension(object) != ZV_OK) result = ZV_FAIL;
   if (hooks.destroyObjLabels) hooks.destroyObjLabels(object);
@@ -136,6 +161,7 @@ int deleteSubtree(ZvObj* root) {
         zvFree(c);
         continue;
       }
+      child->parent = o;  // the walk back up trusts this link
       o = child;
     }
     ZvObj* parent = o == root ? nullptr : o->parent;
@@ -221,7 +247,15 @@ int zvNewZvObj(ZvWorld* world, ZvObj** out, int wantsId) {
 }
 
 int zvAddChild(ZvObj* parent, ZvObj* child) {
-  if (!parent || !child || parent == child) return ZV_FAIL;
+  if (!parent || !child) return ZV_FAIL;
+  // An object lives in one list only, and never below itself: either would
+  // make the later walks free or visit it twice, or loop for ever.
+  if (child->parent || (child->flags & ZV_OBJ_TOP) || child == parent) return ZV_FAIL;
+  // Only an object with children can be above the parent; new objects from
+  // the reader have none, so building a deep tree stays linear.
+  if (child->children)
+    for (ZvObj* a = parent; a; a = a->parent)
+      if (a == child) return ZV_FAIL;
   ZvObjList* c = static_cast<ZvObjList*>(zvMalloc(sizeof(ZvObjList)));
   if (!c) {
     zvError("zvAddChild: zvMalloc failed\n");
@@ -244,6 +278,7 @@ int zvAddChild(ZvObj* parent, ZvObj* child) {
 
 int zvAddTopObject(ZvObj* object, const char* file) {
   if (!object || !object->world) return ZV_FAIL;
+  if (object->parent || (object->flags & ZV_OBJ_TOP)) return ZV_FAIL;  // already linked
   ZvWorld* world = object->world;
   ZvTopObjList* c = static_cast<ZvTopObjList*>(zvMalloc(sizeof(ZvTopObjList)));
   if (!c) {
@@ -267,6 +302,7 @@ int zvAddTopObject(ZvObj* object, const char* file) {
   }
   world->lastTopObject = c;
   world->topObjectCount++;
+  object->flags |= ZV_OBJ_TOP;
   return ZV_OK;
 }
 
@@ -315,6 +351,12 @@ int zvCutZvObj(ZvObj* object) {
   return unlinkObj(object) ? ZV_OK : ZV_FAIL;
 }
 
+int zvDeleteZvObjContents(ZvObj* object) {
+  if (!object) return ZV_OK;
+  unlinkObj(object);
+  return deleteSubtree(object);
+}
+
 int zvDeleteZvObj(ZvObj* object) {
   if (!object) return ZV_OK;
   if (zvSceneHooks().renderDeleteObj && zvSceneHooks().renderDeleteObj(object) != 0) {
@@ -325,7 +367,6 @@ int zvDeleteZvObj(ZvObj* object) {
     zvError("zvDeleteZvObj: inconsistent object hierarchy.\n");
     return ZV_FAIL;
   }
-  if (object->world && object->world->person == object) object->world->person = nullptr;
   return deleteSubtree(object);
 }
 
@@ -346,18 +387,23 @@ int zvIsVisible(ZvObj* object) {
     zvWarning("zvIsVisible: no object");
     return 0;
   }
-  if (object->nodeType == ZV_NODE_SWITCH || object->nodeType == ZV_NODE_LOD)
-    return (object->flags & ZV_OBJ_VISIBLE) != 0;
-  if (object->leaf) {
-    if (!zvIsShapeLeaf(object->leaf)) {
-      zvWarning("zvIsVisible: not a shape object");
+  // Down through first children, as a loop: trees may be very deep.
+  for (;;) {
+    if (object->nodeType == ZV_NODE_SWITCH || object->nodeType == ZV_NODE_LOD)
+      return (object->flags & ZV_OBJ_VISIBLE) != 0;
+    if (object->leaf) {
+      if (!zvIsShapeLeaf(object->leaf)) {
+        zvWarning("zvIsVisible: not a shape object");
+        return 0;
+      }
+      return (object->flags & ZV_OBJ_VISIBLE) != 0;
+    }
+    if (!object->children || !object->children->object) {
+      zvWarning("zvIsVisible: not a leaf object");
       return 0;
     }
-    return (object->flags & ZV_OBJ_VISIBLE) != 0;
+    object = object->children->object;
   }
-  if (object->children && object->children->object) return zvIsVisible(object->children->object);
-  zvWarning("zvIsVisible: not a leaf object");
-  return 0;
 }
 
 int zvIsSolid(ZvObj* object) {
@@ -454,15 +500,15 @@ int zvSetSwitchObjByNo(ZvObj* object, int n) {
     zvRemoveObjExtension(object, zvSwitchWhichChild);
     zvFree(stored);
   }
-  int i = 0;
+  int i = 0, shown = ZV_OK;
   for (ZvObjList* c = object->children; c; c = c->next, ++i)
-    if (c->object) setVisibleFlag(c->object, n == -3 || i == n);
+    if (c->object && setVisibleFlag(c->object, n == -3 || i == n) != ZV_OK) shown = ZV_FAIL;
   *choice = n;
   if (zvRegisterObjExtension(object, zvSwitchWhichChild, choice) != ZV_OK) {
     zvFree(choice);
     return ZV_NOMEM;
   }
-  return ZV_OK;
+  return shown;
 }
 
 // ---------------------------------------------------------------------------

@@ -77,13 +77,7 @@ void zvSetReportSink(ZvReportSink sink, void* user) {
 void zvError(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  // An error ends the run even with its class switched off; only the text
-  // is suppressed then.
-  if (zvGetDebugFlag(ZV_DEBUG_ERROR)) {
-    vreport(ZV_DEBUG_ERROR, true, format, args);
-  } else {
-    failed = true;
-  }
+  vreport(ZV_DEBUG_ERROR, false, format, args);
   va_end(args);
 }
 

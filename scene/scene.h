@@ -414,6 +414,7 @@ enum {  // object flags
   ZV_OBJ_PCUBE_VALID = 0x2000,  // cube in the parent's frame up to date
   ZV_OBJ_CUBE_VALID = 0x4000,   // own cube up to date
   ZV_OBJ_HAS_CUBE = 0x8000,
+  ZV_OBJ_TOP = 0x10000,  // listed among the world's top objects
 };
 enum {  // the four strings
   ZV_STR_LABEL = 0,

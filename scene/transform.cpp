@@ -2,9 +2,9 @@
 // is a cache: every change invalidates the descendants at once and the next
 // read recomputes lazily up the first valid ancestor.
 #include <cstring>
-#include <vector>
 
 #include "scene/scene.h"
+#include "scene/walkstack.h"
 
 void zvTransformIdentity(ZvTransform* t) {
   if (!t) return;
@@ -43,23 +43,36 @@ void zvTransformInvert(ZvTransform* out, const ZvTransform* t) {
 
 const ZvTransform* zvGetObjectLRT(const ZvObj* object) { return object ? &object->lrt : nullptr; }
 
+namespace {
+
+void composeWRT(ZvObj* o) {
+  if (o->parent)
+    zvTransformCompose(&o->wrt, &o->parent->wrt, &o->lrt);
+  else
+    o->wrt = o->lrt;
+  o->flags |= ZV_OBJ_WRT_VALID;
+}
+
+}  // namespace
+
 const ZvTransform* zvGetObjectWRT(ZvObj* object) {
   if (!object) return nullptr;
   if (object->flags & ZV_OBJ_WRT_VALID) return &object->wrt;
   // Without recursion, so that deep chains cannot exhaust the stack: gather
   // the stale ancestors, then compose downwards from the first valid one.
-  // The scratch list keeps its capacity between calls.
-  static std::vector<ZvObj*> stale;
-  stale.clear();
-  for (ZvObj* o = object; o && !(o->flags & ZV_OBJ_WRT_VALID); o = o->parent) stale.push_back(o);
-  for (auto it = stale.rbegin(); it != stale.rend(); ++it) {
-    ZvObj* o = *it;
-    if (o->parent)
-      zvTransformCompose(&o->wrt, &o->parent->wrt, &o->lrt);
-    else
-      o->wrt = o->lrt;
-    o->flags |= ZV_OBJ_WRT_VALID;
-  }
+  ZvWalkStack<ZvObj*> stale;
+  for (ZvObj* o = object; o && !(o->flags & ZV_OBJ_WRT_VALID); o = o->parent)
+    if (!stale.push(o)) {
+      // Out of memory: validate from the top one stale ancestor at a time.
+      // Slow on deep chains, but it needs nothing.
+      while (!(object->flags & ZV_OBJ_WRT_VALID)) {
+        ZvObj* top = object;
+        while (top->parent && !(top->parent->flags & ZV_OBJ_WRT_VALID)) top = top->parent;
+        composeWRT(top);
+      }
+      return &object->wrt;
+    }
+  while (!stale.empty()) composeWRT(stale.pop());
   return &object->wrt;
 }
 
@@ -69,7 +82,7 @@ namespace {
 // A null entry in a child list stops the walk with -3.
 template <typename Visit>
 int forEachDescendant(ZvObj* object, Visit visit) {
-  std::vector<ZvObjList*> pending;
+  ZvWalkStack<ZvObjList*> pending;
   ZvObjList* cell = object->children;
   for (;;) {
     while (cell) {
@@ -80,15 +93,14 @@ int forEachDescendant(ZvObj* object, Visit visit) {
       }
       visit(child);
       if (child->children) {
-        pending.push_back(cell->next);
+        if (!pending.push(cell->next)) return ZV_NOMEM;
         cell = child->children;
       } else {
         cell = cell->next;
       }
     }
     if (pending.empty()) return ZV_OK;
-    cell = pending.back();
-    pending.pop_back();
+    cell = pending.pop();
   }
 }
 

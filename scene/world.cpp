@@ -6,6 +6,7 @@
 #include <string>
 
 #include "scene/scene.h"
+#include "scene/objectpriv.h"
 
 namespace {
 
@@ -26,14 +27,17 @@ int clearContents(ZvWorld* world) {
   while (ZvTopObjList* c = world->topObjects) {
     ZvObj* top = c->object;
     if (top && zvDeleteZvObj(top) == ZV_OK) continue;
+    // A subsystem refused to let go of something. The world is going all
+    // the same: take the subtree down without asking again.
     result = ZV_FAIL;
-    // A delete may fail after the object has left the list (a subsystem
-    // refused to let go of something); only a cell still at the head is ours
-    // to drop, so the loop never spins on an object that will not go.
     if (world->topObjects == c) {
-      world->topObjects = c->next;
-      zvFree(c->file);
-      zvFree(c);
+      if (top)
+        zvDeleteZvObjContents(top);
+      if (world->topObjects == c) {
+        world->topObjects = c->next;
+        zvFree(c->file);
+        zvFree(c);
+      }
     }
   }
   world->lastTopObject = nullptr;

@@ -98,10 +98,8 @@ void zvParseLongOptions(int argc, char** argv, ZvLaunch* launch) {
       launch->mode = ZV_LAUNCH_VERSION;
     else if (std::strcmp(a, "--help") == 0)
       launch->mode = ZV_LAUNCH_HELP;
-    else {
-      launch->error = a;
-      break;
-    }
+    else
+      break;  // not ours: the word table takes it, as a world's name
   }
   launch->firstWord = i;
 }

@@ -45,7 +45,7 @@ enum ZvLaunchMode {
 };
 struct ZvLaunch {
   int mode;
-  const char* error;  // set when the long options are malformed
+  const char* error;  // set when a long option is malformed
   int firstWord;      // index in argv of the first word for the word table
 };
 void zvParseLongOptions(int argc, char** argv, ZvLaunch* launch);

@@ -40,7 +40,7 @@ TEST_F(ObjectTest, NewObjectStartsAsDescribed) {
   ZvObj* o = make();
   EXPECT_EQ(o->id, -10000);
   EXPECT_EQ(o->index, -1);
-  EXPECT_EQ(o->flags, uint32_t(ZV_OBJ_NOT_QUEUED | ZV_OBJ_COLLISION | ZV_OBJ_SOLID | ZV_OBJ_GRASP | ZV_OBJ_VISIBLE));
+  EXPECT_EQ(o->flags, uint32_t(ZV_OBJ_NOT_QUEUED | ZV_OBJ_COLLISION | ZV_OBJ_SOLID | ZV_OBJ_GRASP | ZV_OBJ_VISIBLE | ZV_OBJ_TOP));
   EXPECT_EQ(o->bcubeScale[1], 1.0f);
   EXPECT_EQ(o->lrt.m[2][2], 1.0f);
   EXPECT_EQ(world->objectCount, 1);
@@ -118,6 +118,45 @@ TEST_F(ObjectTest, CutAndRelinkKeepsTheSubtree) {
   ASSERT_EQ(zvAddTopObject(d, "w.wrl"), ZV_OK);
   EXPECT_EQ(world->topObjectCount, 2);
   EXPECT_EQ(world->objectCount, 5);
+}
+
+TEST_F(ObjectTest, AnObjectLivesInOneListAndNeverBelowItself) {
+  ZvObj* a = make();
+  ZvObj* b = make(a);
+  ZvObj* c = make(b);
+  ZvObj* other = make();
+  EXPECT_EQ(zvAddChild(other, c), ZV_FAIL);   // still b's child
+  EXPECT_EQ(zvAddChild(other, a), ZV_FAIL);   // still a top object
+  EXPECT_EQ(zvAddTopObject(b, "w.wrl"), ZV_FAIL);
+  ASSERT_EQ(zvCutZvObj(a), ZV_OK);
+  EXPECT_EQ(zvAddChild(c, a), ZV_FAIL);  // its own grandchild
+  EXPECT_EQ(zvAddChild(a, a), ZV_FAIL);
+  ASSERT_EQ(zvAddChild(other, a), ZV_OK);
+  EXPECT_EQ(world->topObjectCount, 1);
+}
+
+TEST_F(ObjectTest, DeletedObjectsLeaveNoPointersInTheWorld) {
+  ZvObj* holder = make();
+  ZvObj* person = make(holder);
+  ZvObj* lod = make(holder);
+  world->person = person;
+  zvAddZvObjToZvMFObj(&world->lods, lod);
+  zvAddZvObjToZvMFObj(&world->frame, lod);
+  zvAddZvObjToZvMFObj(&world->frame, holder);
+  lod->nodeType = ZV_NODE_GROUP;  // a script may have changed it
+  ASSERT_EQ(zvDeleteZvObj(holder), ZV_OK);
+  EXPECT_EQ(world->person, nullptr);
+  EXPECT_EQ(world->lods.count, 0);
+  EXPECT_EQ(world->frame.count, 0);
+}
+
+TEST_F(ObjectTest, ARangeEndingAtTheLargestIdentifierRunsOutCleanly) {
+  ASSERT_EQ(zvPushIdCounter(INT32_MAX - 1, INT32_MAX, ZV_ID_MODE_ALWAYS), ZV_OK);
+  ZvObj* root = make();
+  EXPECT_EQ(make(root)->id, INT32_MAX);
+  ZvObj* o = nullptr;
+  EXPECT_EQ(zvNewZvObj(world, &o, 1), ZV_NOID);
+  EXPECT_EQ(zvNewZvObj(world, &o, 1), ZV_NOID);
 }
 
 TEST_F(ObjectTest, DeleteRemovesSubtreeIdsAndCounts) {
@@ -267,6 +306,11 @@ TEST_F(ObjectTest, SwitchShowsOneChildOrAll) {
   EXPECT_EQ(zvSetSwitchObjByNo(x, 0), ZV_FAIL);  // no children
   EXPECT_EQ(zvGetSwitchObjNum(group), 0);
   EXPECT_TRUE(sink.has(ZV_DEBUG_WARNING, "zvGetSwitchObjNum : not a switch object"));
+  // When the renderer refuses, the flags stay as the picture shows them.
+  inner->flags |= ZV_OBJ_VISIBLE;
+  zvSceneHooks().renderSetVisible = [](ZvObj*, int) { return -1; };
+  EXPECT_EQ(zvSetSwitchObjByNo(inner, 0), ZV_FAIL);
+  EXPECT_FALSE(x->flags & ZV_OBJ_VISIBLE);
 }
 
 TEST_F(ObjectTest, VisibilityLooksThroughGroupsToTheirFirstShape) {

@@ -81,9 +81,12 @@ TEST(CommandLine, LongOptionsComeFirst) {
   zvParseLongOptions(3, const_cast<char**>(argv1), &l);
   EXPECT_EQ(l.mode, ZV_LAUNCH_VERSION);
   EXPECT_EQ(l.firstWord, 2);
-  const char* argv2[] = {"quillmoor", "--bogus"};
-  zvParseLongOptions(2, const_cast<char**>(argv2), &l);
-  EXPECT_STREQ(l.error, "--bogus");
+  // A word we do not know is left for the word table: a world's name.
+  const char* argv2[] = {"quillmoor", "--help", "--bogus.wrl"};
+  zvParseLongOptions(3, const_cast<char**>(argv2), &l);
+  EXPECT_EQ(l.error, nullptr);
+  EXPECT_EQ(l.mode, ZV_LAUNCH_HELP);
+  EXPECT_EQ(l.firstWord, 2);
   const char* argv3[] = {"quillmoor", "--", "--odd-name.wrl"};
   zvParseLongOptions(3, const_cast<char**>(argv3), &l);
   EXPECT_EQ(l.error, nullptr);

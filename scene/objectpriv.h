@@ -1,0 +1,8 @@
+// objectpriv.h — object operations for the model's own use only.
+#pragma once
+
+#include "scene/scene.h"
+
+// Unlinks and deletes the subtree without asking the renderer first: for a
+// world that is being cleared whatever its objects' structures say.
+int zvDeleteZvObjContents(ZvObj* object);
