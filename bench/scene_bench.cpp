@@ -46,6 +46,18 @@ void BM_BuildAndDelete(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildAndDelete)->Unit(benchmark::kMillisecond);
 
+void BM_Delete(benchmark::State& state) {
+  quiet();
+  for (auto _ : state) {
+    state.PauseTiming();
+    ZvWorld* world = buildWorld(nullptr);
+    state.ResumeTiming();
+    zvDeleteWorld(world);
+  }
+  state.SetItemsProcessed(state.iterations() * kObjects);
+}
+BENCHMARK(BM_Delete)->Unit(benchmark::kMillisecond);
+
 void BM_LookupById(benchmark::State& state) {
   quiet();
   std::vector<ZvObj*> objects;
