@@ -12,6 +12,7 @@ cd "$(dirname "$0")"
 PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
+  zlib1g-dev liblhasa-dev libjpeg62-turbo-dev libpng-dev
 )
 
 install_missing() {
