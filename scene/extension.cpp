@@ -8,7 +8,7 @@
 
 namespace {
 
-bool knownType(int type) { return type >= zvKinemationBody && type <= zvLODNode; }
+bool knownType(int type) { return type >= zvKinemationBody && type <= zvWWWAnchor; }
 
 void freeLOD(void* data) {
   auto* lod = static_cast<ZvLOD*>(data);

@@ -547,6 +547,8 @@ enum ZvObjExtensionType {
   zvScriptNode = 6,
   zvObjectValue = 7,
   zvLODNode = 8,
+  zvWWWInline = 9,   // the inline's URL: an entry of the world's URL table
+  zvWWWAnchor = 10,  // the anchor's URL: likewise, not owned
 };
 struct ZvObjExtension {
   ZvObjExtension* next;
