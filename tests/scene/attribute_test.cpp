@@ -1,16 +1,10 @@
 // Attributes by number: object flags and strings, the light and camera
 // tables, and the renderer's right to refuse a change before the leaf sees it.
-#include <string>
-
-#include "tests/scene/treefixture.h"
+#include "tests/support/testsupport.h"
 
 namespace {
 
-class AttributeTest : public qmtest::TreeFixture {
- protected:
-  // The text of the last report, or "" when there is none.
-  std::string last() const { return sink.reports().empty() ? "" : sink.reports().back().text; }
-};
+class AttributeTest : public qmtest::TreeFixture {};
 
 int refuse(ZvObj*, int, void*) { return -1; }
 int accept(ZvObj*, int, void*) { return 0; }
@@ -25,8 +19,7 @@ TEST_F(AttributeTest, ObjectAttributesChangeOnlyWhatTheyName) {
   ZvObj* o = make(zvNewSphereLeaf());
   const struct { int number; uint32_t bit; } flags[] = {
       {8, ZV_OBJ_HAS_CUBE}, {9, ZV_OBJ_CUBE_VALID}, {10, ZV_OBJ_PCUBE_VALID}, {11, ZV_OBJ_WRT_VALID},
-      {13, ZV_OBJ_GRASP},   {15, ZV_OBJ_COLLISION}, {16, ZV_OBJ_MOBILE},      {12, ZV_OBJ_VISIBLE},
-      {14, ZV_OBJ_SOLID}};
+      {13, ZV_OBJ_GRASP}, {15, ZV_OBJ_COLLISION}, {16, ZV_OBJ_MOBILE}, {12, ZV_OBJ_VISIBLE}, {14, ZV_OBJ_SOLID}};
   void* answer = nullptr;
   for (const auto& f : flags) {
     for (int32_t word : {3, 2}) {  // only the lowest bit counts
@@ -46,7 +39,7 @@ TEST_F(AttributeTest, ObjectAttributesChangeOnlyWhatTheyName) {
   memory.failAfter(0);
   EXPECT_EQ(zvSetObjAttribute(o, 6, name), ZV_FAIL);
   memory.failAfter(-1);
-  EXPECT_EQ(last(), "zvSetObjAttrbute:ZvStrdup Failed.");
+  EXPECT_EQ(sink.last(), "zvSetObjAttrbute:ZvStrdup Failed.");
   sink.clear();
   EXPECT_EQ(zvSetObjAttribute(o, 2, name), ZV_FAIL);
   EXPECT_EQ(zvGetObjAttribute(o, 17, &answer), ZV_FAIL);
@@ -66,15 +59,15 @@ TEST_F(AttributeTest, LightTablesTellWrongNamesFromUnsupportedOnes) {
   void* answer = nullptr;
   float f = 0.5f;
   EXPECT_EQ(zvGetLightAttribute(point, ZV_LIGHT_DROP_OFF_RATE, &answer), ZV_FAIL);
-  EXPECT_EQ(last(), "zvGetLightAttribute : wrong attribute name");
+  EXPECT_EQ(sink.last(), "zvGetLightAttribute : wrong attribute name");
   EXPECT_EQ(zvGetLightAttribute(spot, ZV_LIGHT_LOCATION, &answer), ZV_FAIL);
-  EXPECT_EQ(last(), "zvGetLightAttribute : not not supported yet");
+  EXPECT_EQ(sink.last(), "zvGetLightAttribute : not not supported yet");
   EXPECT_EQ(zvSetLightAttribute(directional, ZV_LIGHT_LOCATION, &f), ZV_FAIL);
-  EXPECT_EQ(last(), "zvSetLightAttribute : wrong attribute name");
+  EXPECT_EQ(sink.last(), "zvSetLightAttribute : wrong attribute name");
   EXPECT_EQ(zvSetLightAttribute(directional, ZV_LIGHT_DIRECTION, &f), ZV_FAIL);
-  EXPECT_EQ(last(), "zvSetLightAttribute : not not supported yet");
+  EXPECT_EQ(sink.last(), "zvSetLightAttribute : not not supported yet");
   EXPECT_EQ(zvSetLightAttribute(make(zvNewPerspectiveCameraLeaf()), ZV_LIGHT_ON, &f), ZV_FAIL);
-  EXPECT_EQ(last(), "zvSetLightAttribute : not a light object");
+  EXPECT_EQ(sink.last(), "zvSetLightAttribute : not a light object");
 
   zvSceneHooks().renderSetLightAttribute = refuse;
   EXPECT_EQ(zvSetLightAttribute(spot, ZV_LIGHT_CUT_OFF_ANGLE, &f), ZV_FAIL);
@@ -91,16 +84,16 @@ TEST_F(AttributeTest, CameraAttributesFollowTheCameraKind) {
   ZvObj* ortho = make(zvNewOrthographicCameraLeaf());
   void* answer = nullptr;
   EXPECT_EQ(zvGetCameraAttribute(cam, zvCameraAttrHeight, &answer), ZV_FAIL);
-  EXPECT_EQ(last(), "zvGetCameraAttribute : wrong attribute name");
+  EXPECT_EQ(sink.last(), "zvGetCameraAttribute : wrong attribute name");
   ASSERT_EQ(zvGetCameraAttribute(ortho, zvCameraAttrHeight, &answer), ZV_OK);
   EXPECT_FLOAT_EQ(asFloat(answer), 2.0f);
 
   float h = 3.0f;
   EXPECT_EQ(zvSetCameraAttribute(cam, zvCameraAttrHeight, &h), ZV_FAIL);
-  EXPECT_EQ(last(), "ONLY OrthographicCamera can cange zvCameraAttrHeight, sorry.");
+  EXPECT_EQ(sink.last(), "ONLY OrthographicCamera can cange zvCameraAttrHeight, sorry.");
   EXPECT_FLOAT_EQ(perspective->height, 0.785398f);
   EXPECT_EQ(zvSetCameraAttribute(cam, zvCameraAttrFocalDistance, &h), ZV_FAIL);
-  EXPECT_EQ(last(), "zvSetCameraAttribute : not supported yet");
+  EXPECT_EQ(sink.last(), "zvSetCameraAttribute : not supported yet");
   zvSceneHooks().renderSetCameraAttribute = refuse;
   EXPECT_EQ(zvSetCameraAttribute(cam, zvCameraAttrHeightAngle, &h), ZV_FAIL);
   EXPECT_FLOAT_EQ(perspective->height, 0.785398f);
@@ -113,7 +106,7 @@ TEST_F(AttributeTest, CameraAttributesFollowTheCameraKind) {
   EXPECT_FLOAT_EQ(world->background.g, 0.25f);
   cam->world = nullptr;
   EXPECT_EQ(zvGetCameraAttribute(cam, zvCameraAttrBackgroundColor, &answer), ZV_FAIL);
-  EXPECT_EQ(last(), "zvGetCameraAttribute : cannot get a world");
+  EXPECT_EQ(sink.last(), "zvGetCameraAttribute : cannot get a world");
   cam->world = world;
 }
 

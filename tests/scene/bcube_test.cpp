@@ -2,7 +2,7 @@
 // frame, and the invalidation walk after a move.
 #include <cmath>
 
-#include "tests/scene/treefixture.h"
+#include "tests/support/testsupport.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Extensions: one cell per type, who owns which data when an object goes
 // away, and the copies made for duplicated objects.
-#include "tests/scene/treefixture.h"
+#include "tests/support/testsupport.h"
 
 namespace {
 

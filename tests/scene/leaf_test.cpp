@@ -6,76 +6,55 @@
 
 namespace {
 
-class LeafTest : public qmtest::SceneTest {
- protected:
-  void TearDown() override {
-    zvDeleteZvObj(top);
-    zvDeleteWorld(world);
-    SceneTest::TearDown();
-  }
-  // The world comes with the first object only, so that tests of bare
-  // leaves can count every live block as their own.
-  ZvObj* child(ZvObj* parent) {
-    if (!world) world = zvNewWorld("leaf.wrl");
-    ZvObj* o = nullptr;
-    zvNewZvObj(world, &o, 0);
-    if (parent) zvAddChild(parent, o);
-    return o;
-  }
-  ZvWorld* world = nullptr;
-  ZvObj* top = nullptr;  // deleted with its subtree at the end
-};
+class LeafTest : public qmtest::TreeFixture {};
+using Types = std::vector<int>;
 
 // The types along a chain, which is then deleted.
-std::vector<int> consume(ZvLeaf* chain) {
-  std::vector<int> out;
+Types consume(ZvLeaf* chain) {
+  Types out;
   for (ZvLeaf* l = chain; l; l = l->next) out.push_back(l->type);
-  if (chain) zvDeleteAllLeaf(chain);
+  zvDeleteAllLeaf(chain);
   return out;
 }
 
 std::vector<ZvLeaf*> handedOver;
 void record(ZvLeaf* leaf) { handedOver.push_back(leaf); }
 
-TEST_F(LeafTest, HolesInTheTypeNumberingHaveNoSizeAndNoShape) {
+TEST_F(LeafTest, BuildersChainExactlyTheRequestedParts) {
   for (int hole : {12, 13, 17, 18, 21}) EXPECT_EQ(zvLeafSize(hole), 0);
   EXPECT_TRUE(sink.has(ZV_DEBUG_MESSAGE, "Undefined ZV leaf 21"));
   EXPECT_EQ(zvNewShape(12), nullptr);
   EXPECT_EQ(zvNewShape(ZV_LEAF_POINT_LIGHT), nullptr);  // its record is smaller than a shape
   EXPECT_EQ(zvNewCircleLeaf(ZV_LEAF_SPHERE, 1, 1), nullptr);
-}
 
-TEST_F(LeafTest, BuildersChainExactlyTheRequestedParts) {
-  using V = std::vector<int>;
-  EXPECT_EQ(consume(zvNewCylinder(ZV_PART_ALL, 2, 3, 4)), (V{4, 6, 5}));
-  EXPECT_EQ(consume(zvNewCylinder(ZV_PART_SIDES | ZV_PART_TOP | ZV_PART_BOTTOM, 2, 3, 4)),
-            (V{4, 6, 5}));
-  EXPECT_EQ(consume(zvNewCylinder(ZV_PART_BOTTOM | ZV_PART_TOP, 2, 3, 4)), (V{6, 5}));
-  EXPECT_EQ(consume(zvNewCone(ZV_PART_SIDES | ZV_PART_BOTTOM, 3, 4)), (V{2, 3}));
+  EXPECT_EQ(consume(zvNewCylinder(ZV_PART_ALL, 2, 3, 4)), (Types{4, 6, 5}));
+  EXPECT_EQ(consume(zvNewCylinder(ZV_PART_SIDES | ZV_PART_TOP | ZV_PART_BOTTOM, 2, 3, 4)), (Types{4, 6, 5}));
+  EXPECT_EQ(consume(zvNewCone(ZV_PART_SIDES | ZV_PART_BOTTOM, 3, 4)), (Types{2, 3}));
   EXPECT_EQ(zvNewCone(ZV_PART_TOP, 3, 4), nullptr);
   // Each closing circle takes the radius of its own end.
   ZvLeaf* ends = zvNewCylinder(ZV_PART_TOP | ZV_PART_BOTTOM, 2, 3, 4);
   EXPECT_EQ(static_cast<ZvCircle*>(ends)->radius, 2);
   EXPECT_EQ(static_cast<ZvCircle*>(ends->next)->radius, 3);
-  zvDeleteAllLeaf(ends);
-}
+  EXPECT_EQ(consume(ends), (Types{6, 5}));
 
-TEST_F(LeafTest, BuildersUndoPartialChainsWhenMemoryRunsOut) {
   // One block per leaf: failing the n-th allocation leaves n-1 leaves made.
+  const long base = memory.live();
   for (int fail = 0; fail < 3; ++fail) {
     memory.failAfter(fail);
     EXPECT_EQ(zvNewCylinder(ZV_PART_ALL, 1, 1, 1), nullptr) << fail;
     memory.failAfter(fail % 2);
     EXPECT_EQ(zvNewCone(ZV_PART_ALL, 1, 1), nullptr) << fail;
-    EXPECT_EQ(memory.live(), 0) << fail;
+    EXPECT_EQ(memory.live(), base) << fail;
   }
   memory.failAfter(-1);
   EXPECT_TRUE(sink.has(ZV_DEBUG_ERROR, "zvNewShape: zvMalloc failed\n 5"));
 }
 
-TEST_F(LeafTest, DeletingShapesFreesWhatTheyOwnAndTellsTheMediaModule) {
+TEST_F(LeafTest, DeletingAChainFreesWhatItOwnsAndSparesWhatOtherModulesHold) {
   handedOver.clear();
   zvSceneHooks().deleteLeafMedia = record;
+  zvSceneHooks().deleteSoundLeaf = record;
+  const long base = memory.live();
   ZvText* text = zvNewTextLeaf();
   text->text = zvStrdup("two\nlines");
   text->texture.uvCount = 2;
@@ -86,27 +65,20 @@ TEST_F(LeafTest, DeletingShapesFreesWhatTheyOwnAndTellsTheMediaModule) {
   ZvSFColor red{1, 0, 0};
   ZvMFColor reds{1, &red};
   ASSERT_EQ(zvSetLeafMaterialColor(lines, &reds, ZV_MAT_EMISSIVE), ZV_OK);
-  text->next = lines;
-  zvDeleteAllLeaf(text);  // the fixture checks that nothing is left
-  EXPECT_EQ(handedOver, (std::vector<ZvLeaf*>{text, lines}));
-}
-
-TEST_F(LeafTest, DeletingAChainSparesWhatOtherModulesHold) {
-  handedOver.clear();
-  zvSceneHooks().deleteSoundLeaf = record;
-  ZvLeaf* chain = zvNewCone(ZV_PART_SIDES, 1, 1);
   ZvCamera* camera = zvNewPerspectiveCameraLeaf();
   ZvLight* light = zvNewDirectionalLight();
   ZvSoundLeaf* sound = zvNewSoundLeaf();
-  chain->next = camera;
+  text->next = lines;
+  lines->next = camera;
   camera->next = light;
   light->next = sound;
-  sound->next = zvNewSphereLeaf();
-  zvDeleteAllLeaf(chain);
-  EXPECT_EQ(memory.live(), 3);
+  ZvSphere* sphere = zvNewSphereLeaf();
+  sound->next = sphere;
+  zvDeleteAllLeaf(text);
+  EXPECT_EQ(memory.live(), base + 3);  // only the camera, light and sound records
   EXPECT_FLOAT_EQ(camera->focalDistance, 5.0f);  // the sanitiser guards the read
   EXPECT_EQ(light->type, ZV_LEAF_DIRECTIONAL_LIGHT);
-  EXPECT_EQ(handedOver, std::vector<ZvLeaf*>{sound});
+  EXPECT_EQ(handedOver, (std::vector<ZvLeaf*>{text, lines, sound, sphere}));
   zvSceneHooks().deleteSoundLeaf = nullptr;
   zvDeleteLeaf(sound);  // with no sound module the record is simply freed
   zvFree(camera);
@@ -114,12 +86,11 @@ TEST_F(LeafTest, DeletingAChainSparesWhatOtherModulesHold) {
 }
 
 TEST_F(LeafTest, SearchesTakeOwnLeavesFirstThenChildrenDepthFirst) {
-  top = child(nullptr);
-  ZvObj* deep = child(child(top));
-  ZvObj* second = child(top);
+  ZvObj* top = make();
+  ZvObj* deep = make(nullptr, make(nullptr, top));
+  ZvObj* second = make(zvNewCone(ZV_PART_ALL, 1, 1), top);
   ZvLeaf* face = zvNewFaceLeaf();
   ASSERT_EQ(zvAttachLeaf(top, face), ZV_OK);
-  ASSERT_EQ(zvAttachLeaf(second, zvNewCone(ZV_PART_ALL, 1, 1)), ZV_OK);
   ASSERT_EQ(zvAttachLeaf(deep, zvNewCone(ZV_PART_BOTTOM, 1, 1)), ZV_OK);
   ASSERT_EQ(zvAttachLeaf(deep, zvNewSphereLeaf()), ZV_OK);
   EXPECT_EQ(deep->leaf->next->owner, deep);
@@ -133,14 +104,13 @@ TEST_F(LeafTest, SearchesTakeOwnLeavesFirstThenChildrenDepthFirst) {
   EXPECT_EQ(zvGetNthLeaf(top, 0), face);
   EXPECT_EQ(zvGetNthLeaf(top, 1), deep->leaf->next);
   EXPECT_EQ(zvGetNthLeaf(top, 2), nullptr);
-}
 
-TEST_F(LeafTest, SearchesSurviveNestingDeeperThanTheThreadStack) {
-  top = child(nullptr);
-  ZvObj* o = top;
-  for (int i = 0; i < 200000; ++i) o = child(o);
+  // Nesting deeper than the thread stack allows.
+  ZvObj* root = make();
+  ZvObj* o = root;
+  for (int i = 0; i < 200000; ++i) o = make(nullptr, o);
   zvAttachLeaf(o, zvNewSphereLeaf());
-  EXPECT_EQ(zvFindLeafByType(top, ZV_LEAF_SPHERE), o->leaf);
+  EXPECT_EQ(zvFindLeafByType(root, ZV_LEAF_SPHERE), o->leaf);
 }
 
 }  // namespace

@@ -8,36 +8,15 @@ namespace {
 
 std::vector<ZvLeaf*> updated;
 int updateAnswer = 0;
-int recordUpdate(ZvLeaf* leaf) {
-  updated.push_back(leaf);
-  return updateAnswer;
-}
+int recordUpdate(ZvLeaf* leaf) { return updated.push_back(leaf), updateAnswer; }
 
-class MaterialTest : public qmtest::SceneTest {
+class MaterialTest : public qmtest::TreeFixture {
  protected:
   void SetUp() override {
-    SceneTest::SetUp();
+    TreeFixture::SetUp();
     updated.clear();
     updateAnswer = 0;
   }
-  void TearDown() override {
-    for (ZvObj* root : roots) zvDeleteZvObj(root);
-    for (ZvLeaf* light : lights) zvFree(light);  // lights outlive their objects
-    zvDeleteWorld(world);
-    SceneTest::TearDown();
-  }
-  ZvObj* object(ZvObj* parent, ZvLeaf* leaves) {
-    if (!world) world = zvNewWorld("material.wrl");
-    ZvObj* o = nullptr;
-    zvNewZvObj(world, &o, 0);
-    if (parent) zvAddChild(parent, o); else roots.push_back(o);
-    if (leaves) zvAttachLeaf(o, leaves);
-    if (zvIsLightLeaf(leaves)) lights.push_back(leaves);
-    return o;
-  }
-  ZvWorld* world = nullptr;
-  std::vector<ZvObj*> roots;
-  std::vector<ZvLeaf*> lights;
 };
 
 // n colours whose red parts are base, base+1, ...
@@ -68,6 +47,16 @@ TEST_F(MaterialTest, SameSizeReusesTheArrayOtherSizeReplacesIt) {
   ASSERT_EQ(leaf->material.diffuse.count, 3);
   EXPECT_FLOAT_EQ(leaf->material.diffuse.values[0].r, 20);
   zvDeleteLeaf(leaf);
+
+  // A new colour array that fails at the record or at its array leaves nothing.
+  const long base = memory.live();
+  for (int fail = 0; fail < 2; ++fail) {
+    memory.failAfter(fail);
+    EXPECT_EQ(zvNewZvMFColor(4), nullptr);
+    EXPECT_EQ(memory.live(), base);
+  }
+  memory.failAfter(-1);
+  EXPECT_TRUE(sink.has(ZV_DEBUG_ERROR, "zvNewZvMFColor: zvMalloc failed"));
 }
 
 TEST_F(MaterialTest, EachAccessorReachesItsOwnArray) {
@@ -92,8 +81,8 @@ TEST_F(MaterialTest, EachAccessorReachesItsOwnArray) {
 }
 
 TEST_F(MaterialTest, SetObjCoversAShapeChainAndAnswersTheRenderer) {
-  ZvObj* shapes = object(nullptr, zvNewCylinder(ZV_PART_ALL, 1, 1, 1));
-  ZvObj* lit = object(nullptr, zvNewPointLight());
+  ZvObj* shapes = make(zvNewCylinder(ZV_PART_ALL, 1, 1, 1));
+  ZvObj* lit = make(zvNewPointLight());
   Colors c(1, 3);
   zvSceneHooks().renderUpdateMaterial = recordUpdate;
   EXPECT_EQ(zvSetObjEmissive(shapes, &c.record), ZV_OK);
@@ -102,8 +91,7 @@ TEST_F(MaterialTest, SetObjCoversAShapeChainAndAnswersTheRenderer) {
   EXPECT_EQ(zvSetLeafEmissive(lit->leaf, &c.record), ZV_FAIL);
   EXPECT_TRUE(sink.has(ZV_DEBUG_WARNING, "zvSetLeafMaterialColor: LeafType is invalid"));
 
-  // A refused update is answered; the first one ends the walk, so the side
-  // has the new colours and the circles keep the old.
+  // A refused update ends the walk: the side has the new colours, the circles the old.
   updated.clear();
   updateAnswer = ZV_FAIL;
   Colors two(2);
@@ -114,12 +102,12 @@ TEST_F(MaterialTest, SetObjCoversAShapeChainAndAnswersTheRenderer) {
 }
 
 TEST_F(MaterialTest, SubtreeAccessorsGoDepthFirstInChildOrder) {
-  ZvObj* top = object(nullptr, nullptr);
-  ZvObj* first = object(top, zvNewPointLight());
+  ZvObj* top = make();
+  ZvObj* first = make(zvNewPointLight(), top);
   ZvSphere* deep = zvNewSphereLeaf();
-  object(first, deep);
+  make(deep, first);
   ZvSphere* later = zvNewSphereLeaf();
-  object(top, later);
+  make(later, top);
   EXPECT_EQ(zvGetObjDiffuse(first), nullptr);
   EXPECT_EQ(zvGetObjAllDiffuse(top), &deep->material.diffuse);
 
@@ -135,16 +123,6 @@ TEST_F(MaterialTest, SubtreeAccessorsGoDepthFirstInChildOrder) {
   updateAnswer = ZV_FAIL;
   EXPECT_EQ(zvApplyObjAllMaterial(top), ZV_FAIL);
   EXPECT_EQ(updated, std::vector<ZvLeaf*>{deep});
-}
-
-TEST_F(MaterialTest, ColorArrayFailureLeavesNothingBehind) {
-  for (int fail = 0; fail < 2; ++fail) {  // the record, then its array
-    memory.failAfter(fail);
-    EXPECT_EQ(zvNewZvMFColor(4), nullptr);
-    EXPECT_EQ(memory.live(), 0);
-  }
-  memory.failAfter(-1);
-  EXPECT_TRUE(sink.has(ZV_DEBUG_ERROR, "zvNewZvMFColor: zvMalloc failed"));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Names: dotted paths from the world and from a root, the recursive search
 // with its sibling rule, and names and comments inherited from parents.
-#include "tests/scene/treefixture.h"
+#include "tests/support/testsupport.h"
 
 namespace {
 

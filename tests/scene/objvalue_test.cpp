@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/scene/treefixture.h"
+#include "tests/support/testsupport.h"
 
 namespace {
 

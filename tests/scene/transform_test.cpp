@@ -1,65 +1,35 @@
-#include <cmath>
 #include <cstring>
-#include <vector>
 
 #include "tests/support/testsupport.h"
 
 namespace {
 
-constexpr float kTol = 1e-5f;
-
-ZvTransform quarterTurnY() {
-  // +90 degrees about y: x goes to -z, z goes to +x.
-  ZvTransform t;
-  zvTransformIdentity(&t);
-  t.m[0][0] = 0; t.m[0][2] = -1;
-  t.m[2][0] = 1; t.m[2][2] = 0;
-  return t;
-}
+// +90 degrees about y: x goes to -z, z goes to +x.
+const ZvTransform kTurn = {{{0, 0, -1}, {0, 1, 0}, {1, 0, 0}, {0, 0, 0}}};
 
 void expectRow(const float* row, float x, float y, float z) {
-  EXPECT_NEAR(row[0], x, kTol);
-  EXPECT_NEAR(row[1], y, kTol);
-  EXPECT_NEAR(row[2], z, kTol);
+  EXPECT_NEAR(row[0], x, 1e-5f);
+  EXPECT_NEAR(row[1], y, 1e-5f);
+  EXPECT_NEAR(row[2], z, 1e-5f);
 }
 
-class TransformTest : public qmtest::SceneTest {
+class TransformTest : public qmtest::TreeFixture {
  protected:
-  void SetUp() override {
-    qmtest::SceneTest::SetUp();
-    world = zvNewWorld("file:///t.wrl");
-    ASSERT_NE(world, nullptr);
-  }
-  void TearDown() override {
-    EXPECT_EQ(zvDeleteWorld(world), ZV_OK);
-    qmtest::SceneTest::TearDown();
-  }
-  ZvObj* make(ZvObj* parent = nullptr) {
-    ZvObj* o = nullptr;
-    EXPECT_EQ(zvNewZvObj(world, &o, 0), ZV_OK);
-    if (parent)
-      zvAddChild(parent, o);
-    else
-      zvAddTopObject(o, nullptr);
-    return o;
-  }
-  ZvWorld* world = nullptr;
+  ZvObj* below(ZvObj* parent) { return make(nullptr, parent); }
 };
 
 TEST_F(TransformTest, ComposeAppliesRightOperandFirst) {
-  ZvTransform turn = quarterTurnY();
   ZvTransform move;
   zvTransformIdentity(&move);
   move.m[3][0] = 2;  // translate +2 in x
   ZvTransform a, b;
-  zvTransformCompose(&a, &turn, &move);  // move, then turn: (2,0,0) -> (0,0,-2)
-  zvTransformCompose(&b, &move, &turn);  // turn, then move
-  float origin[3] = {0, 0, 0}, p[3];
+  zvTransformCompose(&a, &kTurn, &move);  // move, then turn: (2,0,0) -> (0,0,-2)
+  zvTransformCompose(&b, &move, &kTurn);  // turn, then move
+  float origin[3] = {0, 0, 0}, x[3] = {1, 0, 0}, p[3];
   zvTransformPoint(&a, origin, p);
   expectRow(p, 0, 0, -2);
   zvTransformPoint(&b, origin, p);
   expectRow(p, 2, 0, 0);
-  float x[3] = {1, 0, 0};
   zvTransformPoint(&b, x, p);
   expectRow(p, 2, 0, -1);
   ZvTransform inv, back;
@@ -70,8 +40,7 @@ TEST_F(TransformTest, ComposeAppliesRightOperandFirst) {
 
 TEST_F(TransformTest, OwnAndParentCompositionDiffer) {
   ZvObj* o = make();
-  ZvTransform turn = quarterTurnY();
-  ASSERT_EQ(zvObjectRotateTrans(o, &turn, ZV_COORD_PARENT, ZV_TRANSFORM_SET), ZV_OK);
+  ASSERT_EQ(zvObjectRotateTrans(o, &kTurn, ZV_COORD_PARENT, ZV_TRANSFORM_SET), ZV_OK);
   const float step[3] = {1, 0, 0};
   ASSERT_EQ(zvObjectTranslate(o, step, ZV_COORD_OWN, ZV_TRANSFORM_COMPOSE), ZV_OK);
   expectRow(zvGetObjectWRT(o)->m[3], 0, 0, -1);  // along its own x, which is -z
@@ -82,15 +51,14 @@ TEST_F(TransformTest, OwnAndParentCompositionDiffer) {
 
 TEST_F(TransformTest, WorldTransformFollowsTheChainLazily) {
   ZvObj* a = make();
-  ZvObj* b = make(a);
-  ZvObj* c = make(b);
+  ZvObj* b = below(a);
+  ZvObj* c = below(b);
   const float up[3] = {0, 1, 0}, right[3] = {3, 0, 0};
   zvObjectTranslate(b, up, ZV_COORD_PARENT, ZV_TRANSFORM_SET);
   zvObjectTranslate(c, right, ZV_COORD_PARENT, ZV_TRANSFORM_SET);
   expectRow(zvGetObjectWRT(c)->m[3], 3, 1, 0);
   ZvTransform before = c->lrt;
-  ZvTransform turn = quarterTurnY();
-  ASSERT_EQ(zvObjectRotateTrans(a, &turn, ZV_COORD_WORLD, ZV_TRANSFORM_SET), ZV_OK);
+  ASSERT_EQ(zvObjectRotateTrans(a, &kTurn, ZV_COORD_WORLD, ZV_TRANSFORM_SET), ZV_OK);
   EXPECT_FALSE(c->flags & ZV_OBJ_WRT_VALID);
   EXPECT_EQ(std::memcmp(&before, &c->lrt, sizeof before), 0);  // children keep their LRT
   expectRow(zvGetObjectWRT(c)->m[3], 0, 1, -3);
@@ -100,18 +68,15 @@ TEST_F(TransformTest, WorldTransformFollowsTheChainLazily) {
 
 TEST_F(TransformTest, SettingInWorldCoordinatesDerivesTheLocal) {
   ZvObj* a = make();
-  ZvObj* b = make(a);
-  const float t[3] = {5, 0, 0};
-  ZvTransform turn = quarterTurnY();
-  zvObjectRotateTrans(a, &turn, ZV_COORD_PARENT, ZV_TRANSFORM_SET);
+  ZvObj* b = below(a);
+  const float t[3] = {5, 0, 0}, origin[3] = {0, 0, 0};
+  zvObjectRotateTrans(a, &kTurn, ZV_COORD_PARENT, ZV_TRANSFORM_SET);
   zvObjectTranslate(a, t, ZV_COORD_PARENT, ZV_TRANSFORM_SET);
   // Place b at the world origin, keeping its world rotation.
-  const float origin[3] = {0, 0, 0};
   ASSERT_EQ(zvObjectTranslate(b, origin, ZV_COORD_WORLD, ZV_TRANSFORM_SET), ZV_OK);
   expectRow(zvGetObjectWRT(b)->m[3], 0, 0, 0);
   expectRow(zvGetObjectWRT(b)->m[0], 0, 0, -1);
-  // In a's frame the world origin is 5 behind along a's own z... a's x maps
-  // to -z and z maps to +x, so world (-5,0,0) is a's -z direction.
+  // a maps its own z to world +x, so world (-5,0,0) from a is a's -z.
   expectRow(b->lrt.m[3], 0, 0, -5);
   b->flags &= ~uint32_t(ZV_OBJ_WRT_VALID);
   expectRow(zvGetObjectWRT(b)->m[3], 0, 0, 0);
@@ -139,9 +104,8 @@ TEST_F(TransformTest, OnlyEffectiveChangesReachTheRenderer) {
 
 TEST_F(TransformTest, NullChildEntryStopsTheWalk) {
   ZvObj* a = make();
-  make(a);
-  ZvObjList* broken = static_cast<ZvObjList*>(zvMalloc(sizeof(ZvObjList)));
-  a->children->next = broken;
+  below(a);
+  a->children->next = static_cast<ZvObjList*>(zvMalloc(sizeof(ZvObjList)));
   const float t[3] = {1, 0, 0};
   EXPECT_EQ(zvObjectTranslate(a, t, ZV_COORD_OWN, ZV_TRANSFORM_COMPOSE), ZV_NULL_CHILD);
   EXPECT_TRUE(sink.has(ZV_DEBUG_WARNING, "zvValidateChildWRT: child list contains NULL entry."));
@@ -150,8 +114,7 @@ TEST_F(TransformTest, NullChildEntryStopsTheWalk) {
 }
 
 TEST_F(TransformTest, PointInBoxIncludesItsFaces) {
-  ZvObj* o = make();
-  zvAttachLeaf(o, zvNewSphereLeaf());  // radius 1
+  ZvObj* o = make(zvNewSphereLeaf());  // radius 1
   const float t[3] = {10, 0, 0};
   zvObjectTranslate(o, t, ZV_COORD_WORLD, ZV_TRANSFORM_SET);
   const float inside[3] = {10.5f, 0, 0}, face[3] = {11, 0, 0}, outside[3] = {11.01f, 0, 0};
@@ -166,7 +129,7 @@ TEST_F(TransformTest, DeepChainsNeedNoRecursion) {
   ZvObj* last = root;
   const float t[3] = {0.5f, 0, 0};
   for (int i = 0; i < 20000; ++i) {
-    last = make(last);
+    last = below(last);
     zvObjectTranslate(last, t, ZV_COORD_PARENT, ZV_TRANSFORM_SET);
   }
   expectRow(zvGetObjectWRT(last)->m[3], 10000, 0, 0);

@@ -1,7 +1,6 @@
 #include "tests/support/testsupport.h"
 
 #include <cstdlib>
-#include <cstring>
 
 namespace qmtest {
 
@@ -18,12 +17,6 @@ bool RecordingSink::has(int cls, const std::string& text) const {
   return false;
 }
 
-bool RecordingSink::hasText(const std::string& text) const {
-  for (const Report& r : reports_)
-    if (r.text.find(text) != std::string::npos) return true;
-  return false;
-}
-
 int RecordingSink::count(int cls) const {
   int n = 0;
   for (const Report& r : reports_) n += r.cls == cls;
@@ -36,7 +29,7 @@ std::string RecordingSink::dump() const {
   return out;
 }
 
-// Each block carries its size in front so that realloc can be counted too.
+// Each block carries a header in front so that realloc can find the start.
 namespace {
 constexpr size_t kHeader = alignof(std::max_align_t);
 }
@@ -74,8 +67,7 @@ void* CountingAllocator::realloc(void* ptr, size_t size, void* user) {
 }
 
 void CountingAllocator::free(void* ptr, void* user) {
-  auto* self = static_cast<CountingAllocator*>(user);
-  --self->live_;
+  --static_cast<CountingAllocator*>(user)->live_;
   std::free(static_cast<char*>(ptr) - kHeader);
 }
 

@@ -1,6 +1,6 @@
-// testsupport.h — what every test of ours needs: a sink that records the
-// reports, an allocator that can be told to fail, and a fixture that installs
-// both and checks that nothing leaked.
+// What every scene test needs: a sink that records the reports, an allocator
+// that can be told to fail, a fixture that installs both and fails the test on
+// any leaked block, and a world to hang objects on.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,12 +24,11 @@ class RecordingSink {
   RecordingSink();
   ~RecordingSink();
   const std::vector<Report>& reports() const { return reports_; }
-  // True when some report of the class contains the text.
-  bool has(int cls, const std::string& text) const;
-  bool hasText(const std::string& text) const;
+  bool has(int cls, const std::string& text) const;  // some report of cls contains text
   int count(int cls) const;
   void clear() { reports_.clear(); }
   std::string dump() const;
+  std::string last() const { return reports_.empty() ? "" : reports_.back().text; }
 
  private:
   static void sink(int cls, const char* text, int first, void* user);
@@ -51,20 +50,47 @@ class CountingAllocator {
   static void* realloc(void* ptr, size_t size, void* user);
   static void free(void* ptr, void* user);
   bool shouldFail();
-  long failAfter_ = -1;
-  long live_ = 0;
-  long allocations_ = 0;
+  long failAfter_ = -1, live_ = 0, allocations_ = 0;
 };
 
-// Installs a recording sink and a counting allocator, resets the debug
-// flags, identifier ranges and current world, and fails the test if any
-// block is still live at the end.
+// Resets the debug flags, identifier ranges, current world and hooks.
 class SceneTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
   RecordingSink sink;
   CountingAllocator memory;
+};
+
+// A world that is deleted, with every object on it, at the end. Light and
+// camera leaves, which their objects do not own, are freed after it.
+class TreeFixture : public SceneTest {
+ protected:
+  void SetUp() override {
+    SceneTest::SetUp();
+    world = zvNewWorld("w.wrl");
+    ASSERT_NE(world, nullptr);
+  }
+  void TearDown() override {
+    EXPECT_EQ(zvDeleteWorld(world), ZV_OK);
+    for (ZvLeaf* leaf : kept) zvFree(leaf);
+    SceneTest::TearDown();
+  }
+  // A new object (asking for an identifier) under parent, or a new top object.
+  ZvObj* make(ZvLeaf* leaf = nullptr, ZvObj* parent = nullptr, const char* name = nullptr) {
+    ZvObj* o = nullptr;
+    EXPECT_EQ(zvNewZvObj(world, &o, 1), ZV_OK);
+    if (!o) return nullptr;
+    EXPECT_EQ(parent ? zvAddChild(parent, o) : zvAddTopObject(o, "w.wrl"), ZV_OK);
+    if (name) zvNameObject(o, name);
+    if (leaf) {
+      EXPECT_EQ(zvAttachLeaf(o, leaf), ZV_OK);
+      if (!zvIsShapeLeaf(leaf)) kept.push_back(leaf);
+    }
+    return o;
+  }
+  ZvWorld* world = nullptr;
+  std::vector<ZvLeaf*> kept;
 };
 
 }  // namespace qmtest
