@@ -17,6 +17,12 @@ bool RecordingSink::has(int cls, const std::string& text) const {
   return false;
 }
 
+bool RecordingSink::hasText(const std::string& text) const {
+  for (const Report& r : reports_)
+    if (r.text.find(text) != std::string::npos) return true;
+  return false;
+}
+
 int RecordingSink::count(int cls) const {
   int n = 0;
   for (const Report& r : reports_) n += r.cls == cls;

@@ -25,6 +25,7 @@ class RecordingSink {
   ~RecordingSink();
   const std::vector<Report>& reports() const { return reports_; }
   bool has(int cls, const std::string& text) const;  // some report of cls contains text
+  bool hasText(const std::string& text) const;       // of any class
   int count(int cls) const;
   void clear() { reports_.clear(); }
   std::string dump() const;

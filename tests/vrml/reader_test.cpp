@@ -1,0 +1,256 @@
+// The reader's input and node layers on small texts.
+#include <zlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <unistd.h>
+#include <string>
+
+#include "tests/support/testsupport.h"
+#include "vrml/qvnodes.h"
+
+namespace {
+
+class ReaderTest : public qmtest::SceneTest {
+ protected:
+  void SetUp() override {
+    qmtest::SceneTest::SetUp();
+    QvResetCurrentFile("test.wrl");
+  }
+  // Reads every top-level node of the text; unknown ones are skipped.
+  std::vector<QvNode*> readAll(const std::string& text, bool* failed = nullptr) {
+    input = std::make_unique<QvInput>("test.wrl", text);
+    std::vector<QvNode*> nodes;
+    if (failed) *failed = false;
+    for (;;) {
+      QvNode* n = nullptr;
+      if (!QvDB::read(input.get(), n)) {
+        if (QvGetLastError() == QV_ERR_UNKNOWN_NODE) {
+          QvClearLastError();
+          continue;
+        }
+        if (failed) *failed = true;
+        break;
+      }
+      if (!n) break;
+      n->ref();
+      nodes.push_back(n);
+    }
+    owned.insert(owned.end(), nodes.begin(), nodes.end());
+    return nodes;
+  }
+  QvNode* readOne(const std::string& text) {
+    auto nodes = readAll("#VRML V1.0 ascii\n" + text);
+    return nodes.empty() ? nullptr : nodes[0];
+  }
+  void TearDown() override {
+    for (QvNode* n : owned) n->unref();
+    input.reset();
+    qmtest::SceneTest::TearDown();
+  }
+  std::unique_ptr<QvInput> input;
+  std::vector<QvNode*> owned;
+};
+
+TEST_F(ReaderTest, HeaderMustBeExact) {
+  EXPECT_NE(readAll("#VRML V1.0 ascii\r\nCube { }").size(), 0u);
+  EXPECT_NE(readAll("\n\n  #VRML V1.0 ascii\nCube { }").size(), 0u);
+  for (const char* bad : {"#VRML V1.0 ascii \nCube { }", "#VRML V2.0 utf8\nCube { }"}) {
+    sink.clear();
+    bool failed;
+    EXPECT_TRUE(readAll(bad, &failed).empty()) << bad;
+    EXPECT_TRUE(failed);
+    EXPECT_TRUE(sink.hasText("File does not have a valid header string.\n\tNG:   ")) << sink.dump();
+    EXPECT_TRUE(sink.hasText("\tOK:   #VRML V1.0 ascii"));
+  }
+  sink.clear();
+  EXPECT_TRUE(readAll("Cube { }").empty());
+  EXPECT_TRUE(sink.hasText("The header string is not found."));
+}
+
+TEST_F(ReaderTest, StringsKeepQuotesBackslashesAndLines) {
+  auto* info = static_cast<QvInfo*>(readOne("Info { string \"a \\\"quoted\\\" word\" }"));
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(info->string.value, "a \"quoted\" word");
+  info = static_cast<QvInfo*>(readOne("Info { string \"C:\\dir\nnext\" } Cube { }"));
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(info->string.value, "C:\\dir\nnext");
+  EXPECT_EQ(static_cast<QvInfo*>(readOne("Info { }"))->string.value, "<Undefined info>");
+  // A list of strings gives the lines of a text.
+  auto* text = static_cast<QvAsciiText*>(readOne("AsciiText { string [ \"one\", \"two\" ] justification CENTER }"));
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(text->string.value, "one\ntwo");
+  EXPECT_EQ(text->justification.value, 2);
+}
+
+TEST_F(ReaderTest, MultipleValuesWithAndWithoutBrackets) {
+  auto* c = static_cast<QvCoordinate3*>(readOne("Coordinate3 { point [ 1 2 3, 4 5 6, ] }"));
+  ASSERT_NE(c, nullptr);
+  ASSERT_EQ(c->point.num(), 2);
+  EXPECT_FLOAT_EQ(c->point.values[1].v[2], 6);
+  auto* f = static_cast<QvIndexedFaceSet*>(readOne("IndexedFaceSet { coordIndex [ ] materialIndex 5 }"));
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->coordIndex.num(), 0);
+  ASSERT_EQ(f->materialIndex.num(), 1);
+  EXPECT_EQ(f->materialIndex.values[0], 5);
+  EXPECT_EQ(f->normalIndex.values[0], -1);  // untouched default
+  sink.clear();
+  EXPECT_EQ(readOne("IndexedFaceSet { coordIndex [ 1 2 ] }"), nullptr);
+  EXPECT_TRUE(sink.hasText("Expected ',' or ']' but got '2' while reading value 1")) << sink.dump();
+  // Numbers in every spelling the grammar allows.
+  c = static_cast<QvCoordinate3*>(readOne("Coordinate3 { point [ -1.5e2 +.5 7., 010 1E+1 0 ] }"));
+  ASSERT_NE(c, nullptr);
+  EXPECT_FLOAT_EQ(c->point.values[0].v[0], -150);
+  EXPECT_FLOAT_EQ(c->point.values[0].v[1], 0.5f);
+  EXPECT_FLOAT_EQ(c->point.values[0].v[2], 7);
+  auto* idx = static_cast<QvIndexedLineSet*>(readOne("IndexedLineSet { coordIndex [ 0x10, 010, -3 ] }"));
+  ASSERT_NE(idx, nullptr);
+  EXPECT_EQ(idx->coordIndex.values, (std::vector<int32_t>{16, 8, -3}));
+}
+
+TEST_F(ReaderTest, BitMasksEnumsAndBooleans) {
+  auto* cone = static_cast<QvCone*>(readOne("Cone { parts ( SIDES | BOTTOM ) }"));
+  ASSERT_NE(cone, nullptr);
+  EXPECT_EQ(cone->parts.value, 3);
+  EXPECT_EQ(static_cast<QvCone*>(readOne("Cone { parts ALL }"))->parts.value, 4);
+  EXPECT_EQ(static_cast<QvCone*>(readOne("Cone { }"))->parts.value, 4);
+  EXPECT_EQ(readOne("Cone { parts ( SIDES BOTTOM ) }"), nullptr);
+  EXPECT_TRUE(sink.hasText("Expected '|' or ')', got 'B' in QvSFBitMask value"));
+  EXPECT_EQ(static_cast<QvPointLight*>(readOne("PointLight { on 0 }"))->on.value, 0);
+  EXPECT_EQ(static_cast<QvPointLight*>(readOne("PointLight { on TRUE }"))->on.value, 1);
+  EXPECT_EQ(readOne("PointLight { on 2 }"), nullptr);
+  EXPECT_TRUE(sink.hasText("Illegal value for QvSFBool: 2 (must be 0 or 1)"));
+  EXPECT_EQ(readOne("PointLight { on yes }"), nullptr);
+  EXPECT_TRUE(sink.hasText("Unknown value (\"yes\") for QvSFBool (must be TRUE or FALSE)"));
+  EXPECT_EQ(readOne("MaterialBinding { value PER_SOMETHING }"), nullptr);
+  EXPECT_TRUE(sink.hasText("Unknown QvSFEnum enumeration value \"PER_SOMETHING\""));
+  auto* h = static_cast<QvEventHandler*>(readOne("EventHandler { eventType ( BUTTON_DOWN | KEY ) }"));
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(h->eventType.value, 336 | 3);
+}
+
+TEST_F(ReaderTest, DefUseAndReferences) {
+  auto* sep = static_cast<QvSeparator*>(readOne("Separator { DEF \"my cube\" Cube { width 3 } USE \"my cube\" }"));
+  ASSERT_NE(sep, nullptr);
+  ASSERT_EQ(sep->getNumChildren(), 2);
+  EXPECT_EQ(sep->getChild(0), sep->getChild(1));  // shared, not copied
+  EXPECT_EQ(sep->getChild(0)->getName(), "my cube");
+  sink.clear();
+  auto nodes = readAll("#VRML V1.0 ascii\nSeparator { USE Foo Cube { } }");
+  EXPECT_TRUE(sink.hasText("Unknown reference \"Foo\"")) << sink.dump();
+  // A node that uses itself is refused instead of making the graph a loop.
+  sink.clear();
+  auto* loop = static_cast<QvSeparator*>(readOne("DEF A Separator { Cube { } USE A Sphere { } }"));
+  ASSERT_NE(loop, nullptr);
+  EXPECT_TRUE(sink.hasText("USE A: recursion too deep, node skipped.")) << sink.dump();
+  EXPECT_EQ(loop->getNumChildren(), 2);
+  // A DEF inside a node that fails stays usable only as long as the input.
+  auto later = readAll("#VRML V1.0 ascii\nSeparator { DEF In Cube { width x } } Separator { USE In }");
+  EXPECT_EQ(later.size(), 2u);
+}
+
+TEST_F(ReaderTest, UnknownNodesAndFieldsAreSkipped) {
+  auto* sep = static_cast<QvSeparator*>(readOne("Separator { Bogus { a 1 { b \"}\" } } Cube { } }"));
+  ASSERT_NE(sep, nullptr);
+  ASSERT_EQ(sep->getNumChildren(), 1);
+  EXPECT_STREQ(sep->getChild(0)->typeName(), "Cube");
+  auto nodes = readAll("#VRML V1.0 ascii\nFog { color 1 1 1 } Cube { } Sphere { }");
+  ASSERT_EQ(nodes.size(), 2u);
+  EXPECT_STREQ(nodes[1]->typeName(), "Sphere");
+  sink.clear();
+  auto* cube = static_cast<QvCube*>(readOne("Cube { solid 1 2 [ 3 4 ] ( 5 ) \"six\" width 4 }"));
+  ASSERT_NE(cube, nullptr);
+  EXPECT_TRUE(sink.hasText("Unknown field \"solid\""));
+  EXPECT_FLOAT_EQ(cube->width.value, 4);
+  // A declared field list of an extension node is read and checked.
+  auto* h = static_cast<QvEventHandler*>(
+      readOne("EventHandler { fields [ SFString filename, SFString function, ] filename \"a.tcl\" }"));
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(h->filename.value, "a.tcl");
+  EXPECT_EQ(readOne("EventHandler { fields [ SFString ] }"), nullptr);
+  EXPECT_TRUE(sink.hasText("Bad field specifications for node"));
+}
+
+TEST_F(ReaderTest, LimitsAreReportedNotExceeded) {
+  std::string body;
+  for (int i = 0; i < 31; ++i) body += (i % 2 ? "width 1 " : "height 1 ");
+  // Only two distinct fields are set, so the order list holds two.
+  auto* cube = static_cast<QvCube*>(readOne("Cube { " + body + "}"));
+  ASSERT_NE(cube, nullptr);
+  EXPECT_EQ(cube->fieldOrderCount(), 2);
+  std::string longName(300, 'x');
+  sink.clear();
+  zvSetDebugFlag(ZV_DEBUG_WARNING, 1);
+  readAll("#VRML V1.0 ascii\n" + longName + " { }");
+  EXPECT_TRUE(sink.hasText("buffer 256 size is overflow.")) << sink.dump();
+  // Nesting past the limit is skipped with a message, not a stack overflow.
+  std::string deep;
+  for (int i = 0; i < 5000; ++i) deep += "Separator { ";
+  deep += "Cube { }";
+  for (int i = 0; i < 5000; ++i) deep += " }";
+  sink.clear();
+  QvNode* top = readOne(deep);
+  EXPECT_NE(top, nullptr);
+  EXPECT_TRUE(sink.hasText("recursion too deep, node skipped."));
+  // Truncated and empty inputs end cleanly.
+  for (const char* cut : {"#VRML V1.0 ascii\nSeparator { Cube {", "#VRML V1.0 ascii\nCoordinate3 { point [ 1 2",
+                          "#VRML V1.0 ascii\nInfo { string \"open", "#VRML V1.0 ascii\n# only a comment",
+                          "#VRML V1.0 ascii\nDEF", "#VRML V1.0 ascii\nUSE", ""}) {
+    bool failed = false;
+    readAll(cut, &failed);
+  }
+}
+
+TEST_F(ReaderTest, TopLevelReadsOneNodeAtATime) {
+  input = std::make_unique<QvInput>("t.wrl", "#VRML V1.0 ascii\nCube { } Sphere { } }");
+  QvNode* n = nullptr;
+  ASSERT_TRUE(QvDB::read(input.get(), n));
+  ASSERT_NE(n, nullptr);
+  n->ref();
+  owned.push_back(n);
+  EXPECT_STREQ(n->typeName(), "Cube");
+  EXPECT_EQ(input->isDataInFile(), 1);
+  ASSERT_TRUE(QvDB::read(input.get(), n));
+  n->ref();
+  owned.push_back(n);
+  EXPECT_STREQ(n->typeName(), "Sphere");
+  EXPECT_EQ(input->isDataInFile(), 0);
+  EXPECT_FALSE(QvDB::read(input.get(), n));
+  EXPECT_TRUE(sink.hasText("Extra characters ('}') found in input"));
+}
+
+TEST_F(ReaderTest, CompressedFilesAreRecognisedByTheirSignature) {
+  auto dir = std::filesystem::temp_directory_path() / ("qm-reader-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::string path = (dir / "plain-name.wrl").string();
+  gzFile gz = gzopen(path.c_str(), "wb");
+  ASSERT_NE(gz, nullptr);
+  const char text[] = "#VRML V1.0 ascii\nSphere { radius 4 }\n";
+  gzwrite(gz, text, sizeof text - 1);
+  gzclose(gz);
+  {
+    QvInput in(path.c_str());
+    ASSERT_TRUE(in.ok());
+    QvNode* n = nullptr;
+    ASSERT_TRUE(QvDB::read(&in, n));
+    ASSERT_NE(n, nullptr);
+    EXPECT_FLOAT_EQ(static_cast<QvSphere*>(n)->radius.value, 4);
+    n->ref();
+    n->unref();
+  }
+  // A truncated stream is refused whole.
+  std::string bytes;
+  {
+    std::ifstream f(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(f), {});
+  }
+  std::ofstream(path, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+  QvInput cut(path.c_str());
+  EXPECT_FALSE(cut.ok());
+  EXPECT_TRUE(sink.hasText("the compressed file is corrupt or too large."));
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace

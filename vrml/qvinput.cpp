@@ -1,0 +1,503 @@
+// qvinput.cpp — reading VRML text: the header line, white space and
+// comments, strings, names and numbers; and the read-error post.
+#include "vrml/qvinput.h"
+
+#include <zlib.h>
+
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "scene/scene.h"
+#include "vrml/qvnodes.h"
+
+namespace {
+
+constexpr const char kHeader[] = "#VRML V1.0 ascii";
+// A gzip stream may not unpack to more than this; a bomb is a failure.
+constexpr size_t kMaxInflated = size_t(512) << 20;
+
+int lastError = QV_ERR_NONE;
+char lastMessage[400];
+char lastLineMessage[400];
+std::string currentFile;
+
+inline bool isSpace(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+inline bool isIdentStart(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+inline bool isIdentChar(char c) { return isIdentStart(c) || (c >= '0' && c <= '9'); }
+
+// Carriage returns never reach the parser, so CR LF and LF read alike.
+// Works in place; answers the new length.
+size_t dropCarriageReturns(char* buf, size_t n) {
+  char* cr = static_cast<char*>(std::memchr(buf, '\r', n));
+  if (!cr) return n;
+  size_t k = size_t(cr - buf);
+  for (size_t i = k; i < n; ++i)
+    if (buf[i] != '\r') buf[k++] = buf[i];
+  return k;
+}
+
+// The whole file in one malloc'd buffer with room for a terminating zero,
+// which the scanners rely on.
+char* slurp(FILE* f, size_t* outLen) {
+  size_t cap = 0;
+  if (std::fseek(f, 0, SEEK_END) == 0) {
+    long size = std::ftell(f);
+    if (size > 0) cap = size_t(size);
+    std::rewind(f);
+  }
+  cap += 4096;  // and a little more, for a file that grows meanwhile
+  char* buf = static_cast<char*>(std::malloc(cap + 1));
+  size_t len = 0;
+  while (buf) {
+    len += std::fread(buf + len, 1, cap - len, f);
+    if (len < cap) break;
+    char* bigger = static_cast<char*>(std::realloc(buf, cap * 2 + 1));
+    if (!bigger) {
+      std::free(buf);
+      return nullptr;
+    }
+    buf = bigger;
+    cap *= 2;
+  }
+  if (buf && std::ferror(f)) {
+    std::free(buf);
+    return nullptr;
+  }
+  *outLen = len;
+  return buf;
+}
+
+// Unpacks a gzip stream held in memory; null on corrupt input or a stream
+// that would unpack past the limit.
+char* inflateAll(const unsigned char* src, size_t n, size_t* outLen) {
+  z_stream z{};
+  if (inflateInit2(&z, 15 + 32) != Z_OK) return nullptr;
+  size_t cap = n * 4 + 4096, len = 0;
+  char* out = static_cast<char*>(std::malloc(cap + 1));
+  z.next_in = const_cast<unsigned char*>(src);
+  z.avail_in = unsigned(n);
+  int r = Z_OK;
+  while (out) {
+    if (len == cap) {
+      if (cap >= kMaxInflated) break;
+      size_t grown = cap * 2 > kMaxInflated ? kMaxInflated : cap * 2;
+      char* bigger = static_cast<char*>(std::realloc(out, grown + 1));
+      if (!bigger) break;
+      out = bigger;
+      cap = grown;
+    }
+    z.next_out = reinterpret_cast<unsigned char*>(out + len);
+    z.avail_out = unsigned(cap - len);
+    r = inflate(&z, Z_NO_FLUSH);
+    len = cap - z.avail_out;
+    if (r == Z_STREAM_END) break;
+    if (r != Z_OK && r != Z_BUF_ERROR) break;
+    if (r == Z_BUF_ERROR && z.avail_in == 0) break;  // truncated
+  }
+  inflateEnd(&z);
+  if (r != Z_STREAM_END) {
+    std::free(out);
+    return nullptr;
+  }
+  *outLen = len;
+  return out;
+}
+
+}  // namespace
+
+QvInput::QvInput(const char* fileName) {
+  name_ = fileName ? fileName : "";
+  if (!fileName) {
+    QvDebugError("QvInput::QvInput", "argument pointer to filename is null.");
+    return;
+  }
+  FILE* f = std::fopen(fileName, "rb");
+  if (!f) return;
+  size_t len = 0;
+  char* raw = slurp(f, &len);
+  std::fclose(f);
+  if (!raw) return;
+  if (len >= 2 && static_cast<unsigned char>(raw[0]) == 0x1f && static_cast<unsigned char>(raw[1]) == 0x8b) {
+    data_ = inflateAll(reinterpret_cast<const unsigned char*>(raw), len, &len);
+    std::free(raw);
+    if (!data_) {
+      zvMessage("%s: %s", fileName, "the compressed file is corrupt or too large.");
+      return;
+    }
+  } else {
+    data_ = raw;
+  }
+  len = dropCarriageReturns(data_, len);
+  data_[len] = '\0';
+  if (!data_) return;
+  pos_ = data_;
+  end_ = data_ + len;
+  ok_ = true;
+}
+
+QvInput::QvInput(const char* name, std::string_view text) : name_(name ? name : "") {
+  data_ = static_cast<char*>(std::malloc(text.size() + 1));
+  if (!data_) return;
+  std::memcpy(data_, text.data(), text.size());
+  size_t len = dropCarriageReturns(data_, text.size());
+  data_[len] = '\0';
+  pos_ = data_;
+  end_ = data_ + len;
+  ok_ = true;
+}
+
+QvInput::~QvInput() {
+  for (auto& [name, node] : references_)
+    if (node) node->unref();
+  std::free(data_);
+}
+
+bool QvInput::checkHeader() {
+  headerChecked_ = true;
+  // Anything but letters and digits may stand before the '#'.
+  while (pos_ < end_ && *pos_ != '#' && !std::isalnum(static_cast<unsigned char>(*pos_))) {
+    if (*pos_ == '\n') ++line_;
+    ++pos_;
+  }
+  char buf[256];
+  size_t n = 0;
+  if (pos_ < end_ && *pos_ == '#') {
+    bool overflow = false;
+    while (pos_ < end_ && *pos_ != '\n') {
+      if (n < sizeof buf - 1)
+        buf[n++] = *pos_;
+      else
+        overflow = true;
+      ++pos_;
+    }
+    if (pos_ < end_) {
+      ++pos_;
+      ++line_;
+    }
+    if (overflow) QvDebugError("QvInput::checkHeader", "256 buffer size is overflow.");
+  }
+  buf[n] = '\0';
+  if (n > 0 && std::strcmp(buf, kHeader) == 0) {
+    version_ = 1.0f;
+    return true;
+  }
+  version_ = 0.0f;
+  headerValid_ = false;
+  if (n == 0)
+    QvReadError(QV_ERR_NONE, this, "File does not have a valid header string.\n\tNG:   %s\n\tOK:   %s",
+                "The header string is not found.", kHeader);
+  else
+    QvReadError(QV_ERR_NONE, this, "File does not have a valid header string.\n\tNG:   %s\n\tOK:   %s", buf,
+                kHeader);
+  return false;
+}
+
+bool QvInput::get(char& c) {
+  if (!headerChecked_ && !checkHeader()) return false;
+  if (!headerValid_) return false;
+  if (pos_ >= end_) {
+    lastError = QV_ERR_EOF;
+    return false;
+  }
+  c = *pos_++;
+  if (c == '\n') ++line_;
+  return true;
+}
+
+void QvInput::putBack(char c) {
+  if (pos_ > data_) {
+    --pos_;
+    if (c == '\n') --line_;
+  }
+}
+
+bool QvInput::skipWhiteSpace() {
+  if (!headerChecked_ && !checkHeader()) return false;
+  if (!headerValid_) return false;
+  for (;;) {
+    while (pos_ < end_ && isSpace(*pos_)) {
+      if (*pos_ == '\n') ++line_;
+      ++pos_;
+    }
+    if (pos_ < end_ && *pos_ == '#') {
+      const char* nl = static_cast<const char*>(std::memchr(pos_, '\n', size_t(end_ - pos_)));
+      if (!nl) {
+        pos_ = end_;
+        QvReadError(QV_ERR_EOF, this, "EOF reached before end of comment");
+        return false;
+      }
+      pos_ = nl + 1;
+      ++line_;
+      continue;
+    }
+    break;
+  }
+  if (pos_ >= end_) {
+    lastError = QV_ERR_EOF;
+    return false;
+  }
+  return true;
+}
+
+bool QvInput::read(char& c) { return skipWhiteSpace() && get(c); }
+
+bool QvInput::readString(std::string& s) {
+  s.clear();
+  if (!skipWhiteSpace()) return false;
+  if (*pos_ != '"') {
+    const char* start = pos_;
+    while (pos_ < end_ && !isSpace(*pos_)) ++pos_;
+    s.assign(start, size_t(pos_ - start));
+    return true;
+  }
+  ++pos_;
+  for (;;) {
+    const char* start = pos_;
+    while (pos_ < end_ && *pos_ != '"' && *pos_ != '\\' && *pos_ != '\n') ++pos_;
+    s.append(start, size_t(pos_ - start));
+    if (pos_ >= end_) return true;  // an unclosed string ends with the file
+    char c = *pos_++;
+    if (c == '"') return true;
+    if (c == '\n') {
+      ++line_;
+      s += '\n';
+    } else if (c == '\\') {
+      if (pos_ < end_ && *pos_ == '"') {
+        s += '"';
+        ++pos_;
+      } else {
+        s += '\\';
+      }
+    }
+  }
+}
+
+bool QvInput::readName(std::string& s, bool validIdent) {
+  if (!validIdent) return readString(s);
+  s.clear();
+  if (!skipWhiteSpace()) return false;
+  if (!isIdentStart(*pos_)) return true;
+  const char* start = pos_;
+  while (pos_ < end_ && isIdentChar(*pos_)) ++pos_;
+  size_t n = size_t(pos_ - start);
+  if (n > 255) {
+    QvDebugError("QvInput::read", "buffer 256 size is overflow.");
+    n = 255;
+    pos_ = start + n;  // the rest is read as what follows
+  }
+  s.assign(start, n);
+  return true;
+}
+
+// Finds the end of the number at the cursor, by the grammar of integers
+// (sign, 0x hexadecimal, 0 octal, decimal) or reals (sign, digits, point,
+// digits, exponent); null when there is none. Nothing is copied: the
+// converters read straight from the buffer.
+const char* QvInput::scanNumber(bool real) {
+  if (!skipWhiteSpace()) return nullptr;
+  const char* p = pos_;
+  if (p < end_ && (*p == '-' || *p == '+')) ++p;
+  auto digits = [&](const char* q) {
+    while (q < end_ && *q >= '0' && *q <= '9') ++q;
+    return q;
+  };
+  if (!real) {
+    if (p + 1 < end_ && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+      const char* h = p + 2;
+      const char* q = h;
+      while (q < end_ && std::isxdigit(static_cast<unsigned char>(*q))) ++q;
+      return q == h ? nullptr : q;
+    }
+    const char* q = digits(p);
+    return q == p ? nullptr : q;
+  }
+  const char* q = digits(p);
+  bool before = q != p, after = false;
+  if (q < end_ && *q == '.') {
+    const char* f = q + 1;
+    const char* r = digits(f);
+    after = r != f;
+    q = r;
+  }
+  if (!before && !after) return nullptr;
+  if (q < end_ && (*q == 'e' || *q == 'E')) {
+    const char* e = q + 1;
+    if (e < end_ && (*e == '-' || *e == '+')) ++e;
+    const char* r = digits(e);
+    if (r == e) return nullptr;  // an exponent marker needs digits
+    q = r;
+  }
+  return q;
+}
+
+bool QvInput::readInteger(long long& x) {
+  const char* e = scanNumber(false);
+  if (!e) return false;
+  const char* p = pos_;
+  bool neg = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  // Plain decimals are nearly all of them; the rest go through the C
+  // library, which knows octal and hexadecimal.
+  if (*p != '0' && e - p <= 18) {
+    long long v = 0;
+    for (const char* q = p; q < e; ++q) v = v * 10 + (*q - '0');
+    x = neg ? -v : v;
+  } else {
+    char buf[128];
+    size_t n = std::min<size_t>(size_t(e - pos_), sizeof buf - 1);
+    std::memcpy(buf, pos_, n);
+    buf[n] = '\0';
+    errno = 0;
+    x = std::strtoll(buf, nullptr, 0);
+    if (errno) {
+      int err = errno;
+      pos_ = e;
+      lastErrno_ = err;
+      return true;
+    }
+  }
+  lastErrno_ = 0;
+  pos_ = e;
+  return true;
+}
+
+bool QvInput::readInt32(int32_t& v) {
+  long long x;
+  if (!readInteger(x)) return false;
+  if (lastErrno_ || x < INT32_MIN || x > int64_t(UINT32_MAX))
+    QvDebugError("QvInput::readInteger", "strtol() returns %d error.", lastErrno_ ? lastErrno_ : ERANGE);
+  v = int32_t(uint32_t(x));
+  return true;
+}
+
+bool QvInput::readUInt32(uint32_t& v) {
+  long long x;
+  if (!readInteger(x)) return false;
+  if (lastErrno_ || x > int64_t(UINT32_MAX))
+    QvDebugError("QvInput::readUnsignedInteger", "strtoul() returns %d error.", lastErrno_ ? lastErrno_ : ERANGE);
+  v = uint32_t(x);
+  return true;
+}
+
+bool QvInput::readInt16(int16_t& v) {
+  int32_t x;
+  if (!readInt32(x)) return false;
+  v = int16_t(x);
+  return true;
+}
+
+bool QvInput::readUInt16(uint16_t& v) {
+  uint32_t x;
+  if (!readUInt32(x)) return false;
+  v = uint16_t(x);
+  return true;
+}
+
+bool QvInput::readDouble(double& v) {
+  const char* e = scanNumber(true);
+  if (!e) return false;
+  const char* p = pos_ + (*pos_ == '+');
+  auto r = std::from_chars(p, e, v);
+  if (r.ec == std::errc::result_out_of_range) {
+    QvDebugError("QvInput::readReal", "atof() returns %d error.", ERANGE);
+    char buf[128];
+    size_t n = std::min<size_t>(size_t(e - pos_), sizeof buf - 1);
+    std::memcpy(buf, pos_, n);
+    buf[n] = '\0';
+    v = std::atof(buf);
+  }
+  pos_ = e;
+  return true;
+}
+
+bool QvInput::readFloat(float& v) {
+  double d;
+  if (!readDouble(d)) return false;
+  v = float(d);
+  return true;
+}
+
+int QvInput::isDataInFile() const {
+  // Past white space and comments, is a letter left?
+  const char* p = pos_;
+  while (p < end_) {
+    char c = *p;
+    if (c == '#') {
+      const char* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(end_ - p)));
+      if (!nl) return 0;
+      p = nl + 1;
+      continue;
+    }
+    if (std::isalpha(static_cast<unsigned char>(c))) return 1;
+    ++p;
+  }
+  return 0;
+}
+
+QvNode* QvInput::findReference(const std::string& name) const {
+  auto it = references_.find(name);
+  return it == references_.end() ? nullptr : it->second;
+}
+
+// The table holds its own reference: a DEF inside a node that later fails
+// must not leave a USE pointing at freed memory.
+void QvInput::addReference(const std::string& name, QvNode* node) {
+  if (node) node->ref();
+  QvNode*& slot = references_[name];
+  if (slot) slot->unref();
+  slot = node;
+}
+
+// ---------------------------------------------------------------------------
+// Reporting
+
+void QvReadError(int cls, const QvInput* in, const char* format, ...) {
+  char text[400];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  char where[64];
+  std::snprintf(where, sizeof where, "\tOccurred at line %ld", in ? in->getLineNum() : 0L);
+  char message[1024];
+  std::snprintf(message, sizeof message, "VRML read error: %s\n\tfile: %s\n%s\n", text,
+                in ? in->getCurFileName() : currentFile.c_str(), where);
+  lastError = cls;
+  // Only the first 399 characters are kept to compare with the next post.
+  if (std::strncmp(message, lastMessage, sizeof lastMessage - 1) == 0) return;
+  std::memcpy(lastMessage, message, sizeof lastMessage - 1);
+  lastMessage[sizeof lastMessage - 1] = '\0';
+  if (cls == QV_ERR_NONE) zvMessage("%s", message);
+}
+
+void QvDebugError(const char* method, const char* format, ...) {
+  char text[400];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  zvWarning("VRML error in %s(): %s\n", method, text);
+}
+
+void QvLineMessage(const char* text, long line) {
+  char tagged[400];
+  std::snprintf(tagged, sizeof tagged, "           %s : Occurred at line %ld", text ? text : "", line);
+  if (std::strcmp(tagged, lastLineMessage) == 0) return;
+  std::memcpy(lastLineMessage, tagged, sizeof tagged);
+  zvWarning("%s\n%s\n", text ? text : "", tagged);
+}
+
+int QvGetLastError(void) { return lastError; }
+void QvClearLastError(void) { lastError = QV_ERR_NONE; }
+
+void QvResetCurrentFile(const char* fileName) {
+  currentFile.assign(fileName ? fileName : "", 0, fileName ? std::min<size_t>(std::strlen(fileName), 255) : 0);
+  lastError = QV_ERR_NONE;
+  lastMessage[0] = '\0';
+}
