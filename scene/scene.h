@@ -260,8 +260,8 @@ struct ZvTexture {
   float transform[6];  // texture transform, identity 1 0 0 1 0 0
   int32_t uvCount;
   ZvSFVec2f* uv;       // owned when uvCount > 0
-  int32_t materialBinding;
-  int32_t reserved;
+  int32_t materialBinding;  // as the face and line conversion codes it
+  int16_t wrapS, wrapT;     // 0 repeat, 1 clamp
   ZvMovie* movie;
 };
 
@@ -652,6 +652,35 @@ int zvValidateChildWRT(ZvObj* object);
 // when the object is linked under another parent.
 int zvInvalidateWRT(ZvObj* object);
 int zvIsPointInObjBox(const float point[3], ZvObj* object);
+
+// ---------------------------------------------------------------------------
+// Camera table: a world's cameras under small identifiers, one of them
+// active. 1 is the renderer's default camera and never has an entry, 2 the
+// person's camera, 3 a camera of the world. Created on demand, freed with the
+// world. The table is also where camera leaf records end up when their
+// objects let go of them (zvDeleteLeaf keeps them alive): it frees them with
+// itself. A world without a table leaves such records to whoever made them.
+struct ZvCameraList {
+  int32_t id;
+  ZvObj* camera;
+  ZvCameraList* next;
+};
+struct ZvCameraTable {
+  int32_t activeId;       // 1 at creation; a value outside 0..3 reads as 0
+  ZvCameraList* entries;  // in registration order
+  ZvLeaf* kept;           // released camera leaves, chained through next
+};
+int zvSetCameraTableToWorld(ZvWorld* world);             // -1 if it has one, -5
+int zvReginsterToCameraTable(ZvObj* camera, int id);     // replaces or appends
+ZvCameraList* zvNewZvCameraList(int id, ZvObj* camera);  // a detached entry
+int zvSetActiveCameraID(ZvWorld* world, int id);         // only an id with an entry
+int zvGetActiveCameraID(ZvWorld* world);                 // -1 without a table
+ZvObj* zvGetCameraFromCameraTable(ZvWorld* world, int id);
+int zvDeleteCameraFromCameraTable(ZvWorld* world, int id);
+int zvFreeCameraTable(ZvWorld* world);
+// The camera to draw through: the active entry's object when it is a camera;
+// none for a Switch; otherwise its child chosen by its which-child value.
+ZvObj* zvGetActiveCamera(ZvWorld* world);
 
 // ---------------------------------------------------------------------------
 // Hooks upward. Each higher subsystem fills its own entries at start-up.

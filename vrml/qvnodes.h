@@ -23,6 +23,7 @@ class QvNode {
   }
 
   virtual const char* typeName() const = 0;
+  virtual int kind() const = 0;
   virtual QvFieldData* getFieldData() const = 0;
   virtual bool isBuiltIn() const { return true; }
   virtual bool isGroup() const { return false; }
@@ -88,10 +89,25 @@ enum {  // Binding
 enum { QV_CONE_SIDES = 1, QV_CONE_BOTTOM = 2, QV_CONE_ALL = 4 };
 enum { QV_CYL_SIDES = 1, QV_CYL_TOP = 2, QV_CYL_BOTTOM = 4, QV_CYL_ALL = 8 };
 
+// Every node type, so that traversal can switch on it.
+enum QvKind {
+  QV_KIND_QvAmbientSound, QV_KIND_QvAsciiText, QV_KIND_QvAttributes, QV_KIND_QvCalendarTask, QV_KIND_QvCone,
+  QV_KIND_QvCoordinate3, QV_KIND_QvCube, QV_KIND_QvCylinder, QV_KIND_QvDirectionalLight, QV_KIND_QvEventHandler,
+  QV_KIND_QvGroupNode, QV_KIND_QvIndexedFaceSet, QV_KIND_QvIndexedLineSet, QV_KIND_QvInfo, QV_KIND_QvLOD,
+  QV_KIND_QvMaterial, QV_KIND_QvMaterialBinding, QV_KIND_QvMatrixTransform, QV_KIND_QvMovie2, QV_KIND_QvNormal,
+  QV_KIND_QvNormalBinding, QV_KIND_QvOrthographicCamera, QV_KIND_QvPerspectiveCamera, QV_KIND_QvPeriodicTask,
+  QV_KIND_QvPointLight, QV_KIND_QvPointSet, QV_KIND_QvRotation, QV_KIND_QvScale, QV_KIND_QvScript,
+  QV_KIND_QvSeparator, QV_KIND_QvShapeHints, QV_KIND_QvSphere, QV_KIND_QvSporadicTask, QV_KIND_QvSpotLight,
+  QV_KIND_QvSwitch, QV_KIND_QvTexture2, QV_KIND_QvTexture2Transform, QV_KIND_QvTextureCoordinate2,
+  QV_KIND_QvTransform, QV_KIND_QvTransformSeparator, QV_KIND_QvTranslation, QV_KIND_QvTransparentTexture2,
+  QV_KIND_QvWWWAnchor, QV_KIND_QvWWWInline,
+};
+
 #define QV_NODE_HEADER(Class, Name)                                \
  public:                                                           \
   Class();                                                         \
   const char* typeName() const override { return Name; }           \
+  int kind() const override { return QV_KIND_##Class; }            \
   QvFieldData* getFieldData() const override { return fieldData(); } \
   static QvFieldData* fieldData() {                                \
     static QvFieldData data;                                       \

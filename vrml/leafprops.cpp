@@ -1,0 +1,165 @@
+// leafprops.cpp — what a shape leaf takes from the traversal state: its
+// material, its texture (file, mask, transform, coordinates, wrapping) and
+// the file names it refers to.
+#include <cmath>
+#include <cstring>
+
+#include "vrml/traverse.h"
+#include "www/www.h"
+
+ZvUrlHash* qvLoadFile(QvState* state, const char* who, const char* name) {
+  if (!name) {
+    zvMessage("%s::callZvWwwLoadFile: %s", who, "argument's filename is null.");
+    return nullptr;
+  }
+  // Relative names resolve against the file they stand in, so an inlined
+  // file from another folder finds its own textures and inlines.
+  char absolute[4096];
+  const char* url = name;
+  if (state && !state->baseUrl.empty() && zvUrlScheme(name) == ZV_SCHEME_NONE &&
+      zvResolveUrl(state->baseUrl.c_str(), name, absolute, sizeof absolute) == 0)
+    url = absolute;
+  ZvUrlHash* entry = zvWwwLoadFile(url);
+  if (!entry) zvMessage("%s::callZvWwwLoadFile: %s", who, "zvWwwLoadFile() failed.");
+  return entry;
+}
+
+QvMaterial* qvStateMaterial(QvState* state) {
+  return static_cast<QvMaterial*>(state->topNode(QV_STACK_MATERIAL));
+}
+
+namespace {
+
+bool setColors(ZvMFColor* dst, const std::vector<QvVec3>& src) {
+  int n = int(src.size());
+  if (n == 0) return true;
+  auto* v = static_cast<ZvSFColor*>(zvMalloc(sizeof(ZvSFColor) * size_t(n)));
+  if (!v) return false;
+  for (int i = 0; i < n; ++i) v[i] = {src[size_t(i)].v[0], src[size_t(i)].v[1], src[size_t(i)].v[2]};
+  zvFree(dst->values);
+  dst->values = v;
+  dst->count = n;
+  return true;
+}
+
+bool setFloats(ZvMFFloat* dst, const std::vector<float>& src) {
+  int n = int(src.size());
+  if (n == 0) return true;
+  auto* v = static_cast<float*>(zvMalloc(sizeof(float) * size_t(n)));
+  if (!v) return false;
+  std::memcpy(v, src.data(), sizeof(float) * size_t(n));
+  zvFree(dst->values);
+  dst->values = v;
+  dst->count = n;
+  return true;
+}
+
+bool setDefaultMaterial(ZvMaterial* m) {
+  static const std::vector<QvVec3> ambient{{{0.2f, 0.2f, 0.2f}}}, diffuse{{{0.8f, 0.8f, 0.8f}}}, black{{{0, 0, 0}}};
+  static const std::vector<float> shininess{0.2f}, transparency{0};
+  m->maxElement = 1;
+  return setColors(&m->ambient, ambient) && setColors(&m->diffuse, diffuse) && setColors(&m->specular, black) &&
+         setColors(&m->emissive, black) && setFloats(&m->shininess, shininess) &&
+         setFloats(&m->transparency, transparency);
+}
+
+}  // namespace
+
+int qvSetLeafMaterial(QvState* state, ZvShape* leaf) {
+  if (!leaf) return ZV_FAIL;
+  QvMaterial* mat = qvStateMaterial(state);
+  ZvMaterial* m = &leaf->material;
+  bool ok;
+  if (!mat) {
+    ok = setDefaultMaterial(m);
+  } else {
+    ok = setColors(&m->ambient, mat->ambientColor.values) && setColors(&m->diffuse, mat->diffuseColor.values) &&
+         setColors(&m->specular, mat->specularColor.values) && setColors(&m->emissive, mat->emissiveColor.values) &&
+         setFloats(&m->shininess, mat->shininess.values) && setFloats(&m->transparency, mat->transparency.values);
+    int n = 0;
+    for (int c : {mat->ambientColor.num(), mat->diffuseColor.num(), mat->specularColor.num(),
+                  mat->emissiveColor.num(), mat->shininess.num(), mat->transparency.num()})
+      n = c > n ? c : n;
+    m->maxElement = n;
+  }
+  if (!ok) {
+    zvMessage("%s: %s%s", "QvNode::setZvMaterial()", "Couldn't allocate memory ", "for material.zvColorName.colors");
+    return ZV_NOMEM;
+  }
+  return ZV_OK;
+}
+
+namespace {
+
+int16_t wrapOf(const QvSFEnum& f, const char* message) {
+  if (f.value == 0 || f.value == 1) return int16_t(f.value);
+  zvMessage("%s", message);
+  return 0;
+}
+
+// The texture transform as a 2x3 matrix (1 0 0 1 0 0 is none): scale and
+// turn about the centre, then move.
+void setTextureTransform(ZvTexture* t, const QvTexture2Transform* x) {
+  float c = std::cos(x->rotation.value), s = std::sin(x->rotation.value);
+  float sx = x->scaleFactor.value[0], sy = x->scaleFactor.value[1];
+  float cx = x->center.value[0], cy = x->center.value[1];
+  float a = c * sx, b = s * sx, d = -s * sy, e = c * sy;
+  t->transform[0] = a;
+  t->transform[1] = b;
+  t->transform[2] = d;
+  t->transform[3] = e;
+  t->transform[4] = x->translation.value[0] + cx - (a * cx + d * cy);
+  t->transform[5] = x->translation.value[1] + cy - (b * cx + e * cy);
+}
+
+}  // namespace
+
+int qvSetLeafTexture(QvState* state, ZvShape* leaf, const char* who) {
+  if (!leaf) return ZV_FAIL;
+  ZvTexture* t = &leaf->texture;
+  if (auto* x = static_cast<QvTexture2Transform*>(state->topNode(QV_STACK_TEXTURE2_TRANSFORM)))
+    setTextureTransform(t, x);
+  if (auto* tc = static_cast<QvTextureCoordinate2*>(state->topNode(QV_STACK_TEXTURE_COORDINATE2))) {
+    int n = tc->point.num();
+    if (n > 0) {
+      auto* uv = static_cast<ZvSFVec2f*>(zvMalloc(sizeof(ZvSFVec2f) * size_t(n)));
+      if (!uv) {
+        zvMessage("%s: setZvTextureCoordinate2() failed.", who);
+        return ZV_NOMEM;
+      }
+      for (int i = 0; i < n; ++i) uv[i] = {tc->point.values[size_t(i)].v[0], tc->point.values[size_t(i)].v[1]};
+      if (t->uvCount > 0) zvFree(t->uv);
+      t->uv = uv;
+      t->uvCount = n;
+    }
+  }
+  if (state->topNode(QV_STACK_MOVIE2)) {
+    // Movie textures are played by the media layer; until it is there the
+    // shape is drawn without one.
+    return ZV_OK;
+  }
+  auto* tex = static_cast<QvTexture2*>(state->topNode(QV_STACK_TEXTURE2));
+  auto* ttex = static_cast<QvTransparentTexture2*>(state->topNode(QV_STACK_TRANSPARENT_TEXTURE2));
+  if (tex && ttex) {
+    zvMessage("%s: Texture2 and TransparentTexture2 is exist.", who);
+    return ZV_OK;
+  }
+  if (tex) {
+    if (!tex->filename.value.empty()) t->texture = qvLoadFile(state, who, tex->filename.value.c_str());
+    t->mask = nullptr;
+    char m1[128], m2[128];
+    std::snprintf(m1, sizeof m1, "%s: invalid wrapS field.", who);
+    std::snprintf(m2, sizeof m2, "%s: invalid wrapT field.", who);
+    t->wrapS = wrapOf(tex->wrapS, m1);
+    t->wrapT = wrapOf(tex->wrapT, m2);
+  } else if (ttex) {
+    if (!ttex->filename.value.empty()) t->texture = qvLoadFile(state, who, ttex->filename.value.c_str());
+    if (!ttex->maskFilename.value.empty()) {
+      t->mask = qvLoadFile(state, who, ttex->maskFilename.value.c_str());
+      if (!t->mask) t->texture = nullptr;
+    }
+    t->wrapS = wrapOf(ttex->wrapS, "QvNode::setZvTransparentTexture(): invalid wrapS info.");
+    t->wrapT = wrapOf(ttex->wrapT, "QvNode::setZvTransparentTexture(): invalid wrapT info.");
+  }
+  return ZV_OK;
+}
