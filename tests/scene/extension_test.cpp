@@ -11,21 +11,20 @@ class ExtensionTest : public qmtest::TreeFixture {
     o->nodeType = type;
     return o;
   }
-  static ZvLOD* newLOD() {
-    auto* lod = static_cast<ZvLOD*>(zvMalloc(sizeof(ZvLOD)));
-    lod->rangeCount = 2;
-    lod->ranges = static_cast<float*>(zvMalloc(2 * sizeof(float)));
-    lod->ranges[1] = 20.0f;
-    return lod;
-  }
-  static int32_t* newChoice() { return static_cast<int32_t*>(zvMalloc(sizeof(int32_t))); }
 };
 
+ZvLOD* newLOD() {
+  auto* lod = static_cast<ZvLOD*>(zvMalloc(sizeof(ZvLOD)));
+  lod->rangeCount = 2;
+  lod->ranges = static_cast<float*>(zvMalloc(2 * sizeof(float)));
+  lod->ranges[1] = 20.0f;
+  return lod;
+}
+int32_t* newChoice() { return static_cast<int32_t*>(zvMalloc(sizeof(int32_t))); }
 int hookCalls;
 int countingHook(ZvObj*) { return ++hookCalls, 0; }
-int refusingHook(ZvObj*) { return ++hookCalls, -1; }
 
-TEST_F(ExtensionTest, OneCellPerTypeAndOnlyTheLODRecordGoesWithItsCell) {
+TEST_F(ExtensionTest, OneCellPerTypeAndDeletionReleasesOwnedDataEvenWhenASubsystemFails) {
   ZvObj* o = make();
   int32_t mine = 3;
   EXPECT_EQ(zvRegisterObjExtension(o, zvSwitchWhichChild, &mine), ZV_OK);
@@ -36,9 +35,7 @@ TEST_F(ExtensionTest, OneCellPerTypeAndOnlyTheLODRecordGoesWithItsCell) {
   EXPECT_EQ(zvRemoveObjExtension(o, zvLODNode), ZV_FAIL);
   EXPECT_EQ(zvRemoveObjExtension(o, zvSwitchWhichChild), ZV_OK);  // &mine is not freed
   EXPECT_EQ(o->extensions, nullptr);
-}
 
-TEST_F(ExtensionTest, DeletingObjectsReleasesTheirOwnedDataEvenWhenASubsystemFails) {
   ZvObj* lod = node(ZV_NODE_LOD);
   ASSERT_EQ(zvRegisterObjExtension(lod, zvLODNode, newLOD()), ZV_OK);
   ASSERT_EQ(zvRegisterObjExtension(lod, zvSwitchWhichChild, newChoice()), ZV_OK);
@@ -52,34 +49,29 @@ TEST_F(ExtensionTest, DeletingObjectsReleasesTheirOwnedDataEvenWhenASubsystemFai
   EXPECT_EQ(zvDeleteZvObj(lod), ZV_OK);
   EXPECT_EQ(zvDeleteZvObj(sw), ZV_OK);
   EXPECT_EQ(hookCalls, 6);
-
   ZvObj* other = node(ZV_NODE_SWITCH);
   ASSERT_EQ(zvRegisterObjExtension(other, zvSwitchWhichChild, newChoice()), ZV_OK);
-  zvSceneHooks().releaseAuthInfo = refusingHook;
+  zvSceneHooks().releaseAuthInfo = [](ZvObj*) { return ++hookCalls, -1; };
   EXPECT_EQ(zvReleaseObjExtension(other), ZV_FAIL);
   EXPECT_EQ(other->extensions, nullptr);  // the fixture finds no block left
   zvSceneHooks() = ZvSceneHooks{};
 }
 
 TEST_F(ExtensionTest, CopiesAreDeepAndRefuseCellsOfAnotherType) {
-  ZvObj* from = node(ZV_NODE_LOD);
-  ZvObj* to = node(ZV_NODE_LOD);
+  ZvObj *from = node(ZV_NODE_LOD), *to = node(ZV_NODE_LOD);
   ZvLOD* lod = newLOD();
   ZvScript script{zvStrdup("proc go {} {}"), &script};
   ASSERT_EQ(zvRegisterObjExtension(from, zvLODNode, lod), ZV_OK);
   ASSERT_EQ(zvRegisterObjExtension(from, zvScriptNode, &script), ZV_OK);
   ASSERT_NE(zvNewObjValue(from, ZV_VALUE_FLOAT, "speed", "2.5", 0), nullptr);
   ASSERT_NE(zvNewObjValue(from, ZV_VALUE_STRING, "speed", "fast", 1), nullptr);
-  ZvObjExtension* lodCell = from->extensions;
-  ZvObjExtension* scriptCell = lodCell->next;
-  ZvObjExtension* valueCell = scriptCell->next;
+  ZvObjExtension *lodCell = from->extensions, *scriptCell = lodCell->next, *valueCell = scriptCell->next;
 
   EXPECT_EQ(allocAndCopyZvObjExtensionForLOD(to, scriptCell), ZV_FAIL);
   EXPECT_TRUE(sink.has(ZV_DEBUG_WARNING, "allocAndCopyZvObjExtensionForLOD : not LOD."));
   ASSERT_EQ(allocAndCopyZvObjExtensionForLOD(to, lodCell), ZV_OK);
   ASSERT_EQ(allocAndCopyZvObjExtensionForScript(to, scriptCell), ZV_OK);
   ASSERT_EQ(allocAndCopyZvObjExtensionForObjVal(to, valueCell), ZV_OK);
-
   auto* copy = static_cast<ZvLOD*>(zvGetObjExtension(to, zvLODNode));
   EXPECT_NE(copy->ranges, lod->ranges);
   EXPECT_FLOAT_EQ(copy->ranges[1], 20.0f);

@@ -4,20 +4,22 @@
 
 namespace {
 
+using Objs = std::vector<ZvObj*>;
+
 class ObjectTest : public qmtest::TreeFixture {
  protected:
   void SetUp() override {
     TreeFixture::SetUp();
     ASSERT_EQ(zvSetIdCounter(-10000, -1, ZV_ID_MODE_ALWAYS), ZV_OK);
   }
-  static std::vector<ZvObj*> children(ZvObj* o) {
-    std::vector<ZvObj*> out;
+  ZvObj* kid(ZvObj* parent) { return make(nullptr, parent); }
+  static Objs children(ZvObj* o) {
+    Objs out;
     ZvObjList* cursor = o->children;
     while (ZvObj* c = zvNextChild(&cursor)) out.push_back(c);
     return out;
   }
 };
-using Objs = std::vector<ZvObj*>;
 
 TEST_F(ObjectTest, NewObjectsNumberTheLocalRangeUntilItIsExhausted) {
   ZvObj* root = make();
@@ -25,10 +27,8 @@ TEST_F(ObjectTest, NewObjectsNumberTheLocalRangeUntilItIsExhausted) {
   EXPECT_EQ(root->flags, uint32_t(ZV_OBJ_NOT_QUEUED | ZV_OBJ_COLLISION | ZV_OBJ_SOLID | ZV_OBJ_GRASP |
                                   ZV_OBJ_VISIBLE | ZV_OBJ_TOP));
   EXPECT_EQ(zvGetObjById(world, -10000), root);
-  EXPECT_EQ(make(nullptr, root)->id, -9999);
-  for (int i = 2; i < 10000; ++i) ASSERT_NE(make(nullptr, root), nullptr);
-  EXPECT_EQ(world->objectCount, 10000);
-  EXPECT_EQ(world->topObjectCount, 1);
+  EXPECT_EQ(kid(root)->id, -9999);
+  for (int i = 2; i < 10000; ++i) ASSERT_NE(kid(root), nullptr);
   ZvObj* extra = reinterpret_cast<ZvObj*>(1);
   EXPECT_EQ(zvNewZvObj(world, &extra, 1), ZV_NOID);
   EXPECT_EQ(extra, nullptr);
@@ -37,37 +37,35 @@ TEST_F(ObjectTest, NewObjectsNumberTheLocalRangeUntilItIsExhausted) {
 }
 
 TEST_F(ObjectTest, RangesStackAndUnstack) {
-  ZvObj* local = make();
+  ZvObj *local = make(), *o = nullptr;
   ASSERT_EQ(zvPushIdCounter(-20000, -19999, ZV_ID_MODE_ALWAYS), ZV_OK);  // inline 1
-  EXPECT_EQ(make(nullptr, local)->id, -20000);
-  EXPECT_EQ(make(nullptr, local)->id, -19999);
-  ZvObj* o = nullptr;
+  EXPECT_EQ(kid(local)->id, -20000);
+  EXPECT_EQ(kid(local)->id, -19999);
   EXPECT_EQ(zvNewZvObj(world, &o, 1), ZV_NOID);
   ASSERT_EQ(zvPushIdCounter(0, 0, ZV_ID_MODE_ALWAYS), ZV_OK);  // inline without a number
-  EXPECT_EQ(make(nullptr, local)->id, 0);
+  EXPECT_EQ(kid(local)->id, 0);
   ASSERT_EQ(zvPushIdCounter(5, 9, ZV_ID_MODE_ON_REQUEST), ZV_OK);  // server range
   ASSERT_EQ(zvNewZvObj(world, &o, 0), ZV_OK);
   EXPECT_EQ(o->id, 0);
   EXPECT_EQ(zvAddChild(local, o), ZV_OK);
-  EXPECT_EQ(make(nullptr, local)->id, 5);
+  EXPECT_EQ(kid(local)->id, 5);
   ASSERT_EQ(zvPushIdCounter(1, 2, 0), ZV_OK);  // fifth and last slot
   EXPECT_EQ(zvPushIdCounter(1, 2, 0), ZV_FAIL);  // a sixth is refused and changes nothing
   EXPECT_EQ(zvGetIdCounterTop(), 4);
   EXPECT_EQ(zvPushIdCounter(3, 2, 0), ZV_FAIL);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(zvPopIdCounter(), ZV_OK);
   EXPECT_EQ(zvPopIdCounter(), ZV_FAIL);
-  EXPECT_EQ(make(nullptr, local)->id, -9999);  // the local range went on where it was
+  EXPECT_EQ(kid(local)->id, -9999);  // the local range went on where it was
   // A range ending at the largest identifier runs out without wrapping.
   ASSERT_EQ(zvPushIdCounter(INT32_MAX - 1, INT32_MAX, ZV_ID_MODE_ALWAYS), ZV_OK);
-  make(nullptr, local);
-  EXPECT_EQ(make(nullptr, local)->id, INT32_MAX);
+  kid(local);
+  EXPECT_EQ(kid(local)->id, INT32_MAX);
   EXPECT_EQ(zvNewZvObj(world, &o, 1), ZV_NOID);
   EXPECT_EQ(zvNewZvObj(world, &o, 1), ZV_NOID);
 }
 
 TEST_F(ObjectTest, AssignIdRehashes) {
-  ZvObj* a = make();
-  ZvObj* b = make();
+  ZvObj *a = make(), *b = make();
   ASSERT_EQ(zvObjAssignId(a, 42), ZV_OK);
   EXPECT_EQ(zvGetObjById(world, -10000), nullptr);
   EXPECT_EQ(zvGetObjById(world, 42), a);
@@ -81,12 +79,7 @@ TEST_F(ObjectTest, AssignIdRehashes) {
 }
 
 TEST_F(ObjectTest, CutAndRelinkKeepOneListAndNoCycles) {
-  ZvObj* a = make();
-  ZvObj* b = make(nullptr, a);
-  ZvObj* mid = make(nullptr, b);
-  ZvObj* c = make(nullptr, mid);
-  ZvObj* d = make(nullptr, a);
-  ZvObj* other = make();
+  ZvObj *a = make(), *b = kid(a), *mid = kid(b), *c = kid(mid), *d = kid(a), *other = make();
   EXPECT_EQ(zvAddChild(other, c), ZV_FAIL);  // still mid's child
   EXPECT_EQ(zvAddChild(d, other), ZV_FAIL);  // still a top object
   EXPECT_EQ(zvAddTopObject(b, "w.wrl"), ZV_FAIL);
@@ -100,7 +93,7 @@ TEST_F(ObjectTest, CutAndRelinkKeepOneListAndNoCycles) {
   EXPECT_EQ(b->parent, d);
   // Appending after a cut of the last child must not lose the new cell.
   ASSERT_EQ(zvCutZvObj(d), ZV_OK);
-  ZvObj* e = make(nullptr, a);
+  ZvObj* e = kid(a);
   EXPECT_EQ(children(a), Objs{e});
   ASSERT_EQ(zvAddTopObject(d, "w.wrl"), ZV_OK);
   EXPECT_EQ(world->topObjectCount, 3);
@@ -108,11 +101,7 @@ TEST_F(ObjectTest, CutAndRelinkKeepOneListAndNoCycles) {
 }
 
 TEST_F(ObjectTest, DeleteRemovesTheSubtreeAndEveryPointerToIt) {
-  ZvObj* a = make();
-  ZvObj* b = make(nullptr, a);
-  ZvObj* c = make(nullptr, b);
-  ZvObj* lod = make(nullptr, c);
-  ZvObj* d = make(nullptr, a);
+  ZvObj *a = make(), *b = kid(a), *c = kid(b), *lod = kid(c), *d = kid(a);
   world->person = c;
   zvAddZvObjToZvMFObj(&world->lods, lod);
   zvAddZvObjToZvMFObj(&world->frame, lod);
@@ -127,7 +116,6 @@ TEST_F(ObjectTest, DeleteRemovesTheSubtreeAndEveryPointerToIt) {
   EXPECT_EQ(world->lods.count, 0);
   EXPECT_EQ(world->frame.count, 0);
   EXPECT_EQ(zvDeleteZvObj(nullptr), ZV_OK);
-
   // An object claiming a parent that never adopted it is refused.
   ZvObj* stray = make();
   ASSERT_EQ(zvCutZvObj(stray), ZV_OK);
@@ -155,9 +143,7 @@ TEST_F(ObjectTest, DeletionTellsTheLayersAbove) {
   h.deleteObjTasks = [](ZvWorld*, ZvObj* o) { calls.tasks.push_back(o); };
   h.deleteObjHandlers = [](ZvObj* o) { calls.handlers.push_back(o); };
   h.destroyObjLabels = [](ZvObj* o) { calls.labels.push_back(o); };
-  ZvObj* a = make();
-  ZvObj* b = make(nullptr, a);
-  ZvObj* c = make(nullptr, a);
+  ZvObj *a = make(), *b = kid(a), *c = kid(a);
   calls = Calls{};
   calls.refuse = -1;
   EXPECT_EQ(zvDeleteZvObj(a), ZV_FAIL);
@@ -174,8 +160,7 @@ TEST_F(ObjectTest, DeletionTellsTheLayersAbove) {
 }
 
 TEST_F(ObjectTest, ClearContentsKeepsTheObjectInTheTree) {
-  ZvObj* a = make();
-  ZvObj* b = make(nullptr, a, "b");
+  ZvObj *a = make(), *b = make(nullptr, a, "b");
   b->strings[ZV_STR_COMMENT] = zvStrdup("note");
   int32_t id = b->id;
   ASSERT_EQ(zvClearZvObjContents(b), ZV_OK);
@@ -187,8 +172,7 @@ TEST_F(ObjectTest, ClearContentsKeepsTheObjectInTheTree) {
 }
 
 TEST_F(ObjectTest, OutOfMemoryCreatesNothingAndLeaksNothing) {
-  ZvObj* a = make();
-  ZvObj* o = nullptr;
+  ZvObj *a = make(), *o = nullptr;
   memory.failAfter(0);
   EXPECT_EQ(zvNewZvObj(world, &o, 1), ZV_NOMEM);
   EXPECT_TRUE(sink.has(ZV_DEBUG_ERROR, "zvNewZvObj: zvMalloc failed"));
@@ -212,11 +196,12 @@ TEST_F(ObjectTest, OutOfMemoryCreatesNothingAndLeaksNothing) {
   EXPECT_EQ(zvDeleteZvObj(b), ZV_OK);
 }
 
+bool shown(const ZvObj* o) { return o->flags & ZV_OBJ_VISIBLE; }
+
 TEST_F(ObjectTest, SwitchShowsOneChildOrAll) {
-  auto shown = [](ZvObj* o) { return (o->flags & ZV_OBJ_VISIBLE) != 0; };
   ZvObj* sw = make();
   sw->nodeType = ZV_NODE_SWITCH;
-  ZvObj* kids[3] = {make(nullptr, sw), make(nullptr, sw), make(nullptr, sw)};
+  ZvObj* kids[3] = {kid(sw), kid(sw), kid(sw)};
   EXPECT_EQ(zvGetSwitchObjNum(sw), 3);
   EXPECT_EQ(zvGetSwitchObjNo(sw), 0);
   EXPECT_TRUE(sink.has(ZV_DEBUG_WARNING, "zvGetSwitchObjNo : no active object number"));
@@ -236,11 +221,9 @@ TEST_F(ObjectTest, SwitchShowsOneChildOrAll) {
   EXPECT_EQ(zvGetSwitchObjByNo(sw, 3), nullptr);
   EXPECT_TRUE(sink.has(ZV_DEBUG_WARNING, "zvGetSwitchObjByNo : not such a object"));
   // A group around a switch passes the choice down; a hidden switch refuses.
-  ZvObj* group = make();
-  ZvObj* inner = make(nullptr, group);
+  ZvObj *group = make(), *inner = kid(group);
   inner->nodeType = ZV_NODE_SWITCH;
-  ZvObj* x = make(nullptr, inner);
-  ZvObj* y = make(nullptr, inner);
+  ZvObj *x = kid(inner), *y = kid(inner);
   ASSERT_EQ(zvSetSwitchObjByNo(group, 1), ZV_OK);
   EXPECT_FALSE(shown(x));
   EXPECT_TRUE(shown(y));
@@ -257,8 +240,7 @@ TEST_F(ObjectTest, SwitchShowsOneChildOrAll) {
 }
 
 TEST_F(ObjectTest, VisibilityLooksThroughGroupsToTheirFirstShape) {
-  ZvObj* group = make();
-  ZvObj* shape = make(zvNewSphereLeaf(), group);
+  ZvObj *group = make(), *shape = make(zvNewSphereLeaf(), group);
   EXPECT_EQ(zvIsVisible(group), 1);
   EXPECT_EQ(zvIsSolid(group), 1);
   shape->flags &= ~uint32_t(ZV_OBJ_VISIBLE | ZV_OBJ_SOLID);
@@ -274,9 +256,7 @@ TEST_F(ObjectTest, VisibilityLooksThroughGroupsToTheirFirstShape) {
 
 TEST_F(ObjectTest, CountedObjectArraysKeepOrder) {
   ZvMFObj list{};
-  ZvObj* a = make();
-  ZvObj* b = make();
-  ZvObj* c = make();
+  ZvObj *a = make(), *b = make(), *c = make();
   EXPECT_EQ(zvRemoveZvObjFromZvMFObj(&list, a), ZV_FAIL);
   EXPECT_TRUE(sink.has(ZV_DEBUG_WARNING, "zvRemoveObjToZvMFObj: try to remove obj from empty zvMFobj"));
   for (ZvObj* o : {a, b, c}) ASSERT_EQ(zvAddZvObjToZvMFObj(&list, o), ZV_OK);
@@ -284,8 +264,8 @@ TEST_F(ObjectTest, CountedObjectArraysKeepOrder) {
   EXPECT_EQ(Objs(list.objects, list.objects + list.count), (Objs{a, c}));
   memory.failAfter(0);
   EXPECT_EQ(zvAddZvObjToZvMFObj(&list, b), ZV_FAIL);
-  EXPECT_EQ(list.count, 2);
   memory.failAfter(-1);
+  EXPECT_EQ(list.count, 2);
   zvClearZvMFObj(&list);
 }
 

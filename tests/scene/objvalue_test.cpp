@@ -23,7 +23,7 @@ class ObjValueTest : public qmtest::TreeFixture {
   ZvObj* obj = nullptr;
 };
 
-TEST_F(ObjValueTest, OneNameMayExistOncePerType) {
+TEST_F(ObjValueTest, OneNameMayExistOncePerTypeAndReadOnlyValuesKeepTheirValue) {
   EXPECT_STREQ(zvNewObjValue(obj, ZV_VALUE_FLOAT, "speed", "1.5", 1), "1.500000");
   EXPECT_STREQ(zvNewObjValue(obj, ZV_VALUE_STRING, "speed", "fast", 1), "fast");
   EXPECT_EQ(zvNewObjValue(obj, ZV_VALUE_STRING, "speed", "slow", 1), nullptr);
@@ -33,6 +33,10 @@ TEST_F(ObjValueTest, OneNameMayExistOncePerType) {
   EXPECT_EQ(zvGetObjValue(obj, ZV_VALUE_FLOAT, "speed"), nullptr);
   EXPECT_TRUE(sink.has(ZV_DEBUG_ERROR, "can't find variable[speed]."));
   EXPECT_EQ(zvGetObjValue(obj, ZV_VALUE_STRING, "spee"), nullptr);
+  ASSERT_NE(zvNewObjValue(obj, ZV_VALUE_INT, "fixed", "5", 0), nullptr);
+  EXPECT_EQ(zvSetObjValue(obj, ZV_VALUE_INT, "fixed", "6"), nullptr);
+  EXPECT_TRUE(sink.has(ZV_DEBUG_ERROR, "_zvSetObjValue:[fixed] permision denied."));
+  EXPECT_STREQ(zvGetObjValue(obj, ZV_VALUE_INT, "fixed"), "5");
 }
 
 TEST_F(ObjValueTest, TextFormsFollowTheTypeAndStringsStopAt255) {
@@ -53,13 +57,6 @@ TEST_F(ObjValueTest, TextFormsFollowTheTypeAndStringsStopAt255) {
   EXPECT_EQ(zvNewObjValue(obj, ZV_VALUE_STRING, "t", (longest + "y").c_str(), 1), nullptr);
   EXPECT_TRUE(sink.has(ZV_DEBUG_ERROR, "zvNewValue:[t] can't alloc."));
   EXPECT_EQ(zvGetObjValue(obj, ZV_VALUE_STRING, "t"), nullptr);
-}
-
-TEST_F(ObjValueTest, ReadOnlyValuesRefuseChangesAndKeepTheirValue) {
-  ASSERT_NE(zvNewObjValue(obj, ZV_VALUE_INT, "fixed", "5", 0), nullptr);
-  EXPECT_EQ(zvSetObjValue(obj, ZV_VALUE_INT, "fixed", "6"), nullptr);
-  EXPECT_TRUE(sink.has(ZV_DEBUG_ERROR, "_zvSetObjValue:[fixed] permision denied."));
-  EXPECT_STREQ(zvGetObjValue(obj, ZV_VALUE_INT, "fixed"), "5");
 }
 
 TEST_F(ObjValueTest, FreedCellsAreReusedExceptTheLastOne) {

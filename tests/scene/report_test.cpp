@@ -4,7 +4,7 @@ namespace {
 
 class ReportTest : public qmtest::SceneTest {};
 
-TEST_F(ReportTest, ClassesGateWarningsButNotMessages) {
+TEST_F(ReportTest, TheClassTableGatesWarningsAndDebugButNotMessages) {
   zvSetDebugFlag(ZV_DEBUG_WARNING, 0);
   zvWarning("hidden %d", 1);
   zvMessage("shown %s", "always");
@@ -15,15 +15,13 @@ TEST_F(ReportTest, ClassesGateWarningsButNotMessages) {
   EXPECT_EQ(sink.reports()[0].text, "shown always");
   EXPECT_EQ(sink.reports()[1].text, "rw on");
   EXPECT_EQ(sink.reports()[1].cls, ZV_DEBUG_RW);
-}
 
-TEST_F(ReportTest, TableLookupByNumberAndName) {
-  EXPECT_EQ(zvGetDebugFlag(ZV_DEBUG_WARNING), 1);
-  EXPECT_EQ(zvGetDebugFlag(ZV_DEBUG_QV), 0);
+  zvResetDebugFlags();
   EXPECT_EQ(zvGetDebugFlag(99), 0);
   EXPECT_EQ(zvSetDebugFlag(99, 1), ZV_FAIL);
   EXPECT_EQ(zvSetDebugFlagByName("Warning", 0), ZV_FAIL);  // case matters
   EXPECT_EQ(zvGetDebugFlag(ZV_DEBUG_WARNING), 1);
+  EXPECT_EQ(zvGetDebugFlag(ZV_DEBUG_RW), 0);
   EXPECT_STREQ(zvDebugClassName(ZV_DEBUG_AUTH), "authdebug");
   EXPECT_EQ(zvDebugClassName(0), nullptr);
 }
@@ -45,19 +43,16 @@ TEST_F(ReportTest, ErrorsMarkTheRunFailedAndOnlyTheFirstIsFatalBox) {
   EXPECT_FALSE(zvReportFailed());
 }
 
-TEST_F(ReportTest, HelpersAndLongTexts) {
+TEST_F(ReportTest, HelpersLongTextsAndZeroSizedAllocations) {
   zvMessageSD("Undefined ZV leaf", 12);
   zvErrorSS("zvThing:", "broken");
-  std::string big(20000, 'x');
-  zvMessage("%s", big.c_str());  // truncated, not overrun
+  zvMessage("%s", std::string(20000, 'x').c_str());  // truncated, not overrun
   ASSERT_EQ(sink.reports().size(), 3u);
   EXPECT_EQ(sink.reports()[0].text, "Undefined ZV leaf 12");
   EXPECT_EQ(sink.reports()[1].text, "zvThing: broken");
   EXPECT_GE(sink.reports()[2].text.size(), 8000u);
   EXPECT_LT(sink.reports()[2].text.size(), 8192u);
-}
 
-TEST_F(ReportTest, AllocatorAnswersZeroSizesWithWarnings) {
   EXPECT_EQ(zvMalloc(0), nullptr);
   EXPECT_TRUE(sink.has(ZV_DEBUG_WARNING, "zvMalloc: arguemnt size is 0 value."));
   auto* p = static_cast<unsigned char*>(zvRealloc(nullptr, 16));
