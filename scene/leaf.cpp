@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "scene/camerapriv.h"
 #include "scene/scene.h"
 #include "scene/subtree.h"
 
@@ -337,10 +338,14 @@ ZvLeaf* zvDeleteLeaf(ZvLeaf* leaf) {
   if (isShapeType(leaf->type)) {
     releaseShape(static_cast<ZvShape*>(leaf), true);
   } else if (isLightType(leaf->type) || isCameraType(leaf->type)) {
-    // The light and camera tables still hold these; only the links into a
-    // chain and an object that are going away are cut.
-    leaf->next = nullptr;
-    leaf->owner = nullptr;
+    // The renderer's lights and the camera table may still refer to these,
+    // so the record outlives the chain: a world's camera table takes camera
+    // records over and frees them with itself. Otherwise only the links into
+    // a chain and an object that are going away are cut.
+    if (!zvKeepCameraLeaf(leaf)) {
+      leaf->next = nullptr;
+      leaf->owner = nullptr;
+    }
   } else if (leaf->type == ZV_LEAF_SOUND) {
     if (zvSceneHooks().deleteSoundLeaf)
       zvSceneHooks().deleteSoundLeaf(leaf);

@@ -4,6 +4,7 @@
 // they never collide with local ones.
 #include <cstring>
 
+#include "scene/camerapriv.h"
 #include "scene/scene.h"
 #include "scene/objectpriv.h"
 
@@ -124,6 +125,7 @@ int clearContents(ZvObj* object) {
     forgetIn(&world->worldIn, object);
     forgetIn(&world->worldOut, object);
     forgetIn(&world->frame, object);
+    zvForgetCameraObj(world, object);
     if (world->person == object) world->person = nullptr;
   }
   if (hooks.deleteObjHandlers) hooks.deleteObjHandlers(object);

@@ -53,6 +53,8 @@ int clearContents(ZvWorld* world) {
   zvClearZvMFObj(&world->worldIn);
   zvClearZvMFObj(&world->worldOut);
   zvClearZvMFObj(&world->frame);
+  // After the objects: their camera leaves have gone to the table by now.
+  if (world->cameras) zvFreeCameraTable(world);
   if (hooks.deleteCameraTable) hooks.deleteCameraTable(world);
   if (hooks.deleteWorldTasks) hooks.deleteWorldTasks(world);
   zvDeleteHash(world->idHash);
