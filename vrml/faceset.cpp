@@ -1,0 +1,751 @@
+// faceset.cpp — IndexedFaceSet and IndexedLineSet into leaves. A set is read
+// into a conversion table (coordinates, bindings, shape hints, and the index
+// list split at -1 into items), every binding is resolved into per-item or
+// per-vertex values, and then each face becomes one face leaf and each
+// polyline one line leaf on the node's object. Also the four corners a
+// cube's faces get when the scene gives no texture coordinates.
+//
+// Everything read from the file is hostile: every index is checked against
+// the array it points into before it is used, and a bad one is reported and
+// replaced, never followed.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <new>
+#include <vector>
+
+#include "vrml/traverse.h"
+
+namespace {
+
+// The table's binding codes. They outlive the conversion: the leaves keep
+// them and the renderer reads them, so they are the scene model's numbers.
+// After resolution only overall, per item indexed and per vertex indexed
+// remain.
+enum {
+  kBindOverall = 1,
+  kBindPerItem = 4,
+  kBindPerItemIndexed = 5,
+  kBindPerVertex = 6,
+  kBindPerVertexIndexed = 7,
+};
+
+enum { kUnknownOrdering = 0, kClockwise = 1, kCounterClockwise = 2 };
+enum { kUnknownShapeType = 0, kSolid = 1 };
+enum { kUnknownFaceType = 0, kConvex = 1 };
+
+// The face and line tables report the same events in slightly different
+// words; users grep their logs for these, so each set keeps its own.
+struct Texts {
+  bool faces;
+  const char* leafWho;
+  const char* leafNoMemory;
+  const char* materialBinding;
+  const char* normalBinding;
+  const char* shapeHints;
+  const char* noCoordinate3;
+  const char* noCoordinates;
+  const char* stateInsufficient;
+  const char* itemsInvalid;
+  const char* badCoordinate;
+  const char* noItems;
+  const char* notEnoughColor;
+  const char* runOutOfMaterialIndex;
+  const char* badMaterialIndex;
+  const char* overallWithoutNormal;
+  const char* fewVerticesForNormal;
+  const char* failMaterials;
+  const char* failNormals;
+};
+
+const Texts kFaceTexts = {
+    .faces = true,
+    .leafWho = "QvIndexedFaceSet::createZvFace()",
+    .leafNoMemory = "Couldn't allocate memory for ZvFace.",
+    .materialBinding = "QvFaceTable::setInfoInQvMaterialBinding(): invalid value.",
+    .normalBinding = "QvFaceTable::setInfoInQvNormalBinding(): invalid value.",
+    .shapeHints = "QvFaceTable::setInfoInQvShapeHints(): invalid value.",
+    .noCoordinate3 = "QvFaceTable::setCoords(): no Coordinate3 is defined.",
+    .noCoordinates = "QvFaceTable::setCoords(): Coordinate3 has no coordinates.",
+    .stateInsufficient = "QvIndexedFaceSet::createAndAddLeaves(): state info is insufficient.",
+    .itemsInvalid = "QvIndexedFaceSet::createAndAddLeaves(): face info is invalid.",
+    .badCoordinate = "QvFaceTable::initFace(): invalid coordinate index.",
+    .noItems = "QvFaceTable::initFaces(): no faces?",
+    .notEnoughColor = "QvFaceTable::setMaterialsPerFaceIndexed(): not enough color info for all faces.",
+    .runOutOfMaterialIndex = "QvFaceTable::setMaterialsPerVertexIndexedInFace(): run out of materialIndex.",
+    .badMaterialIndex = "QvFaceTable::setMaterialsOfFacesOrVertices(): invalid material index.",
+    .overallWithoutNormal =
+        "QvFaceTable::setNormalsOfFacesOrVertices(): no normal is defined when normalBinding = OVERALL.",
+    .fewVerticesForNormal = "QvFaceTable::calcNormalOfFace(): a face has less than three vertices.",
+    .failMaterials = "QvIndexedFaceSet::createAndAddLeaves(): fails to set materials.",
+    .failNormals = "QvIndexedFaceSet::createAndAddLeaves(): fails to set normals.",
+};
+
+const Texts kLineTexts = {
+    .faces = false,
+    .leafWho = "QvIndexedLineSet::createZvLine",
+    .leafNoMemory = "Couldn't allocate memory for ZvLine.",
+    .materialBinding = "QvLineTable::setInfoInQvMaterialBinding(): Invalid value.",
+    .normalBinding = "QvLineTable::setInfoInQvNormalBinding(): Invalid value.",
+    .shapeHints = "QvLineTable::setInfoInQvShapeHints(): Invalid value.",
+    .noCoordinate3 = "QvLineTable::setCoords(): No Coordinate3 is defined.",
+    .noCoordinates = "QvLineTable::setCoords(): Coordinate3 has no coordinates.",
+    .stateInsufficient = "QvIndexedLineSet::createAndAddLeaves(): State info is insufficient.",
+    .itemsInvalid = "QvIndexedLineSet::createAndAddLeaves(): Line info is invalid.",
+    .badCoordinate = "QvLineTable::initLine(): Invalid coordinate index.",
+    .noItems = "QvLineTable::initLines(): no lines?",
+    .notEnoughColor = "QvLineTable::setMaterialsPerLineIndexed(): not enough color info for all lines.",
+    .runOutOfMaterialIndex = "QvLineTable::setMaterialsPerVertexIndexedInLine(): run out of materialIndex.",
+    .badMaterialIndex = "QvLineTable::setMaterialsOfLinesOrVertices(): Invalid material index.",
+    .overallWithoutNormal =
+        "QvLineTable::setNormalsOfLinesOrVertices(): no normal is defined when normalBinding = OVERALL.",
+    .fewVerticesForNormal = "QvLineTable::calcNormalOfLine(): a line has less than three vertices.",
+    .failMaterials = "QvIndexedLineSet::createAndAddLeaves(): Fails to set materials.",
+    .failNormals = "QvIndexedLineSet::createAndAddLeaves(): Fails to set normals.",
+};
+
+bool validIndex(int32_t value, size_t count) { return value >= 0 && size_t(value) < count; }
+
+// One material record: element i of each of the Material node's arrays, the
+// last element when an array is shorter, the VRML default when it is empty.
+struct MaterialRecord {
+  ZvSFColor ambient, diffuse, specular, emissive;
+  float shininess, transparency;
+};
+
+class MaterialSource {
+ public:
+  explicit MaterialSource(const QvMaterial* node = nullptr) : node_(node) {
+    if (!node) return;
+    for (size_t n : {node->ambientColor.values.size(), node->diffuseColor.values.size(),
+                     node->specularColor.values.size(), node->emissiveColor.values.size(),
+                     node->shininess.values.size(), node->transparency.values.size()})
+      count_ = std::max(count_, n);
+  }
+  size_t count() const { return count_; }
+
+  MaterialRecord at(size_t i) const {
+    MaterialRecord r{{0.2f, 0.2f, 0.2f}, {0.8f, 0.8f, 0.8f}, {0, 0, 0}, {0, 0, 0}, 0.2f, 0};
+    if (!node_) return r;
+    color(node_->ambientColor.values, i, &r.ambient);
+    color(node_->diffuseColor.values, i, &r.diffuse);
+    color(node_->specularColor.values, i, &r.specular);
+    color(node_->emissiveColor.values, i, &r.emissive);
+    scalar(node_->shininess.values, i, &r.shininess);
+    scalar(node_->transparency.values, i, &r.transparency);
+    return r;
+  }
+
+ private:
+  static void color(const std::vector<QvVec3>& v, size_t i, ZvSFColor* out) {
+    if (v.empty()) return;
+    const QvVec3& c = v[std::min(i, v.size() - 1)];
+    *out = {c.v[0], c.v[1], c.v[2]};
+  }
+  static void scalar(const std::vector<float>& v, size_t i, float* out) {
+    if (!v.empty()) *out = v[std::min(i, v.size() - 1)];
+  }
+  const QvMaterial* node_;
+  size_t count_ = 1;  // without a Material node: one default record
+};
+
+struct IndexLists {
+  const std::vector<int32_t>& coord;
+  const std::vector<int32_t>& material;
+  const std::vector<int32_t>& normal;
+  const std::vector<int32_t>& texture;
+};
+
+// A vertex as the table holds it. coord is -1 when the file's index was out
+// of range; such a vertex takes part in the numbering of positions but never
+// reaches a leaf.
+struct Vertex {
+  int32_t coord;
+  int32_t tex = 0;
+  int32_t material = 0;
+  int32_t normal = -1;  // into the Normal node, -1: the item's computed normal
+};
+
+// A face or polyline: its vertices are vertices[first .. first + count), in
+// stored (counter-clockwise) order; pos is where its entries start in
+// coordIndex.
+struct Item {
+  size_t pos;
+  size_t first;
+  int32_t count;
+  int32_t material = 0;
+  int32_t normal = -1;
+  int8_t computedState = 0;  // 0 not tried, 1 computed, 2 cannot be computed
+  float computed[3] = {0, 0, 0};
+};
+
+class SetTable {
+ public:
+  SetTable(const Texts& texts, const IndexLists& lists) : t_(texts), ix_(lists) {}
+
+  int gather(QvState* state);
+  int split();
+  bool empty() const { return items_.empty(); }
+  bool resolveMaterials();
+  bool resolveNormals();
+  void resolveTextureCoords();
+  int buildLeaves(QvState* state, ZvObj* object);
+
+ private:
+  void readBindings(QvState* state);
+  void readShapeHints(QvState* state);
+  void addItem(size_t pos, size_t count);
+  // Where vertex j of an item came from in coordIndex (and so in the other
+  // index lists): reversed items read their entries backwards.
+  size_t position(const Item& item, size_t j) const {
+    return item.pos + (clockwise_ ? size_t(item.count) - 1 - j : j);
+  }
+  int32_t checkedMaterial(int32_t index);
+  const float* computedNormal(Item& item);
+
+  ZvShape* newLeaf(Item& item, const std::vector<size_t>& keep, const ZvShape* texture, QvState* state);
+  bool fillTexture(ZvShape* leaf, const std::vector<size_t>& keep, const ZvShape* texture, QvState* state);
+  bool fillMaterial(ZvShape* leaf, const Item& item, const std::vector<size_t>& keep);
+  bool fillFace(ZvFace* face, Item& item, const std::vector<size_t>& keep);
+  bool fillPoints(ZvSFVec3f** out, int32_t* count, const std::vector<size_t>& keep);
+
+  const Texts& t_;
+  const IndexLists& ix_;
+  int materialCode_ = kBindOverall;
+  int normalCode_ = kBindPerVertexIndexed;
+  bool clockwise_ = false;
+  bool convex_ = true;
+  const QvVec3* points_ = nullptr;
+  size_t pointCount_ = 0;
+  const QvVec3* normals_ = nullptr;
+  size_t normalCount_ = 0;
+  const QvVec2* texCoords_ = nullptr;
+  size_t texCount_ = 0;
+  MaterialSource materials_;
+  std::vector<Item> items_;
+  std::vector<Vertex> vertices_;
+  size_t longestItem_ = 0;
+  bool badMaterialReported_ = false;
+};
+
+void SetTable::readBindings(QvState* state) {
+  if (auto* b = static_cast<QvMaterialBinding*>(state->topNode(QV_STACK_MATERIAL_BINDING))) {
+    switch (b->value.value) {
+      case QV_BINDING_DEFAULT:
+      case QV_BINDING_OVERALL: materialCode_ = kBindOverall; break;
+      case QV_BINDING_PER_PART:
+      case QV_BINDING_PER_FACE: materialCode_ = kBindPerItem; break;
+      case QV_BINDING_PER_PART_INDEXED:
+      case QV_BINDING_PER_FACE_INDEXED: materialCode_ = kBindPerItemIndexed; break;
+      case QV_BINDING_PER_VERTEX: materialCode_ = kBindPerVertex; break;
+      case QV_BINDING_PER_VERTEX_INDEXED: materialCode_ = kBindPerVertexIndexed; break;
+      default:
+        zvMessage("%s", t_.materialBinding);
+        materialCode_ = kBindOverall;
+    }
+  }
+  if (auto* b = static_cast<QvNormalBinding*>(state->topNode(QV_STACK_NORMAL_BINDING))) {
+    switch (b->value.value) {
+      case QV_BINDING_DEFAULT: normalCode_ = kBindPerVertexIndexed; break;
+      case QV_BINDING_OVERALL: normalCode_ = kBindOverall; break;
+      case QV_BINDING_PER_PART:
+      case QV_BINDING_PER_FACE: normalCode_ = kBindPerItem; break;
+      case QV_BINDING_PER_PART_INDEXED:
+      case QV_BINDING_PER_FACE_INDEXED: normalCode_ = kBindPerItemIndexed; break;
+      case QV_BINDING_PER_VERTEX: normalCode_ = kBindPerVertex; break;
+      case QV_BINDING_PER_VERTEX_INDEXED: normalCode_ = kBindPerVertexIndexed; break;
+      default:
+        zvMessage("%s", t_.normalBinding);
+        normalCode_ = kBindPerVertexIndexed;
+    }
+  }
+}
+
+// Only the vertex order and the convex hint reach the leaves; shapeType is
+// still checked so that a bad value is reported where the user expects it.
+void SetTable::readShapeHints(QvState* state) {
+  auto* hints = static_cast<QvShapeHints*>(state->topNode(QV_STACK_SHAPE_HINTS));
+  if (!hints) return;
+  switch (hints->vertexOrdering.value) {
+    case kClockwise: clockwise_ = true; break;
+    case kUnknownOrdering:
+    case kCounterClockwise: clockwise_ = false; break;
+    default:
+      zvMessage("%s", t_.shapeHints);
+      clockwise_ = true;
+  }
+  if (hints->shapeType.value != kUnknownShapeType && hints->shapeType.value != kSolid)
+    zvMessage("%s", t_.shapeHints);
+  switch (hints->faceType.value) {
+    case kUnknownFaceType: convex_ = false; break;
+    case kConvex: convex_ = true; break;
+    default:
+      zvMessage("%s", t_.shapeHints);
+      convex_ = true;
+  }
+}
+
+int SetTable::gather(QvState* state) {
+  readBindings(state);
+  readShapeHints(state);
+  auto* coords = static_cast<QvCoordinate3*>(state->topNode(QV_STACK_COORDINATE3));
+  if (!coords) {
+    zvMessage("%s", t_.noCoordinate3);
+    return ZV_FAIL;
+  }
+  if (coords->point.values.empty()) {
+    zvMessage("%s", t_.noCoordinates);
+    return ZV_FAIL;
+  }
+  // The nodes outlive the conversion, so the table reads their arrays in
+  // place rather than copying them.
+  points_ = coords->point.values.data();
+  pointCount_ = coords->point.values.size();
+  if (auto* n = static_cast<QvNormal*>(state->topNode(QV_STACK_NORMAL))) {
+    normals_ = n->vector.values.data();
+    normalCount_ = n->vector.values.size();
+  }
+  static const QvVec2 kDefaultUV{{0, 0}};
+  auto* tc = static_cast<QvTextureCoordinate2*>(state->topNode(QV_STACK_TEXTURE_COORDINATE2));
+  if (tc && !tc->point.values.empty()) {
+    texCoords_ = tc->point.values.data();
+    texCount_ = tc->point.values.size();
+  } else {
+    texCoords_ = &kDefaultUV;
+    texCount_ = 1;
+  }
+  materials_ = MaterialSource(qvStateMaterial(state));
+  return ZV_OK;
+}
+
+void SetTable::addItem(size_t pos, size_t count) {
+  if (t_.faces && count < 3)
+    zvMessage("%s: %d %s", "QvFaceTable::initFaces()", int(count), "found a face with less than three vertices.");
+  Item item{};
+  item.pos = pos;
+  item.first = vertices_.size();
+  item.count = int32_t(count);
+  items_.push_back(item);
+  longestItem_ = std::max(longestItem_, count);
+  for (size_t j = 0; j < count; ++j) {
+    int32_t c = ix_.coord[position(item, j)];
+    if (!validIndex(c, pointCount_)) {
+      zvMessage("%s", t_.badCoordinate);
+      c = -1;
+    }
+    vertices_.push_back(Vertex{c});
+  }
+}
+
+int SetTable::split() {
+  const std::vector<int32_t>& ci = ix_.coord;
+  // Leaf counts are 32-bit; a longer list cannot describe a usable set.
+  if (ci.size() > size_t(INT32_MAX)) return ZV_FAIL;
+  size_t separators = size_t(std::count(ci.begin(), ci.end(), -1));
+  size_t itemCount = separators + (!ci.empty() && ci.back() != -1 ? 1 : 0);
+  if (itemCount == 0) {
+    zvMessage("%s", t_.noItems);
+    return ZV_OK;
+  }
+  try {
+    items_.reserve(itemCount);
+    vertices_.reserve(ci.size() - separators);
+  } catch (const std::bad_alloc&) {
+    return ZV_NOMEM;
+  }
+  size_t start = 0;
+  for (size_t p = 0; p < ci.size(); ++p) {
+    if (ci[p] != -1) continue;
+    addItem(start, p - start);
+    start = p + 1;
+  }
+  if (start < ci.size()) addItem(start, ci.size() - start);
+  return ZV_OK;
+}
+
+// A material index the file got wrong falls back to the first record; one
+// report per set is enough to point at the node.
+int32_t SetTable::checkedMaterial(int32_t index) {
+  if (validIndex(index, materials_.count())) return index;
+  if (!badMaterialReported_) zvMessage("%s", t_.badMaterialIndex);
+  badMaterialReported_ = true;
+  return 0;
+}
+
+bool SetTable::resolveMaterials() {
+  const std::vector<int32_t>& mi = ix_.material;
+  switch (materialCode_) {
+    case kBindOverall:
+      return true;
+    case kBindPerItem:
+      for (size_t i = 0; i < items_.size(); ++i)
+        items_[i].material = checkedMaterial(i <= size_t(INT32_MAX) ? int32_t(i) : -1);
+      materialCode_ = kBindPerItemIndexed;
+      return true;
+    case kBindPerItemIndexed:
+      if (mi.size() < items_.size()) {
+        zvMessage("%s", t_.notEnoughColor);
+        return false;
+      }
+      for (size_t i = 0; i < items_.size(); ++i) items_[i].material = checkedMaterial(mi[i]);
+      return true;
+    case kBindPerVertex:
+      for (size_t k = 0; k < vertices_.size(); ++k)
+        vertices_[k].material = checkedMaterial(k <= size_t(INT32_MAX) ? int32_t(k) : -1);
+      materialCode_ = kBindPerVertexIndexed;
+      return true;
+    case kBindPerVertexIndexed: {
+      // VRML 1.0 lets an indexed binding without its own indices fall back
+      // on coordIndex; worlds from other browsers rely on it.
+      const std::vector<int32_t>& source =
+          mi.empty() || (mi.size() == 1 && mi[0] == -1) ? ix_.coord : mi;
+      for (Item& item : items_) {
+        if (item.pos + size_t(item.count) > source.size()) {
+          zvMessage("%s", t_.runOutOfMaterialIndex);
+          return false;
+        }
+        for (size_t j = 0; j < size_t(item.count); ++j)
+          vertices_[item.first + j].material = checkedMaterial(source[position(item, j)]);
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+// From the first three usable vertices in stored order. Tried once per
+// item; the leaves read the cached result.
+const float* SetTable::computedNormal(Item& item) {
+  if (item.computedState == 0) {
+    item.computedState = 2;
+    const float* p[3];
+    int found = 0;
+    for (size_t j = 0; j < size_t(item.count) && found < 3; ++j) {
+      int32_t c = vertices_[item.first + j].coord;
+      if (c >= 0) p[found++] = points_[c].v;
+    }
+    if (found < 3)
+      zvMessage("%s", t_.fewVerticesForNormal);
+    else if (qvThreePointNormal(p[0], p[1], p[2], item.computed))
+      item.computedState = 1;
+  }
+  return item.computedState == 1 ? item.computed : nullptr;
+}
+
+bool SetTable::resolveNormals() {
+  const std::vector<int32_t>& ni = ix_.normal;
+  switch (normalCode_) {
+    case kBindOverall:
+      if (normalCount_ == 0) {
+        zvMessage("%s", t_.overallWithoutNormal);
+        return false;
+      }
+      return true;
+    case kBindPerItem:
+      for (size_t i = 0; i < items_.size(); ++i) items_[i].normal = i < normalCount_ ? int32_t(i) : -1;
+      normalCode_ = kBindPerItemIndexed;
+      break;
+    case kBindPerItemIndexed:
+      for (size_t i = 0; i < items_.size(); ++i)
+        items_[i].normal = i < ni.size() && validIndex(ni[i], normalCount_) ? ni[i] : -1;
+      break;
+    case kBindPerVertex:
+      for (size_t k = 0; k < vertices_.size(); ++k) vertices_[k].normal = k < normalCount_ ? int32_t(k) : -1;
+      normalCode_ = kBindPerVertexIndexed;
+      break;
+    case kBindPerVertexIndexed:
+      for (const Item& item : items_)
+        for (size_t j = 0; j < size_t(item.count); ++j) {
+          size_t p = position(item, j);
+          vertices_[item.first + j].normal = p < ni.size() && validIndex(ni[p], normalCount_) ? ni[p] : -1;
+        }
+      break;
+  }
+  for (Item& item : items_) {
+    bool needed = false;
+    if (normalCode_ == kBindPerItemIndexed) {
+      needed = item.normal < 0;
+    } else {
+      for (size_t j = 0; j < size_t(item.count) && !needed; ++j) {
+        const Vertex& v = vertices_[item.first + j];
+        needed = v.coord >= 0 && v.normal < 0;
+      }
+    }
+    if (needed) computedNormal(item);
+  }
+  return true;
+}
+
+void SetTable::resolveTextureCoords() {
+  const std::vector<int32_t>& ti = ix_.texture;
+  for (const Item& item : items_)
+    for (size_t j = 0; j < size_t(item.count); ++j) {
+      size_t p = position(item, j);
+      vertices_[item.first + j].tex = p < ti.size() && validIndex(ti[p], texCount_) ? ti[p] : 0;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Leaves. keep lists the item's usable vertices (table indices) in stored
+// order; every per-vertex array of a leaf follows it, so the arrays stay the
+// same length as the leaf's vertex array.
+
+bool SetTable::fillTexture(ZvShape* leaf, const std::vector<size_t>& keep, const ZvShape* texture,
+                           QvState* state) {
+  ZvTexture* t = &leaf->texture;
+  if (texture->texture.movie) {
+    // A movie record belongs to one leaf, so it cannot be shared.
+    if (qvSetLeafTexture(state, leaf, t_.leafWho) != ZV_OK) return false;
+  } else {
+    t->texture = texture->texture.texture;
+    t->mask = texture->texture.mask;
+    std::copy(std::begin(texture->texture.transform), std::end(texture->texture.transform), t->transform);
+    t->wrapS = texture->texture.wrapS;
+    t->wrapT = texture->texture.wrapT;
+  }
+  auto* uv = static_cast<ZvSFVec2f*>(zvMalloc(sizeof(ZvSFVec2f) * keep.size()));
+  if (!uv) return false;
+  if (t->uvCount > 0) zvFree(t->uv);
+  t->uv = uv;
+  t->uvCount = int32_t(keep.size());
+  // A file that indexes its texture coordinates uses them; otherwise each
+  // vertex takes the coordinate of its own number, or the last one.
+  bool indexed = !ix_.texture.empty() && ix_.texture[0] != -1;
+  for (size_t j = 0; j < keep.size(); ++j) {
+    const Vertex& v = vertices_[keep[j]];
+    size_t i = indexed ? size_t(v.tex) : std::min(size_t(v.coord), texCount_ - 1);
+    uv[j] = {texCoords_[i].v[0], texCoords_[i].v[1]};
+  }
+  return true;
+}
+
+bool SetTable::fillMaterial(ZvShape* leaf, const Item& item, const std::vector<size_t>& keep) {
+  ZvMaterial* m = &leaf->material;
+  size_t n = materialCode_ == kBindPerVertexIndexed ? keep.size() : 1;
+  // Each array is handed to the leaf as soon as it exists, so a failure
+  // half-way leaves nothing the leaf's own delete would not free.
+  auto colors = [&](ZvMFColor* field) {
+    field->values = static_cast<ZvSFColor*>(zvMalloc(sizeof(ZvSFColor) * n));
+    field->count = field->values ? int32_t(n) : 0;
+    return field->values;
+  };
+  auto floats = [&](ZvMFFloat* field) {
+    field->values = static_cast<float*>(zvMalloc(sizeof(float) * n));
+    field->count = field->values ? int32_t(n) : 0;
+    return field->values;
+  };
+  ZvSFColor* ambient = colors(&m->ambient);
+  ZvSFColor* diffuse = colors(&m->diffuse);
+  ZvSFColor* specular = colors(&m->specular);
+  ZvSFColor* emissive = colors(&m->emissive);
+  float* shininess = floats(&m->shininess);
+  float* transparency = floats(&m->transparency);
+  if (!ambient || !diffuse || !specular || !emissive || !shininess || !transparency) return false;
+  for (size_t j = 0; j < n; ++j) {
+    int32_t record = materialCode_ == kBindOverall         ? 0
+                     : materialCode_ == kBindPerItemIndexed ? item.material
+                                                            : vertices_[keep[j]].material;
+    MaterialRecord r = materials_.at(size_t(record));
+    ambient[j] = r.ambient;
+    diffuse[j] = r.diffuse;
+    specular[j] = r.specular;
+    emissive[j] = r.emissive;
+    shininess[j] = r.shininess;
+    transparency[j] = r.transparency;
+  }
+  m->maxElement = int32_t(n);
+  leaf->texture.materialBinding = materialCode_;
+  return true;
+}
+
+bool SetTable::fillPoints(ZvSFVec3f** out, int32_t* count, const std::vector<size_t>& keep) {
+  auto* p = static_cast<ZvSFVec3f*>(zvMalloc(sizeof(ZvSFVec3f) * keep.size()));
+  if (!p) return false;
+  for (size_t j = 0; j < keep.size(); ++j) {
+    const QvVec3& c = points_[vertices_[keep[j]].coord];
+    p[j] = {c.v[0], c.v[1], c.v[2]};
+  }
+  *out = p;
+  *count = int32_t(keep.size());
+  return true;
+}
+
+// A normal that could not be found is stored as (0, 0, 0): the renderer
+// leaves such a vertex to its own shading, while a missing array would make
+// the per-vertex count disagree with the vertex count.
+bool SetTable::fillFace(ZvFace* face, Item& item, const std::vector<size_t>& keep) {
+  size_t n = normalCode_ == kBindPerVertexIndexed ? keep.size() : 1;
+  auto* normals = static_cast<ZvSFVec3f*>(zvMalloc(sizeof(ZvSFVec3f) * n));
+  if (!normals) return false;
+  face->normals = normals;
+  face->normalCount = int32_t(n);
+  face->normalBinding = normalCode_;
+  auto set = [&](size_t j, int32_t index) {
+    const float* v = index >= 0 ? normals_[index].v : computedNormal(item);
+    normals[j] = v ? ZvSFVec3f{v[0], v[1], v[2]} : ZvSFVec3f{0, 0, 0};
+  };
+  if (normalCode_ == kBindOverall)
+    set(0, 0);
+  else if (normalCode_ == kBindPerItemIndexed)
+    set(0, item.normal);
+  else
+    for (size_t j = 0; j < n; ++j) set(j, vertices_[keep[j]].normal);
+  if (!fillPoints(&face->vertices, &face->vertexCount, keep)) return false;
+  if (normalCode_ == kBindPerVertexIndexed) {
+    // The renderer wants a facet normal even for smooth faces: the first
+    // corner that is not degenerate gives it, left unnormalised.
+    const ZvSFVec3f* v = face->vertices;
+    for (int32_t i = 0; i + 2 < face->vertexCount; ++i) {
+      float a[3] = {v[i + 1].x - v[i].x, v[i + 1].y - v[i].y, v[i + 1].z - v[i].z};
+      float b[3] = {v[i + 2].x - v[i].x, v[i + 2].y - v[i].y, v[i + 2].z - v[i].z};
+      ZvSFVec3f c{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+      const float eps = 0.00001f;
+      if (std::abs(c.x) > eps || std::abs(c.y) > eps || std::abs(c.z) > eps) {
+        face->orthoNormal = c;
+        face->orthoNormalValid = 1;
+        break;
+      }
+    }
+  }
+  face->convex = convex_ ? 1 : 0;
+  return true;
+}
+
+ZvShape* SetTable::newLeaf(Item& item, const std::vector<size_t>& keep, const ZvShape* texture,
+                           QvState* state) {
+  ZvShape* leaf = t_.faces ? static_cast<ZvShape*>(zvNewFaceLeaf()) : zvNewLineSetLeaf();
+  if (!leaf) return nullptr;
+  bool ok = fillTexture(leaf, keep, texture, state) && fillMaterial(leaf, item, keep);
+  if (ok && t_.faces) {
+    ok = fillFace(static_cast<ZvFace*>(leaf), item, keep);
+  } else if (ok) {
+    // A line leaf holds one polyline; its normals only served the checks.
+    auto* line = static_cast<ZvLineSet*>(leaf);
+    ok = fillPoints(&line->points, &line->pointCount, keep);
+    line->lineCount = 1;
+  }
+  if (!ok) {
+    zvDeleteLeaf(leaf);
+    return nullptr;
+  }
+  return leaf;
+}
+
+int SetTable::buildLeaves(QvState* state, ZvObj* object) {
+  std::vector<size_t> keep;
+  try {
+    keep.reserve(longestItem_);
+  } catch (const std::bad_alloc&) {
+    zvMessage("%s: %s", t_.leafWho, t_.leafNoMemory);
+    return ZV_NOMEM;
+  }
+  // The texture record is the same for every leaf of the set: it is read
+  // from the state once, into a scratch leaf, and copied. Reading it per
+  // leaf would copy the whole TextureCoordinate2 into each of them.
+  ZvShape* texture = zvNewShape(t_.faces ? ZV_LEAF_FACE : ZV_LEAF_LINE_SET);
+  if (!texture || qvSetLeafTexture(state, texture, t_.leafWho) != ZV_OK) {
+    if (texture) zvDeleteLeaf(texture);
+    zvMessage("%s: %s", t_.leafWho, t_.leafNoMemory);
+    return ZV_NOMEM;
+  }
+  ZvLeaf* head = nullptr;
+  ZvLeaf* tail = nullptr;
+  int result = ZV_OK;
+  for (Item& item : items_) {
+    // Vertices whose coordinate index was bad are left out of the leaf
+    // altogether; the face keeps what remains, and goes only when nothing
+    // does.
+    keep.clear();
+    for (size_t j = 0; j < size_t(item.count); ++j)
+      if (vertices_[item.first + j].coord >= 0) keep.push_back(item.first + j);
+    if (keep.empty()) continue;
+    ZvShape* leaf = newLeaf(item, keep, texture, state);
+    if (!leaf) {
+      zvMessage("%s: %s", t_.leafWho, t_.leafNoMemory);
+      result = ZV_NOMEM;
+      break;
+    }
+    (tail ? tail->next : head) = leaf;
+    tail = leaf;
+  }
+  zvDeleteLeaf(texture);
+  if (result != ZV_OK) {
+    while (head) head = zvDeleteLeaf(head);
+    return result;
+  }
+  // One attach for the whole chain: attaching leaf by leaf would walk the
+  // growing chain each time.
+  if (head) return zvAttachLeaf(object, head);
+  return ZV_OK;
+}
+
+int createLeaves(QvState* state, const IndexLists& lists, ZvObj* object, const Texts& texts) {
+  SetTable table(texts, lists);
+  if (table.gather(state) != ZV_OK) {
+    zvMessage("%s", texts.stateInsufficient);
+    return ZV_FAIL;
+  }
+  int result = table.split();
+  if (result != ZV_OK) {
+    zvMessage("%s", texts.itemsInvalid);
+    return result;
+  }
+  if (table.empty()) return ZV_OK;
+  if (!table.resolveMaterials()) {
+    zvMessage("%s", texts.failMaterials);
+    return ZV_FAIL;
+  }
+  if (!table.resolveNormals()) {
+    zvMessage("%s", texts.failNormals);
+    return ZV_FAIL;
+  }
+  table.resolveTextureCoords();
+  return table.buildLeaves(state, object);
+}
+
+}  // namespace
+
+int qvCreateFaceLeaves(QvState* state, QvIndexedFaceSet* node, ZvObj* object) {
+  if (!state || !node || !object) {
+    zvWarning("qvCreateFaceLeaves: NULL specified.\n");
+    return ZV_FAIL;
+  }
+  IndexLists lists{node->coordIndex.values, node->materialIndex.values, node->normalIndex.values,
+                   node->textureCoordIndex.values};
+  return createLeaves(state, lists, object, kFaceTexts);
+}
+
+int qvCreateLineLeaves(QvState* state, QvIndexedLineSet* node, ZvObj* object) {
+  if (!state || !node || !object) {
+    zvWarning("qvCreateLineLeaves: NULL specified.\n");
+    return ZV_FAIL;
+  }
+  IndexLists lists{node->coordIndex.values, node->materialIndex.values, node->normalIndex.values,
+                   node->textureCoordIndex.values};
+  return createLeaves(state, lists, object, kLineTexts);
+}
+
+int qvSetDefaultCubeUV(ZvShape* face) {
+  if (!face) {
+    zvWarning("qvSetDefaultCubeUV: NULL specified.\n");
+    return ZV_FAIL;
+  }
+  ZvTexture* t = &face->texture;
+  // No coordinates at all and the single (0, 0) of an empty state are the
+  // same default; anything the file gave is kept.
+  bool isDefault = t->uvCount <= 0 || (t->uvCount == 1 && t->uv && t->uv[0].x == 0 && t->uv[0].y == 0);
+  if (!isDefault) return ZV_OK;
+  auto* uv = static_cast<ZvSFVec2f*>(zvMalloc(sizeof(ZvSFVec2f) * 4));
+  if (!uv) {
+    zvMessage("%s: Couldn't allocate memory for uv.vecs", "setDefaultTextureUVForCube");
+    return ZV_NOMEM;
+  }
+  uv[0] = {0, 0};
+  uv[1] = {1, 0};
+  uv[2] = {1, 1};
+  uv[3] = {0, 1};
+  if (t->uvCount > 0) zvFree(t->uv);
+  t->uv = uv;
+  t->uvCount = 4;
+  return ZV_OK;
+}
