@@ -342,7 +342,15 @@ ZvLeaf* zvDeleteLeaf(ZvLeaf* leaf) {
     // so the record outlives the chain: a world's camera table takes camera
     // records over and frees them with itself. Otherwise only the links into
     // a chain and an object that are going away are cut.
-    if (!zvKeepCameraLeaf(leaf)) {
+    // A record that belonged to a world is kept by the world (or its
+    // camera table) and freed with it; a loose one is left to its maker.
+    ZvWorld* world = leaf->owner ? leaf->owner->world : nullptr;
+    if (zvKeepCameraLeaf(leaf)) {
+    } else if (world) {
+      leaf->owner = nullptr;
+      leaf->next = world->keptLeaves;
+      world->keptLeaves = leaf;
+    } else {
       leaf->next = nullptr;
       leaf->owner = nullptr;
     }

@@ -512,6 +512,7 @@ struct ZvWorld {
   ZvNavigation* navigation;
   void* soundList;
   ZvTopObjList* lastTopObject;
+  ZvLeaf* keptLeaves;  // light and camera records whose objects are gone, freed with the world
 };
 
 ZvWorld* zvNewWorld(const char* url);

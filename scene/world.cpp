@@ -68,6 +68,10 @@ int clearContents(ZvWorld* world) {
   world->objectCount = 0;
   std::memset(world->counters, 0, sizeof world->counters);
   zvClearZvMFObj(&world->lods);
+  while (ZvLeaf* kept = world->keptLeaves) {
+    world->keptLeaves = kept->next;
+    zvFree(kept);
+  }
   if (hooks.deleteNavigation) hooks.deleteNavigation(world);
   if (hooks.emptyWorldSoundList) hooks.emptyWorldSoundList(world);
   zvFree(world->url);

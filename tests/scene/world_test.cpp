@@ -122,8 +122,7 @@ TEST_F(WorldTest, PersonIsReadFromTheProgramDirectoryAndGetsACamera) {
   h.programDirectory = nullptr;
   EXPECT_EQ(zvAddPersonToWorld(w), ZV_FAIL);
   EXPECT_TRUE(sink.has(ZV_DEBUG_WARNING, "zvGetModuleFileName: error"));
-  zvDeleteWorld(w);
-  for (ZvLeaf* c : cameras) zvFree(c);
+  zvDeleteWorld(w);  // camera records go with the world
 }
 
 TEST_F(WorldTreeTest, BoundingBoxSpansTopObjectsButNotThePerson) {

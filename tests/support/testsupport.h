@@ -63,8 +63,7 @@ class SceneTest : public ::testing::Test {
   CountingAllocator memory;
 };
 
-// A world that is deleted, with every object on it, at the end. Light and
-// camera leaves, which their objects do not own, are freed after it.
+// A world that is deleted, with every object on it, at the end.
 class TreeFixture : public SceneTest {
  protected:
   void SetUp() override {
@@ -74,7 +73,6 @@ class TreeFixture : public SceneTest {
   }
   void TearDown() override {
     EXPECT_EQ(zvDeleteWorld(world), ZV_OK);
-    for (ZvLeaf* leaf : kept) zvFree(leaf);
     SceneTest::TearDown();
   }
   // A new object (asking for an identifier) under parent, or a new top object.
@@ -84,14 +82,10 @@ class TreeFixture : public SceneTest {
     if (!o) return nullptr;
     EXPECT_EQ(parent ? zvAddChild(parent, o) : zvAddTopObject(o, "w.wrl"), ZV_OK);
     if (name) zvNameObject(o, name);
-    if (leaf) {
-      EXPECT_EQ(zvAttachLeaf(o, leaf), ZV_OK);
-      if (!zvIsShapeLeaf(leaf)) kept.push_back(leaf);
-    }
+    if (leaf) EXPECT_EQ(zvAttachLeaf(o, leaf), ZV_OK);
     return o;
   }
   ZvWorld* world = nullptr;
-  std::vector<ZvLeaf*> kept;
 };
 
 }  // namespace qmtest

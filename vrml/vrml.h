@@ -1,0 +1,95 @@
+// vrml.h — reading VRML 1.0 worlds into the scene model, and writing them
+// back out.
+//
+// Depends on the scene model, retrieval (www/) for the files a world names,
+// and zlib for compressed input. Behaviour, sound and characters are reached
+// through the hook table below, which their subsystems fill at start-up.
+#pragma once
+
+#include <cstdint>
+
+#include "scene/scene.h"
+
+// ---------------------------------------------------------------------------
+// Reading
+// Parse a file and make every object a top object of the world.
+int zvParseVRML(const char* fileName, ZvWorld* world);
+// The same into the current world; first is the first new top object.
+int zvParseVRMLAddToWorld(const char* fileName, ZvObj** first);
+// Parse into parent's world and add every object as a child of parent.
+int zvParseVRMLAddToObj(const char* fileName, ZvObj* parent, ZvObj** first);
+// Parse into the object (inlines): top-level Separators are flattened.
+int zvParseVRMLInZvObj(const char* fileName, ZvObj* object);
+// Parse an avatar file into the world; camera is its first camera or
+// Switch object. Answers the first new cell of the top-object list.
+ZvTopObjList* zvParseVRMLInZvCamera(ZvWorld* world, const char* fileName, ZvObj** camera);
+// Text in memory instead of a file (additions from scripts and tests).
+int zvParseVRMLString(const char* text, const char* url, ZvWorld* world);
+
+// One top-level node per call.
+int zvParseVRMLFileOpen(const char* fileName, ZvWorld* world);
+int zvParseVRMLFileRead(ZvTopObjList** top);
+int zvParseVRMLIsEof(void);
+void zvParseVRMLFileClose(void);
+
+// The special Info node hands a character file to the character loader.
+void zvParseSetKinemationFile(const char* fileName);
+void zvParseResetKinemation(void);
+
+// Which event bit of a handler is read as which: by default a right-button
+// press is a pick.
+void zvSetEventMaskConversion(uint32_t fromBit, uint32_t toBit);
+uint32_t zvConvertEventMask(uint32_t mask);
+
+// Makes the reader the scene model's file reader (zvConstructWorld and the
+// person).
+void zvVrmlInstallHooks(void);
+
+// ---------------------------------------------------------------------------
+// Seams to the subsystems above the reader. A hook left null does nothing
+// and succeeds, so a world reads the same without them.
+enum {  // script kinds
+  ZV_SCRIPT_PYTHON = 0,
+  ZV_SCRIPT_TCL = 1,
+  ZV_SCRIPT_JAVA = 2,
+  ZV_SCRIPT_VB = 3,
+  ZV_SCRIPT_C = 4,
+  ZV_SCRIPT_INLINE = 5,
+};
+struct ZvHandlerDesc {
+  ZvUrlHash* file;  // script file, or null
+  const char* function;
+  const char* userData;
+  const char* actionObject;
+  uint32_t mask;      // event bits
+  int scriptKind;
+  int32_t millisecond;  // tasks only
+};
+struct ZvSoundDesc {
+  ZvUrlHash* file;
+  int kind;  // 1 wave, 2 MIDI notes, 3 MIDI sound set, 0 unknown
+  int autoPlay;
+  int loop;
+  float bboxSize[3], bboxCenter[3];
+};
+struct ZvReaderHooks {
+  int (*scriptEval)(ZvWorld* world, const char* procedure, int scriptKind);
+  int (*addEventHandler)(ZvObj* object, const ZvHandlerDesc* handler);
+  int (*callEventHandler)(ZvObj* object, uint32_t eventType);
+  int (*addTimeOutHandler)(ZvObj* object, const ZvHandlerDesc* task, int periodic);
+  int (*addSound)(ZvObj* object, const ZvSoundDesc* sound);
+  void (*setGravity)(ZvWorld* world, int on);
+  // Loads a character; 0 and the object, or -1.
+  int (*loadKinemation)(ZvWorld* world, const char* characterFile, const char* url, ZvObj** object);
+};
+ZvReaderHooks& zvReaderHooks(void);
+
+// ---------------------------------------------------------------------------
+// What a read world holds, for the batch check.
+struct ZvWorldSummary {
+  int objects;
+  int leaves[23];  // by leaf type
+  int cameras, lights, inlines;
+  int texturesFound, texturesMissing;
+};
+void zvSummarizeWorld(ZvWorld* world, ZvWorldSummary* summary);
