@@ -222,8 +222,21 @@ class SetTable {
   const QvVec2* texCoords_ = nullptr;
   size_t texCount_ = 0;
   MaterialSource materials_;
-  std::vector<Item> items_;
-  std::vector<Vertex> vertices_;
+  // Scratch lists that keep their capacity from set to set: freeing large
+  // blocks between the many small leaf records makes the allocator sort
+  // its free lists again and again.
+  std::vector<Item>& items_ = scratchItems();
+  std::vector<Vertex>& vertices_ = scratchVertices();
+  static std::vector<Item>& scratchItems() {
+    static std::vector<Item> v;
+    v.clear();
+    return v;
+  }
+  static std::vector<Vertex>& scratchVertices() {
+    static std::vector<Vertex> v;
+    v.clear();
+    return v;
+  }
   size_t longestItem_ = 0;
   bool badMaterialReported_ = false;
 };
@@ -643,7 +656,7 @@ int SetTable::buildLeaves(QvState* state, ZvObj* object) {
   // from the state once, into a scratch leaf, and copied. Reading it per
   // leaf would copy the whole TextureCoordinate2 into each of them.
   ZvShape* texture = zvNewShape(t_.faces ? ZV_LEAF_FACE : ZV_LEAF_LINE_SET);
-  if (!texture || qvSetLeafTexture(state, texture, t_.leafWho) != ZV_OK) {
+  if (!texture || qvSetLeafTexture(state, texture, t_.leafWho, false) != ZV_OK) {
     if (texture) zvDeleteLeaf(texture);
     zvMessage("%s: %s", t_.leafWho, t_.leafNoMemory);
     return ZV_NOMEM;

@@ -114,12 +114,13 @@ void setTextureTransform(ZvTexture* t, const QvTexture2Transform* x) {
 
 }  // namespace
 
-int qvSetLeafTexture(QvState* state, ZvShape* leaf, const char* who) {
+int qvSetLeafTexture(QvState* state, ZvShape* leaf, const char* who, bool withCoords) {
   if (!leaf) return ZV_FAIL;
   ZvTexture* t = &leaf->texture;
   if (auto* x = static_cast<QvTexture2Transform*>(state->topNode(QV_STACK_TEXTURE2_TRANSFORM)))
     setTextureTransform(t, x);
-  if (auto* tc = static_cast<QvTextureCoordinate2*>(state->topNode(QV_STACK_TEXTURE_COORDINATE2))) {
+  auto* tc = withCoords ? static_cast<QvTextureCoordinate2*>(state->topNode(QV_STACK_TEXTURE_COORDINATE2)) : nullptr;
+  if (tc) {
     int n = tc->point.num();
     if (n > 0) {
       auto* uv = static_cast<ZvSFVec2f*>(zvMalloc(sizeof(ZvSFVec2f) * size_t(n)));

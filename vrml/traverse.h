@@ -75,7 +75,9 @@ class QvState {
 int qvTraverse(QvNode* node, QvState* state, ZvObj** object);
 
 // Fills a shape leaf's texture and material records from the state.
-int qvSetLeafTexture(QvState* state, ZvShape* leaf, const char* who);
+// withCoords false leaves the texture coordinates out (face sets take them
+// per vertex themselves).
+int qvSetLeafTexture(QvState* state, ZvShape* leaf, const char* who, bool withCoords = true);
 int qvSetLeafMaterial(QvState* state, ZvShape* leaf);
 // The Material node in effect, if any.
 QvMaterial* qvStateMaterial(QvState* state);

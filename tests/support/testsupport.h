@@ -82,7 +82,9 @@ class TreeFixture : public SceneTest {
     if (!o) return nullptr;
     EXPECT_EQ(parent ? zvAddChild(parent, o) : zvAddTopObject(o, "w.wrl"), ZV_OK);
     if (name) zvNameObject(o, name);
-    if (leaf) EXPECT_EQ(zvAttachLeaf(o, leaf), ZV_OK);
+    if (leaf) {
+      EXPECT_EQ(zvAttachLeaf(o, leaf), ZV_OK);
+    }
     return o;
   }
   ZvWorld* world = nullptr;
