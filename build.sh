@@ -3,6 +3,7 @@
 #
 #   bash build.sh run     install what is missing, build, open the browser
 #   bash build.sh test    install what is missing, build, run every test
+#                         (release and asan through CTest, then the fuzzers)
 #   bash build.sh bench   build the release preset and run the benchmarks
 #
 # Packages are checked one by one; apt-get runs only when one is missing.
@@ -13,6 +14,7 @@ PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev liblhasa-dev libjpeg62-turbo-dev libpng-dev
+  clang libclang-rt-14-dev
 )
 
 install_missing() {
@@ -27,6 +29,30 @@ install_missing() {
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
   fi
+}
+
+# Seeds from our own test data and, where it is, the shared corpus; the
+# fuzzers write what they find into a scratch copy, never into the tree.
+run_fuzzers() {
+  local corpus=${QUILLMOOR_CORPUS:-../shared/corpus/vrml1}
+  local work
+  work=$(mktemp -d)
+  mkdir -p "$work/reader" "$work/image"
+  find tests/data -name '*.wrl' -exec cp {} "$work/reader/" \; 2>/dev/null || true
+  find tests/data \( -name '*.gif' -o -name '*.jpg' -o -name '*.png' -o -name '*.bmp' \) -exec cp {} "$work/image/" \; 2>/dev/null || true
+  if [ -d "$corpus" ]; then
+    find "$corpus" -name '*.wrl' -size -64k | head -80 | while read -r f; do cp "$f" "$work/reader/$(echo "$f" | tr '/' '_')"; done
+    find "$corpus" \( -name '*.jpg' -o -name '*.gif' -o -name '*.png' \) -size -256k -exec cp {} "$work/image/" \;
+  fi
+  local status=0
+  echo "== fuzz: reader (40 s) =="
+  build/fuzz/fuzz_reader -max_total_time=40 -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+    -artifact_prefix="$work/" "$work/reader" >"$work/reader.log" 2>&1 || { status=1; tail -40 "$work/reader.log"; }
+  echo "== fuzz: images (20 s) =="
+  build/fuzz/fuzz_image -max_total_time=20 -timeout=10 -rss_limit_mb=2048 \
+    -artifact_prefix="$work/" "$work/image" >"$work/image.log" 2>&1 || { status=1; tail -40 "$work/image.log"; }
+  [ $status -eq 0 ] && echo "fuzzers: no findings" && rm -rf "$work"
+  return $status
 }
 
 build() {
@@ -47,11 +73,13 @@ case "$cmd" in
     install_missing
     build release
     build asan
+    build fuzz
     status=0
     echo "== release =="
     ctest --preset release || status=1
     echo "== asan =="
     ctest --preset asan || status=1
+    run_fuzzers || status=1
     exit $status
     ;;
   bench)

@@ -2,6 +2,7 @@
 // comments, strings, names and numbers; and the read-error post.
 #include "vrml/qvinput.h"
 
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <cctype>
@@ -119,6 +120,14 @@ QvInput::QvInput(const char* fileName) {
   }
   FILE* f = std::fopen(fileName, "rb");
   if (!f) return;
+  // Only a regular file of sane size is a world: a name that leads to a
+  // device or a pipe must not be read for ever.
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (off_t(1) << 30)) {
+    std::fclose(f);
+    zvMessage("%s: %s", fileName, "not a regular file, or too large to be a world.");
+    return;
+  }
   size_t len = 0;
   char* raw = slurp(f, &len);
   std::fclose(f);
