@@ -86,7 +86,7 @@ const char* zvNextCommandLineWord(ZvCommandLine* table) {
 
 void zvParseLongOptions(int argc, char** argv, ZvLaunch* launch) {
   if (!launch) return;
-  *launch = ZvLaunch{ZV_LAUNCH_BROWSE, nullptr, argc > 0 ? 1 : 0};
+  *launch = ZvLaunch{ZV_LAUNCH_BROWSE, nullptr, argc > 0 ? 1 : 0, nullptr};
   int i = launch->firstWord;
   for (; i < argc && argv[i] && std::strncmp(argv[i], "--", 2) == 0; ++i) {
     const char* a = argv[i];
@@ -98,7 +98,16 @@ void zvParseLongOptions(int argc, char** argv, ZvLaunch* launch) {
       launch->mode = ZV_LAUNCH_VERSION;
     else if (std::strcmp(a, "--help") == 0)
       launch->mode = ZV_LAUNCH_HELP;
-    else
+    else if (std::strcmp(a, "--check") == 0)
+      launch->mode = ZV_LAUNCH_CHECK;
+    else if (std::strcmp(a, "--write") == 0) {
+      if (i + 1 >= argc || !argv[i + 1]) {
+        launch->error = a;
+        break;
+      }
+      launch->mode = ZV_LAUNCH_WRITE;
+      launch->output = argv[++i];
+    } else
       break;  // not ours: the word table takes it, as a world's name
   }
   launch->firstWord = i;
@@ -109,9 +118,13 @@ const char* zvVersion(void) { return "Quillmoor 0.1.0"; }
 const char* zvUsage(void) {
   return "usage: quillmoor [--version] [--help] [-dname] [-dcomment] [-dscouter]\n"
          "                 [-dframerate] [-memdbg] [-dflags CLASS...] [WORLD...]\n"
+         "       quillmoor --check WORLD...\n"
+         "       quillmoor --write OUT.wrl WORLD\n"
          "\n"
          "  --version         print the version and exit\n"
          "  --help            print this text and exit\n"
+         "  --check           read each world, print its messages and a summary\n"
+         "  --write OUT.wrl   read a world and write it out as VRML\n"
          "  -dname            show object names under the pointer\n"
          "  -dcomment         show object comments under the pointer\n"
          "  -dscouter         draw labels without a background\n"

@@ -1,10 +1,13 @@
 // main.cpp — the quillmoor executable.
 #include <cstdio>
 
+#include "platform/platform.h"
+
 #include "scene/scene.h"
 #include "shell/shell.h"
 
 int main(int argc, char** argv) {
+  zvPlatformTuneMemory(argv);
   zvSetDebugFlag(ZV_DEBUG_WARNING, 0);
   ZvLaunch launch;
   zvParseLongOptions(argc, argv, &launch);
@@ -19,6 +22,20 @@ int main(int argc, char** argv) {
   if (launch.mode == ZV_LAUNCH_HELP) {
     std::printf("%s\n%s", zvVersion(), zvUsage());
     return 0;
+  }
+  if (launch.mode == ZV_LAUNCH_CHECK) {
+    if (launch.firstWord >= argc) {
+      std::fprintf(stderr, "quillmoor: --check needs a world\n%s", zvUsage());
+      return 1;
+    }
+    return zvRunCheck(argc - launch.firstWord, argv + launch.firstWord);
+  }
+  if (launch.mode == ZV_LAUNCH_WRITE) {
+    if (launch.firstWord + 1 != argc) {
+      std::fprintf(stderr, "quillmoor: --write needs one world\n%s", zvUsage());
+      return 1;
+    }
+    return zvRunWrite(launch.output, argv[launch.firstWord]);
   }
 
   ZvCommandLine words;

@@ -42,15 +42,31 @@ enum ZvLaunchMode {
   ZV_LAUNCH_BROWSE = 0,
   ZV_LAUNCH_VERSION,
   ZV_LAUNCH_HELP,
+  ZV_LAUNCH_CHECK,
+  ZV_LAUNCH_WRITE,
 };
 struct ZvLaunch {
   int mode;
-  const char* error;  // set when a long option is malformed
-  int firstWord;      // index in argv of the first word for the word table
+  const char* error;   // set when a long option is malformed
+  int firstWord;       // index in argv of the first word for the word table
+  const char* output;  // --write OUT
 };
 void zvParseLongOptions(int argc, char** argv, ZvLaunch* launch);
 const char* zvUsage(void);
 const char* zvVersion(void);
+
+// ---------------------------------------------------------------------------
+// Headless modes
+struct ZvWorld;
+// Connects retrieval, the reader and image conversion to the scene model.
+void zvInstallSubsystems(void);
+// Reads a world file as the browser would (no person, no renderer); null
+// when it cannot be read. ms: how long reading took.
+ZvWorld* zvReadWorldFile(const char* path, double* ms);
+// --check: 0 when every world was read, 1 otherwise, 2 after an error.
+int zvRunCheck(int count, char** worlds);
+// --write: reads a world and writes it out.
+int zvRunWrite(const char* output, const char* world);
 
 // ---------------------------------------------------------------------------
 // Exit handlers: at most ten routines, run last first at shutdown.

@@ -1,0 +1,113 @@
+// batch.cpp — the headless modes: read worlds and report (--check), read a
+// world and write it out again (--write). They run the same load path as
+// the window, without a person or a renderer.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "image/image.h"
+#include "scene/scene.h"
+#include "shell/shell.h"
+#include "vrml/vrml.h"
+#include "vrml/writer.h"
+#include "www/www.h"
+
+namespace {
+
+void stdoutSink(int cls, const char* text, int first, void*) {
+  if (cls == ZV_DEBUG_ERROR)
+    std::printf(first ? "Fatal Error: %s\n" : "Error: %s\n", text);
+  else
+    std::printf("%s\n", text);
+  std::fflush(stdout);
+}
+
+const char* const kLeafNames[23] = {nullptr,  "text",   "cone side", "cone bottom", "cylinder side", "cylinder bottom",
+                                    "cylinder top", "circle", "face", "line set", "point set", "sphere",
+                                    nullptr,  nullptr,  "point light", "spot light", "directional light", nullptr,
+                                    nullptr,  "orthographic camera", "perspective camera", nullptr, "sound"};
+
+std::string absolutePath(const char* path) {
+  std::error_code ec;
+  auto p = std::filesystem::absolute(path, ec);
+  return ec ? std::string(path) : p.lexically_normal().string();
+}
+
+}  // namespace
+
+void zvInstallSubsystems(void) {
+  zvWwwInstallHooks();
+  zvVrmlInstallHooks();
+  zvWwwSetImageConverter(zvConvertImageFile);
+}
+
+ZvWorld* zvReadWorldFile(const char* path, double* ms) {
+  auto t0 = std::chrono::steady_clock::now();
+  std::string abs = absolutePath(path);
+  const char* url = zvPathToFileUrl(abs.c_str());
+  std::string worldUrl = url ? url : abs;
+  ZvWorld* world = zvNewWorld(worldUrl.c_str());
+  if (!world) return nullptr;
+  zvSetCurrentWorld(world);
+  zvWwwSetBaseUrl(worldUrl.c_str());
+  int r = zvConstructWorld(abs.c_str(), world);
+  if (ms) *ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+  if (r != ZV_OK) {
+    zvSetCurrentWorld(nullptr);
+    zvDeleteWorld(world);
+    return nullptr;
+  }
+  zvComputeWorldBoundingBox(world);
+  return world;
+}
+
+int zvRunCheck(int count, char** worlds) {
+  zvSetReportSink(stdoutSink, nullptr);
+  zvInstallSubsystems();
+  bool allRead = true;
+  for (int i = 0; i < count; ++i) {
+    double ms = 0;
+    ZvWorld* world = zvReadWorldFile(worlds[i], &ms);
+    if (!world) {
+      std::printf("check: %s: not read (%.1f ms)\n", worlds[i], ms);
+      allRead = false;
+      continue;
+    }
+    ZvWorldSummary s;
+    zvSummarizeWorld(world, &s);
+    std::string leaves;
+    for (int t = 1; t < 23; ++t)
+      if (s.leaves[t] && kLeafNames[t]) {
+        if (!leaves.empty()) leaves += ", ";
+        leaves += std::to_string(s.leaves[t]) + " " + kLeafNames[t];
+      }
+    std::printf("check: %s: %d objects; leaves: %s; %d cameras, %d lights, %d inlines; textures %d found, %d missing; read %.1f ms\n",
+                worlds[i], s.objects, leaves.empty() ? "none" : leaves.c_str(), s.cameras, s.lights, s.inlines,
+                s.texturesFound, s.texturesMissing, ms);
+    zvSetCurrentWorld(nullptr);
+    zvDeleteWorld(world);
+  }
+  zvSetReportSink(nullptr, nullptr);
+  if (zvReportFailed()) return 2;
+  return allRead ? 0 : 1;
+}
+
+int zvRunWrite(const char* output, const char* path) {
+  zvSetReportSink(stdoutSink, nullptr);
+  zvInstallSubsystems();
+  ZvWorld* world = zvReadWorldFile(path, nullptr);
+  int status = 1;
+  if (!world) {
+    std::printf("write: %s: not read\n", path);
+  } else {
+    status = zvDumpWorld(world, output) == ZV_OK ? 0 : 1;
+    if (status) std::printf("write: %s: could not be written in full\n", output);
+    zvSetCurrentWorld(nullptr);
+    zvDeleteWorld(world);
+  }
+  zvSetReportSink(nullptr, nullptr);
+  return zvReportFailed() ? 2 : status;
+}
