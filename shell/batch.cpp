@@ -12,7 +12,7 @@
 #include "scene/scene.h"
 #include "shell/shell.h"
 #include "vrml/vrml.h"
-#include "vrml/writer.h"
+#include "vrml/vrml.h"
 #include "www/www.h"
 
 namespace {

@@ -7,7 +7,7 @@
 // Translation and Rotation nodes accumulate as the reader applies them: each
 // level remembers the last transform written and the next object writes the
 // difference. A Group adds no level of its own, as the reader gives none.
-#include "vrml/writer.h"
+#include "vrml/vrml.h"
 
 #include <cmath>
 #include <cstdarg>
@@ -491,17 +491,33 @@ void rotationAngles(const ZvTransform& t, double angle[3]) {
   }
 }
 
+ZvObj* dumpRootObj = nullptr;
+
+// A Group makes no level of its own, and the reader keeps its children
+// relative to it: in the level's frame a child sits at the Groups' own
+// placements composed with its own.
+ZvTransform levelTransform(ZvObj* object) {
+  ZvTransform t = object->lrt;
+  if (object == dumpRootObj) return t;
+  for (ZvObj* g = object->parent; g && g->nodeType == ZV_NODE_GROUP; g = g->parent) {
+    zvTransformCompose(&t, &g->lrt, &t);
+    if (g == dumpRootObj) break;
+  }
+  return t;
+}
+
 void writeTransform(ZvObj* object) {
-  ZvTransform relative = object->lrt;
+  ZvTransform placed = levelTransform(object);
+  ZvTransform relative = placed;
   int written = 0;
   if (dumpIsRT(&written) == ZV_OK && written) {
     ZvTransform last, inverse;
     if (dumpGetRT(&last) == ZV_OK) {
       zvTransformInvert(&inverse, &last);
-      zvTransformCompose(&relative, &inverse, &object->lrt);
+      zvTransformCompose(&relative, &inverse, &placed);
     }
   }
-  dumpSetRT(&object->lrt);
+  dumpSetRT(&placed);
   dumpSetSW();
   if (isIdentity(relative)) return;
   const float* t = relative.m[3];
@@ -1141,6 +1157,7 @@ void endObject(const Frame& frame) {
 }
 
 int dumpSubtree(ZvObj* root) {
+  dumpRootObj = root;
   bool before = dump.failed;
   dump.failed = false;
   // No tree of the world holds more objects than the world has; more means

