@@ -75,11 +75,19 @@ case "$cmd" in
     build asan
     build fuzz
     status=0
+    log=$(mktemp)
     echo "== release =="
-    ctest --preset release || status=1
+    ctest --preset release 2>&1 | tee -a "$log"
+    [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
     echo "== asan =="
-    ctest --preset asan || status=1
-    run_fuzzers || status=1
+    ctest --preset asan 2>&1 | tee -a "$log"
+    [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+    fuzz_failed=0
+    run_fuzzers || { status=1; fuzz_failed=1; }
+    # One closing line for everything: the CTest runs and the two fuzzers.
+    read -r total failed < <(awk '/tests failed out of/ {t += $NF; f += $4} END {print t+0, f+0}' "$log")
+    rm -f "$log"
+    echo "$((total - failed + 2 - 2 * fuzz_failed)) passed, $((failed + 2 * fuzz_failed)) failed"
     exit $status
     ;;
   bench)
