@@ -23,26 +23,37 @@ bool isCircleType(int type) {
          type == ZV_LEAF_CYLINDER_TOP || type == ZV_LEAF_CIRCLE;
 }
 
-void freeMaterialArrays(ZvMaterial* m) {
+void freeMaterialArrays(ZvShape* shape) {
+  ZvMaterial* m = &shape->material;
+  bool packed = shape->flags & ZV_LEAF_PACKED_MATERIAL;
+  if (packed) {
+    // One block, based at the first array; the others point into it.
+    zvFree(m->ambient.values);
+    m->ambient.values = nullptr;
+    shape->flags &= ~uint32_t(ZV_LEAF_PACKED_MATERIAL);
+  }
   ZvMFColor* colors[] = {&m->ambient, &m->diffuse, &m->specular, &m->emissive};
   for (ZvMFColor* c : colors) {
-    zvFree(c->values);
+    if (!packed) zvFree(c->values);
     c->values = nullptr;
     c->count = 0;
   }
-  ZvMFFloat* floats[] = {&m->shininess, &m->transparency, &m->specularPower};
+  ZvMFFloat* floats[] = {&m->shininess, &m->transparency};
   for (ZvMFFloat* f : floats) {
-    zvFree(f->values);
+    if (!packed) zvFree(f->values);
     f->values = nullptr;
     f->count = 0;
   }
+  zvFree(m->specularPower.values);  // never in the block
+  m->specularPower.values = nullptr;
+  m->specularPower.count = 0;
 }
 
 // Everything a shape owns except what other modules keep about it; shared by
 // zvDeleteLeaf and by the builders, whose half-made leaves nobody else has
 // seen yet.
 void releaseShape(ZvShape* shape, bool tellMedia) {
-  freeMaterialArrays(&shape->material);
+  freeMaterialArrays(shape);
   if (tellMedia && zvSceneHooks().deleteLeafMedia) zvSceneHooks().deleteLeafMedia(shape);
   zvDeleteTexture(&shape->texture);
   switch (shape->type) {

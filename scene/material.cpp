@@ -140,6 +140,7 @@ int zvSetLeafMaterialColor(ZvLeaf* leaf, const ZvMFColor* colors, int attribute)
     zvWarning("zvSetLeafMaterialColor: LeafType is invalid\n");
     return ZV_FAIL;
   }
+  if (zvUnpackLeafMaterial(static_cast<ZvShape*>(leaf)) != ZV_OK) return ZV_NOMEM;
   ZvMFColor* slot = colorSlot(static_cast<ZvShape*>(leaf), attribute);
   if (!slot) {
     zvWarning("zvSetLeafMaterialColor: attribute is invalid\n");
@@ -160,6 +161,7 @@ int zvSetLeafMaterialFloat(ZvLeaf* leaf, const ZvMFFloat* floats, int attribute)
     zvWarning("zvSetLeafMaterialFloat: LeafType is invalid\n");
     return ZV_FAIL;
   }
+  if (zvUnpackLeafMaterial(static_cast<ZvShape*>(leaf)) != ZV_OK) return ZV_NOMEM;
   ZvMFFloat* slot = floatSlot(static_cast<ZvShape*>(leaf), attribute);
   if (!slot) {
     zvWarning("zvSetLeafMaterialFloat: attribute is invalid\n");
@@ -264,4 +266,68 @@ void zvGetZvMFColor(const ZvMFColor* colors, int index, float* r, float* g, floa
   if (r) *r = c.r;
   if (g) *g = c.g;
   if (b) *b = c.b;
+}
+
+namespace {
+
+constexpr size_t kPackedElement = 4 * sizeof(ZvSFColor) + 2 * sizeof(float);
+
+}  // namespace
+
+int zvPackLeafMaterial(ZvShape* shape, int n) {
+  if (!shape || n < 1 || size_t(n) > SIZE_MAX / kPackedElement) return ZV_FAIL;
+  auto* block = static_cast<char*>(zvMalloc(kPackedElement * size_t(n)));
+  if (!block) return ZV_NOMEM;
+  ZvMaterial* m = &shape->material;
+  // Whatever the leaf had goes first, so that nothing is lost or leaked.
+  if (shape->flags & ZV_LEAF_PACKED_MATERIAL) {
+    zvFree(m->ambient.values);
+  } else {
+    zvFree(m->ambient.values);
+    zvFree(m->diffuse.values);
+    zvFree(m->specular.values);
+    zvFree(m->emissive.values);
+    zvFree(m->shininess.values);
+    zvFree(m->transparency.values);
+  }
+  ZvSFColor* c = reinterpret_cast<ZvSFColor*>(block);
+  m->ambient = {n, c};
+  m->diffuse = {n, c + n};
+  m->specular = {n, c + 2 * n};
+  m->emissive = {n, c + 3 * n};
+  float* f = reinterpret_cast<float*>(c + 4 * n);
+  m->shininess = {n, f};
+  m->transparency = {n, f + n};
+  shape->flags |= ZV_LEAF_PACKED_MATERIAL;
+  return ZV_OK;
+}
+
+int zvUnpackLeafMaterial(ZvShape* shape) {
+  if (!shape || !(shape->flags & ZV_LEAF_PACKED_MATERIAL)) return ZV_OK;
+  ZvMaterial* m = &shape->material;
+  ZvMFColor* colors[] = {&m->ambient, &m->diffuse, &m->specular, &m->emissive};
+  ZvMFFloat* floats[] = {&m->shininess, &m->transparency};
+  void* copies[6] = {};
+  bool ok = true;
+  for (int i = 0; i < 4; ++i)
+    if (colors[i]->count > 0 && !(copies[i] = zvMalloc(sizeof(ZvSFColor) * size_t(colors[i]->count)))) ok = false;
+  for (int i = 0; i < 2; ++i)
+    if (floats[i]->count > 0 && !(copies[4 + i] = zvMalloc(sizeof(float) * size_t(floats[i]->count)))) ok = false;
+  if (!ok) {
+    for (void* p : copies) zvFree(p);
+    zvError("zvUnpackLeafMaterial: zvMalloc failed\n");
+    return ZV_NOMEM;
+  }
+  void* block = m->ambient.values;
+  for (int i = 0; i < 4; ++i) {
+    if (copies[i]) std::memcpy(copies[i], colors[i]->values, sizeof(ZvSFColor) * size_t(colors[i]->count));
+    colors[i]->values = static_cast<ZvSFColor*>(copies[i]);
+  }
+  for (int i = 0; i < 2; ++i) {
+    if (copies[4 + i]) std::memcpy(copies[4 + i], floats[i]->values, sizeof(float) * size_t(floats[i]->count));
+    floats[i]->values = static_cast<float*>(copies[4 + i]);
+  }
+  zvFree(block);
+  shape->flags &= ~uint32_t(ZV_LEAF_PACKED_MATERIAL);
+  return ZV_OK;
 }

@@ -236,6 +236,10 @@ enum ZvLeafType {
 enum {  // shape leaf flags
   ZV_LEAF_GOURAUD = 0x40,
   ZV_LEAF_BACKFACE = 0x80,
+  // The six material arrays live in one block based at ambient.values: the
+  // reader makes hundreds of thousands of faces, each with its own material.
+  // Changing an array first gives each its own block again.
+  ZV_LEAF_PACKED_MATERIAL = 0x100,
 };
 enum {  // cone and cylinder part bits
   ZV_PART_ALL = 1,
@@ -380,6 +384,10 @@ int zvSetLeafMaterial(ZvLeaf* leaf, const void* value, int attribute);
 int zvSetLeafMaterialColor(ZvLeaf* leaf, const ZvMFColor* colors, int attribute);
 int zvSetLeafMaterialFloat(ZvLeaf* leaf, const ZvMFFloat* floats, int attribute);
 void* zvGetLeafMaterial(ZvLeaf* leaf, int attribute);  // ZvMFColor* or ZvMFFloat*
+// Material arrays of n elements in one block (ZV_LEAF_PACKED_MATERIAL), and
+// back to one block each; -5 when memory runs out (the leaf unchanged).
+int zvPackLeafMaterial(ZvShape* shape, int n);
+int zvUnpackLeafMaterial(ZvShape* shape);
 #define ZV_DECLARE_MATERIAL(A, V)                   \
   int zvSetObj##A(ZvObj* object, const V* value);   \
   int zvSetObjAll##A(ZvObj* object, const V* value); \

@@ -535,25 +535,14 @@ bool SetTable::fillTexture(ZvShape* leaf, const std::vector<size_t>& keep, const
 bool SetTable::fillMaterial(ZvShape* leaf, const Item& item, const std::vector<size_t>& keep) {
   ZvMaterial* m = &leaf->material;
   size_t n = materialCode_ == kBindPerVertexIndexed ? keep.size() : 1;
-  // Each array is handed to the leaf as soon as it exists, so a failure
-  // half-way leaves nothing the leaf's own delete would not free.
-  auto colors = [&](ZvMFColor* field) {
-    field->values = static_cast<ZvSFColor*>(zvMalloc(sizeof(ZvSFColor) * n));
-    field->count = field->values ? int32_t(n) : 0;
-    return field->values;
-  };
-  auto floats = [&](ZvMFFloat* field) {
-    field->values = static_cast<float*>(zvMalloc(sizeof(float) * n));
-    field->count = field->values ? int32_t(n) : 0;
-    return field->values;
-  };
-  ZvSFColor* ambient = colors(&m->ambient);
-  ZvSFColor* diffuse = colors(&m->diffuse);
-  ZvSFColor* specular = colors(&m->specular);
-  ZvSFColor* emissive = colors(&m->emissive);
-  float* shininess = floats(&m->shininess);
-  float* transparency = floats(&m->transparency);
-  if (!ambient || !diffuse || !specular || !emissive || !shininess || !transparency) return false;
+  // One block for the six arrays: a set makes a leaf per face.
+  if (n > size_t(INT32_MAX) || zvPackLeafMaterial(leaf, int(n)) != ZV_OK) return false;
+  ZvSFColor* ambient = m->ambient.values;
+  ZvSFColor* diffuse = m->diffuse.values;
+  ZvSFColor* specular = m->specular.values;
+  ZvSFColor* emissive = m->emissive.values;
+  float* shininess = m->shininess.values;
+  float* transparency = m->transparency.values;
   for (size_t j = 0; j < n; ++j) {
     int32_t record = materialCode_ == kBindOverall         ? 0
                      : materialCode_ == kBindPerItemIndexed ? item.material

@@ -126,3 +126,28 @@ TEST_F(MaterialTest, SubtreeAccessorsGoDepthFirstInChildOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+// Faces made by the reader hold their six arrays in one block; a change
+// must first give each its own, keeping every value, and leak nothing.
+TEST_F(MaterialTest, PackedArraysSurviveAChangeAndTheirDelete) {
+  ZvFace* face = zvNewFaceLeaf();
+  ASSERT_EQ(zvPackLeafMaterial(face, 2), ZV_OK);
+  face->material.emissive.values[1] = {0.5f, 0.25f, 0.125f};
+  face->material.transparency.values[0] = 0.75f;
+  make(face);
+  memory.failAfter(0);
+  Colors three(3, 7);
+  EXPECT_EQ(zvSetLeafDiffuse(face, &three.record), ZV_NOMEM);  // unchanged, still packed
+  EXPECT_TRUE(face->flags & ZV_LEAF_PACKED_MATERIAL);
+  memory.failAfter(-1);
+  ASSERT_EQ(zvSetLeafDiffuse(face, &three.record), ZV_OK);
+  EXPECT_FALSE(face->flags & ZV_LEAF_PACKED_MATERIAL);
+  EXPECT_EQ(face->material.diffuse.count, 3);
+  EXPECT_FLOAT_EQ(face->material.diffuse.values[2].r, 9);
+  EXPECT_FLOAT_EQ(face->material.emissive.values[1].b, 0.125f);
+  EXPECT_FLOAT_EQ(face->material.transparency.values[0], 0.75f);
+}
+
+}  // namespace

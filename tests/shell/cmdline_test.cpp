@@ -65,7 +65,7 @@ TEST(CommandLine, UnknownDashWordIsAWorldAndStopsOptions) {
 
 TEST(CommandLine, LongOptionsComeFirstAndLeaveUnknownWordsToTheWordTable) {
   auto parse = [](std::vector<const char*> argv) {
-    ZvLaunch l{-1, "stale", -1};
+    ZvLaunch l{-1, "stale", -1, "stale"};
     zvParseLongOptions(int(argv.size()), const_cast<char**>(argv.data()), &l);
     return l;
   };
