@@ -14,6 +14,7 @@
 
 bool qvTraversalAborted();
 void qvClearTraversalAbort();
+void qvResetInlineBudget();
 
 namespace {
 
@@ -35,6 +36,11 @@ std::string urlOfFile(const char* fileName) {
   return url ? url : fileName;
 }
 
+void releaseNodes(std::vector<QvNode*>& nodes) {
+  for (QvNode* n : nodes) n->unref();
+  nodes.clear();
+}
+
 // Reads every top-level node of the input; an unknown one is skipped with
 // its braces. False (and nothing kept) when the file holds no node.
 bool readNodes(QvInput* in, std::vector<QvNode*>* nodes) {
@@ -44,8 +50,11 @@ bool readNodes(QvInput* in, std::vector<QvNode*>* nodes) {
       if (QvGetLastError() == QV_ERR_UNKNOWN_NODE) {
         QvClearLastError();
         if (in->isDataInFile() == 1) continue;
+        break;
       }
-      break;
+      // Any other fault in a top-level node fails the whole file.
+      releaseNodes(*nodes);
+      return false;
     }
     if (!n) break;
     n->ref();
@@ -53,11 +62,6 @@ bool readNodes(QvInput* in, std::vector<QvNode*>* nodes) {
     if (in->isDataInFile() != 1) break;
   }
   return !nodes->empty();
-}
-
-void releaseNodes(std::vector<QvNode*>& nodes) {
-  for (QvNode* n : nodes) n->unref();
-  nodes.clear();
 }
 
 // Parses a file (or text) into objects of the world, unlinked, in file
@@ -101,6 +105,7 @@ bool parseInput(QvInput* in, ZvWorld* world, const std::string& url, QvState* pa
 
 bool parseFile(const char* fileName, ZvWorld* world, const std::string& url, QvState* parent,
                std::vector<ZvObj*>* objects) {
+  if (!parent) qvResetInlineBudget();
   QvResetCurrentFile(fileName);
   QvInput in(fileName);
   if (!in.ok()) {
@@ -126,8 +131,10 @@ bool parseFile(const char* fileName, ZvWorld* world, const std::string& url, QvS
       ok = again.ok() && parseInput(&again, world, url, parent, objects);
     }
   }
-  zvParseResetKinemation();
-  qvClearTraversalAbort();
+  // An inline's read must not switch the hook back on under the file that
+  // holds it; the outermost read resets it.
+  if (!parent) zvParseResetKinemation();
+  qvClearTraversalAbort();  // an abort ends the file that asked for it, no more
   return ok;
 }
 

@@ -238,7 +238,8 @@ bool QvInput::skipWhiteSpace() {
       const char* nl = static_cast<const char*>(std::memchr(pos_, '\n', size_t(end_ - pos_)));
       if (!nl) {
         pos_ = end_;
-        QvReadError(QV_ERR_EOF, this, "EOF reached before end of comment");
+        QvReadError(QV_ERR_NONE, this, "EOF reached before end of comment");
+        lastError = QV_ERR_EOF;
         return false;
       }
       pos_ = nl + 1;
@@ -494,12 +495,15 @@ void QvDebugError(const char* method, const char* format, ...) {
   zvWarning("VRML error in %s(): %s\n", method, text);
 }
 
-void QvLineMessage(const char* text, long line) {
+void QvLineMessage(const char* text, const char* tag, long line) {
   char tagged[400];
-  std::snprintf(tagged, sizeof tagged, "           %s : Occurred at line %ld", text ? text : "", line);
-  if (std::strcmp(tagged, lastLineMessage) == 0) return;
-  std::memcpy(lastLineMessage, tagged, sizeof tagged);
-  zvWarning("%s\n%s\n", text ? text : "", tagged);
+  std::snprintf(tagged, sizeof tagged, "           %s : Occurred at line %ld", tag ? tag : "", line);
+  char whole[1024];
+  std::snprintf(whole, sizeof whole, "%s\n%s\n", text ? text : "", tagged);
+  if (std::strncmp(whole, lastLineMessage, sizeof lastLineMessage - 1) == 0) return;
+  std::memcpy(lastLineMessage, whole, sizeof lastLineMessage - 1);
+  lastLineMessage[sizeof lastLineMessage - 1] = '\0';
+  zvWarning("%s", whole);
 }
 
 int QvGetLastError(void) { return lastError; }

@@ -75,6 +75,7 @@ class QvInput {
   void addReference(const std::string& name, QvNode* node);
 
   ZvUrlHash* urlEntry = nullptr;  // this file in the world's URL table
+  long nodeCount = 0;             // nodes made from this input so far
 
  private:
   bool checkHeader();
@@ -99,8 +100,9 @@ class QvInput {
 // the last error code; class 0 is shown, others are only recorded.
 void QvReadError(int cls, const QvInput* in, const char* format, ...) __attribute__((format(printf, 3, 4)));
 void QvDebugError(const char* method, const char* format, ...) __attribute__((format(printf, 2, 3)));
-// "%s : Occurred at line %ld" for a node that failed in traversal.
-void QvLineMessage(const char* text, long line);
+// The caller's text, then "<tag> : Occurred at line %ld", for a node that
+// traversal found wanting; an exact repeat is dropped.
+void QvLineMessage(const char* text, const char* tag, long line);
 int QvGetLastError(void);
 void QvClearLastError(void);
 // Called by the parse entry points before a file is read.

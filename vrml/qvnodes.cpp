@@ -75,8 +75,6 @@ int qvGetInlineCounter(void) { return inlineCounter; }
 QvNode::~QvNode() = default;
 
 void QvNode::addFieldInOrder(QvField* field) {
-  for (int i = 0; i < orderCount_; ++i)
-    if (order_[i] == field) return;
   if (orderCount_ >= kMaxOrder) {
     zvMessage("%s: %s", "QvNode::addFieldInOrder()", "The number of fields exceeds the limit.");
     return;
@@ -202,6 +200,12 @@ bool QvNode::read(QvInput* in, QvNode*& node) {
     skipToClosingBrace(in);
     return false;
   }
+  if (++in->nodeCount > QV_MAX_NODES) {
+    if (in->nodeCount == QV_MAX_NODES + 1)
+      zvMessage("%s: %s", in->getCurFileName(), "too many nodes, the rest is skipped.");
+    skipToClosingBrace(in);
+    return false;
+  }
   QvNode* n = createInstance(type);
   if (!n) {
     QvReadError(QV_ERR_UNKNOWN_NODE, in, "Unknown Node \"%s\"", type.c_str());
@@ -209,7 +213,6 @@ bool QvNode::read(QvInput* in, QvNode*& node) {
     return false;
   }
   n->startLine_ = start;
-  n->fileName_ = in->getCurFileName();
   if (!defName.empty()) {
     in->addReference(defName, n);
     n->setName(defName);

@@ -32,7 +32,6 @@ class QvNode {
   const std::string& getName() const { return name_; }
   void setName(const std::string& name) { name_ = name; }
   long startLine() const { return startLine_; }
-  const std::string& fileName() const { return fileName_; }
 
   // Fields in the order the file set them; at most kMaxOrder are listed.
   enum { kMaxOrder = 30 };
@@ -49,7 +48,6 @@ class QvNode {
   bool reading_ = false;  // inside its own body: a USE of it would be a cycle
   std::string name_;
   long startLine_ = 0;
-  std::string fileName_;
   int refCount_ = 0;
   int orderCount_ = 0;
   QvField* order_[kMaxOrder] = {};
@@ -74,8 +72,9 @@ struct QvDB {
 // The inline counter numbers the inlines of a file as they are read.
 void qvSetInlineCounter(int value);
 int qvGetInlineCounter(void);
-// How deep nodes may nest before the rest is skipped.
-enum { QV_MAX_NESTING = 512 };
+// How deep nodes may nest before the rest is skipped, and how many nodes one
+// file may hold: a small compressed file can unpack to millions of nodes.
+enum { QV_MAX_NESTING = 512, QV_MAX_NODES = 2000000 };
 
 // Enumerations, by the type names they are registered under.
 extern const QvEnumEntry qvBindingEnum, qvConePartEnum, qvCylinderPartEnum, qvWrapEnum, qvMapEnum,

@@ -17,6 +17,7 @@ bool qvKinemationHookOn();
 namespace {
 
 uint32_t maskFrom = 0x100, maskTo = 0x10000;
+int inlinesThisParse = 0;
 
 // General affine inverse (the 3x3 part may scale): a Group's children are
 // re-expressed relative to the group, whose placement may include a Scale.
@@ -213,9 +214,7 @@ int applyBehaviours(QvState* state, ZvObj* o, ZvLeaf* leaf) {
 // The bounding cube of a finished object; an empty one is reported.
 void checkBoundingCube(ZvObj* o, const char* typeName, long line) {
   if (!o->children && !o->leaf) {
-    char text[128];
-    std::snprintf(text, sizeof text, "%s\nzvSetBoundingCube(): child and leaf is null.", typeName);
-    QvLineMessage(text, line);
+    QvLineMessage("zvSetBoundingCube(): child and leaf is null.", typeName, line);
     return;
   }
   float mn[3], mx[3];
@@ -250,7 +249,10 @@ int traverseChildren(QvGroup* g, QvState* state, ZvObj* o, bool relativeToGroup)
     if (aborted) return 1;
     ZvObj* c = nullptr;
     int r = qvTraverse(child, state, &c);
-    if (r == 1) return 1;
+    if (r == 1) {
+      deleteObj(c);
+      return 1;
+    }
     if (r != 0 || !c) continue;
     if (relativeToGroup) {
       // A Group keeps the enclosing frame going, so its children were placed
@@ -379,7 +381,9 @@ ZvLeaf* makePointSet(QvState* state, QvPointSet* ps) {
   return leaf;
 }
 
-void infoSetting(QvState* state, QvInfo* info) {
+// Kept out of line: their URL buffers must not sit in every frame of the
+// recursive walk.
+__attribute__((noinline)) void infoSetting(QvState* state, QvInfo* info) {
   ZvWorld* w = state->world;
   const std::string& name = info->getName();
   const char* s = info->string.value.c_str();
@@ -429,12 +433,37 @@ void infoSetting(QvState* state, QvInfo* info) {
 }
 
 // Resolves a URL named in the file against the file's own URL.
-std::string absoluteUrl(QvState* state, const std::string& name) {
+__attribute__((noinline)) std::string absoluteUrl(QvState* state, const std::string& name) {
   char out[4096];
   if (!state->baseUrl.empty() && zvUrlScheme(name.c_str()) == ZV_SCHEME_NONE &&
       zvResolveUrl(state->baseUrl.c_str(), name.c_str(), out, sizeof out) == 0)
     return out;
   return name;
+}
+
+constexpr int kMaxInlinesPerParse = 2000;
+
+// The URL with its "." and ".." segments worked out.
+std::string normalUrl(const std::string& url) {
+  size_t start = url.find("://");
+  start = start == std::string::npos ? 0 : url.find('/', start + 3);
+  if (start == std::string::npos) return url;
+  std::vector<std::string> parts;
+  size_t i = start + 1;
+  while (i <= url.size()) {
+    size_t j = url.find('/', i);
+    if (j == std::string::npos) j = url.size();
+    std::string seg = url.substr(i, j - i);
+    if (seg == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (seg != "." && !(seg.empty() && j < url.size())) {
+      parts.push_back(seg);
+    }
+    i = j + 1;
+  }
+  std::string out = url.substr(0, start);
+  for (const std::string& p : parts) out += "/" + p;
+  return out;
 }
 
 // An inline that cannot be had is dropped with its message; the file
@@ -449,7 +478,7 @@ int inlineOrNothing(QvWWWInline* node, QvState* state, ZvObj** out) {
   return r;
 }
 
-int traverseInline(QvWWWInline* node, QvState* state, ZvObj** out) {
+__attribute__((noinline)) int traverseInline(QvWWWInline* node, QvState* state, ZvObj** out) {
   ZvObj* o = createZvObj(state, node, "WWWInline");
   if (!o) return ZV_FAIL;
   std::string url = absoluteUrl(state, node->name.value);
@@ -467,8 +496,12 @@ int traverseInline(QvWWWInline* node, QvState* state, ZvObj** out) {
   if (file && *file) {
     // A file that inlines itself, directly or round a loop, or inlines
     // nested past all reason, is stopped here.
-    bool loop = state->inlineDepth >= 16;
-    for (const std::string& u : state->inlineChain) loop = loop || u == url;
+    // Names are compared with "." and ".." taken out, so "sub/../self.wrl"
+    // is seen for the file it is; and a file may pull in only so many
+    // inlines in all, however they branch.
+    std::string plain = normalUrl(url);
+    bool loop = state->inlineDepth >= 16 || ++inlinesThisParse > kMaxInlinesPerParse;
+    for (const std::string& u : state->inlineChain) loop = loop || normalUrl(u) == plain;
     if (loop) {
       zvMessage("%s: %s: recursion too deep, node skipped.", "QvWWWInline::traverse", url.c_str());
       deleteObj(o);
@@ -508,11 +541,35 @@ uint32_t zvConvertEventMask(uint32_t mask) {
 }
 
 bool qvTraversalAborted() { return aborted; }
+void qvResetInlineBudget() { inlinesThisParse = 0; }
 void qvClearTraversalAbort() { aborted = false; }
+
+namespace {
+
+// How deep the walk is, across inlines too: USE and inlines can build a
+// depth the reader never saw in one file.
+int traversalDepth = 0;
+
+int traverseNode(QvNode* node, QvState* state, ZvObj** out);
+
+}  // namespace
 
 int qvTraverse(QvNode* node, QvState* state, ZvObj** out) {
   *out = nullptr;
   if (!node) return ZV_OK;
+  if (traversalDepth >= QV_MAX_NESTING) {
+    zvMessage("%s: recursion too deep, node skipped.", node->typeName());
+    return ZV_OK;
+  }
+  ++traversalDepth;
+  int r = traverseNode(node, state, out);
+  --traversalDepth;
+  return r;
+}
+
+namespace {
+
+int traverseNode(QvNode* node, QvState* state, ZvObj** out) {
   ZvObj* o = nullptr;
   switch (node->kind()) {
     // Property nodes: an element for the next shapes.
@@ -923,3 +980,5 @@ int qvTraverse(QvNode* node, QvState* state, ZvObj** out) {
   deleteObj(o);
   return ZV_FAIL;
 }
+
+}  // namespace

@@ -176,10 +176,12 @@ TEST_F(ReaderTest, UnknownNodesAndFieldsAreSkipped) {
 TEST_F(ReaderTest, LimitsAreReportedNotExceeded) {
   std::string body;
   for (int i = 0; i < 31; ++i) body += (i % 2 ? "width 1 " : "height 1 ");
-  // Only two distinct fields are set, so the order list holds two.
-  auto* cube = static_cast<QvCube*>(readOne("Cube { " + body + "}"));
+  // Every set counts, repeats included: the 31st is reported, still read.
+  auto* cube = static_cast<QvCube*>(readOne("Cube { " + body + "depth 7 }"));
   ASSERT_NE(cube, nullptr);
-  EXPECT_EQ(cube->fieldOrderCount(), 2);
+  EXPECT_EQ(cube->fieldOrderCount(), 30);
+  EXPECT_TRUE(sink.hasText("The number of fields exceeds the limit."));
+  EXPECT_FLOAT_EQ(cube->depth.value, 7);
   std::string longName(300, 'x');
   sink.clear();
   zvSetDebugFlag(ZV_DEBUG_WARNING, 1);

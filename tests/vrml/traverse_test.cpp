@@ -229,10 +229,32 @@ TEST_F(TraverseTest, InlinesTakeTheirOwnRangesAndStopLoops) {
   EXPECT_NE(std::string(url).find("file:///"), std::string::npos);
 }
 
+TEST_F(TraverseTest, DepthAndLoopsAcrossInlinesAreBounded) {
+  // Each file inlines the next through a "sub/.." detour back to itself.
+  std::filesystem::create_directories(dir / "sub");
+  write("loop.wrl", "Cube { } WWWInline { name \"sub/../loop.wrl\" } WWWInline { name \"sub/../loop.wrl\" }");
+  ASSERT_EQ(read("WWWInline { name \"loop.wrl\" }"), ZV_OK);
+  EXPECT_TRUE(sink.hasText("recursion too deep, node skipped."));
+  EXPECT_LT(world->objectCount, 20);
+  // USE builds a depth the reader never saw in one node.
+  std::string text = "DEF L0 Separator { Cube { } }\n";
+  for (int i = 1; i < 8; ++i) {
+    text += "DEF L" + std::to_string(i) + " Separator {";
+    for (int k = 0; k < 100; ++k) text += " Separator {";
+    text += " USE L" + std::to_string(i - 1);
+    for (int k = 0; k < 100; ++k) text += " }";
+    text += " }\n";
+  }
+  sink.clear();
+  ASSERT_EQ(read(text), ZV_OK);
+  EXPECT_TRUE(sink.hasText("recursion too deep, node skipped."));
+}
+
 TEST_F(TraverseTest, FilesThatCannotBeReadFailCleanly) {
   EXPECT_EQ(read(""), ZV_FAIL);                   // no node at all
   EXPECT_EQ(read("Fog { color 1 1 1 }"), ZV_FAIL);  // nothing we know
   EXPECT_EQ(read("Separator { Cube { } "), ZV_FAIL);  // a cut file is refused whole
+  EXPECT_EQ(read("Cube { } Sphere { radius x }"), ZV_FAIL);  // so is one bad top-level node
   EXPECT_TRUE(sink.hasText("Expected '}'; got EOF"));
   EXPECT_EQ(zvConstructWorld((dir / "nowhere.wrl").c_str(), world), ZV_FAIL);
 }
