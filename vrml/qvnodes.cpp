@@ -82,35 +82,27 @@ void QvNode::addFieldInOrder(QvField* field) {
   order_[orderCount_++] = field;
 }
 
-bool QvNode::readInstance(QvInput* in) {
-  if (!isBuiltIn()) {
-    QvInput::Mark m = in->mark();
-    std::string word;
-    if (in->readName(word, true) && word == "fields") {
-      if (!QvFieldData::readFieldTypes(in)) {
-        QvReadError(QV_ERR_NONE, in, "Bad field specifications for node");
-        return false;
-      }
-    } else {
-      in->reset(m);
-    }
+// A node type that is not built in may open its body with the declaration
+// of its fields, which is checked and then set aside.
+bool QvNode::readFieldDeclaration(QvInput* in) {
+  if (isBuiltIn()) return true;
+  QvInput::Mark m = in->mark();
+  std::string word;
+  if (!in->readName(word, true) || word != "fields") {
+    in->reset(m);
+    return true;
   }
-  return getFieldData()->read(in, this, true);
+  if (QvFieldData::readFieldTypes(in)) return true;
+  QvReadError(QV_ERR_NONE, in, "Bad field specifications for node");
+  return false;
+}
+
+bool QvNode::readInstance(QvInput* in) {
+  return readFieldDeclaration(in) && getFieldData()->read(in, this, true);
 }
 
 bool QvGroup::readInstance(QvInput* in) {
-  if (!isBuiltIn()) {
-    QvInput::Mark m = in->mark();
-    std::string word;
-    if (in->readName(word, true) && word == "fields") {
-      if (!QvFieldData::readFieldTypes(in)) {
-        QvReadError(QV_ERR_NONE, in, "Bad field specifications for node");
-        return false;
-      }
-    } else {
-      in->reset(m);
-    }
-  }
+  if (!readFieldDeclaration(in)) return false;
   if (!getFieldData()->read(in, this, false)) return false;
   return readChildren(in);
 }

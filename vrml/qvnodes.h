@@ -46,6 +46,7 @@ class QvNode {
 
  protected:
   bool reading_ = false;  // inside its own body: a USE of it would be a cycle
+  bool readFieldDeclaration(QvInput* in);
   std::string name_;
   long startLine_ = 0;
   int refCount_ = 0;
