@@ -27,8 +27,8 @@ class GifTest : public ImageTest {
   }
 };
 
-Bytes noise(size_t n, int colors, unsigned seed) {
-  std::mt19937 rng(seed);
+Bytes noise(size_t n, int colors, unsigned start) {
+  std::mt19937 rng(start);
   Bytes b(n);
   for (auto& v : b) v = uint8_t(rng() % unsigned(colors));
   return b;

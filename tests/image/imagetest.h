@@ -30,7 +30,7 @@ struct GifSpec {
   bool clearWhenFull = true;  // else the full table is kept
   int blockSize = 255;
 };
-Bytes makeGif(const GifSpec& spec);
+Bytes makeGif(const GifSpec& layout);
 
 using Painter = std::function<void(int x, int y, uint8_t value[4])>;
 Bytes makeJpeg(int width, int height, int components, const Painter& paint,
