@@ -189,6 +189,13 @@ int runToBmp(JpegJob* job, const ZvJpegOptions* options, BmpOut* bmp) {
   applyOptions(c, *options);
   jpeg_calc_output_dimensions(c);
   if (!imageSizeOk(job->err.who, long(c->output_width), long(c->output_height))) return ZV_FAIL;
+  // Only grey, colour and CMYK make a picture: a JPEG of two (or five)
+  // unnamed components has no colours to map, and its colour map would be
+  // read past its rows.
+  if (c->out_color_components != 1 && c->out_color_components != 3 && !isCmyk(*c)) {
+    zvWarning("%s: %s", job->err.who, "the JPEG's colour components are not supported.");
+    return ZV_FAIL;
+  }
   jpeg_start_decompress(c);
   int width = int(c->output_width), bits = 24, colors = 0;
   ZvRgbQuad palette[256] = {};
