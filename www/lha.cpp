@@ -85,6 +85,8 @@ bool storedName(const LHAFileHeader* header, std::string& out) {
 // absolute name, a ".." anywhere or nothing left at all is refused.
 bool cleanName(std::string raw, std::string& name) {
   if (raw.empty() || raw.size() > kMaxName) return false;
+  for (char c : raw)  // a name with control characters is no file name of ours
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
   for (char& c : raw)
     if (c == '\\') c = '/';
   if (raw[0] == '/') return false;
@@ -228,13 +230,13 @@ bool makeExtractionDir(std::string& dir) {
   if (!www::cacheDir(cache)) return false;
   std::string parent = cache + "lha/";
   if (mkdir(parent.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  // Left-over directories of earlier runs are never reused.
-  for (int tries = 0; tries < 100000; ++tries) {
-    dir = parent + std::to_string(extractions++) + "/";
-    if (mkdir(dir.c_str(), 0700) == 0) return true;
-    if (errno != EEXIST) return false;
-  }
-  return false;
+  // A fresh directory every time, whatever earlier runs left behind.
+  std::string pattern = parent + std::to_string(extractions++) + "-XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  if (!mkdtemp(buf.data())) return false;
+  dir = std::string(buf.data()) + "/";
+  return true;
 }
 
 void freeNames(char** names, long count) {
@@ -310,6 +312,7 @@ int zvExtractLha(const char* url) {
     return ZV_FAIL;
   }
   const char* resolved = zvDdeParseAnchor(zvWwwGetBaseUrl(), url);
+  std::string archiveUrl = resolved ? resolved : "";
   bool downloaded = produced || (resolved && zvUrlScheme(resolved) == ZV_SCHEME_HTTP);
 
   long count = 0;
@@ -363,7 +366,16 @@ int zvExtractLha(const char* url) {
     if (!zvNewUrlHashEntry(world->urlTable, names[i], usable, memberType)) {
       if (path != usable) www::removeIfOurs(usable);
       result = ZV_FAIL;
+      continue;
     }
+    // The reader asks for names made absolute against the file that names
+    // them, so the member is entered under that form too: beside the
+    // archive, as the world's author would have had it.
+    if (archiveUrl.empty()) continue;
+    char absolute[ZV_WWW_PATH_MAX];
+    if (zvResolveUrl(archiveUrl.c_str(), names[i], absolute, sizeof absolute) == ZV_OK &&
+        !zvFindUrlHashEntry(world->urlTable, absolute))
+      zvNewUrlHashEntry(world->urlTable, absolute, usable, memberType);
   }
   freeNames(names, count);
   return result;
