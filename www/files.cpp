@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "www/wwwpriv.h"
 
@@ -91,6 +92,11 @@ void removeIfOurs(const std::string& path) {
   if (!path.empty() && isInCache(path)) unlink(path.c_str());
 }
 
+bool isArchiveMember(const std::string& path) {
+  std::string cache;
+  return cacheDir(cache) && path.compare(0, cache.size() + 4, cache + "lha/") == 0;
+}
+
 bool productParts(int local, const char* source, const char* who, std::string& dir,
                   std::string& hash, std::string& base) {
   const char* slash = std::strrchr(source, '/');
@@ -129,12 +135,20 @@ bool convertedParts(int local, const char* source, int type, std::string& dir, s
 
 int reserveProduct(const std::string& dir, const std::string& hash, const std::string& base,
                    std::string& chosen) {
-  for (int n = 0; n < 100; ++n) {
-    chosen = dir + hash + (n ? "-" + std::to_string(n) : std::string()) + "-" + base;
-    int fd = open(chosen.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd >= 0 || errno != EEXIST) return fd;
+  chosen = dir + hash + "-" + base;
+  int fd = open(chosen.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd >= 0 || errno != EEXIST) return fd;
+  // Taken (another world holds a copy of the same file): a fresh name that
+  // cannot collide, however many copies there are.
+  std::string pattern = dir + hash + "-XXXXXX-" + base;
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  fd = mkstemps(buf.data(), int(base.size() + 1));
+  if (fd >= 0) {
+    fchmod(fd, 0644);
+    chosen = buf.data();
   }
-  return -1;
+  return fd;
 }
 
 bool copyOut(const std::string& name, char* out, size_t size) {

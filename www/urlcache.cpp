@@ -23,14 +23,12 @@ uint32_t hashUrl(const char* url) {
 
 // A downloaded file, or a copy made by decompression or conversion, belongs
 // to its entry; anything else (the user's own file, an archive member) stays.
+// What decides is where the file is, not what the URL is called: a gzip
+// file known only by its signature makes a copy too, and every copy is in
+// the cache, where a user's own file never is.
 void freeEntry(ZvUrlHash* entry) {
   const char* local = entry->local_filename;
-  if (local && local[0]) {
-    int urlType = zvSuffixToType(entry->url);
-    bool owned = zvUrlScheme(entry->url) == ZV_SCHEME_HTTP || urlType == ZV_TYPE_GZIP ||
-                 urlType == ZV_TYPE_JPEG || urlType == ZV_TYPE_GIF || urlType == ZV_TYPE_PNG;
-    if (owned) www::removeIfOurs(local);
-  }
+  if (local && local[0] && !www::isArchiveMember(local)) www::removeIfOurs(local);
   zvFree(entry->url);
   zvFree(entry->local_filename);
   zvFree(entry);

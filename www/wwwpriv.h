@@ -16,6 +16,9 @@ bool cacheDir(std::string& out);
 bool isInCache(const std::string& path);
 // Deletes path if it is in the cache; the user's files are never touched.
 void removeIfOurs(const std::string& path);
+// Files extracted from archives stay as long as the cache: several entries
+// may name them.
+bool isArchiveMember(const std::string& path);
 
 // Where the products of source go and the name they start from: the
 // directory with its '/', a hash of the full source path, and the source's
