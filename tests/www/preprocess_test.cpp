@@ -156,3 +156,40 @@ TEST_F(PreprocessTest, OutputNamesAndTheirFailures) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace wwwtest;
+
+class CopyTest : public WwwTest {};
+
+// A world opened again and again, and two at once, never fills the cache:
+// each copy goes with the world that made it, even when only the file's
+// signature said it was compressed.
+TEST_F(CopyTest, CopiesGoWithTheirWorldsHoweverOftenAFileIsOpened) {
+  zvWwwInstallHooks();
+  std::string url = zvPathToFileUrl(put(user("again/world.wrl"), gzip(kWorld)).c_str());
+  auto open = [&](ZvWorld** w) {
+    *w = zvNewWorld(url.c_str());
+    zvSetCurrentWorld(*w);
+    const char* local = zvGetLocalFile(zvWwwLoadFile(url.c_str()));
+    return std::string(local ? local : "");
+  };
+  ZvWorld* a = nullptr;
+  ZvWorld* b = nullptr;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_NE(open(&a), "");
+    zvDeleteWorld(a);
+  }
+  EXPECT_TRUE(filesUnder(cache()).empty());
+  std::string first = open(&a), second = open(&b);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(get(second), kWorld);
+  zvDeleteWorld(a);
+  zvDeleteWorld(b);
+  zvSetCurrentWorld(nullptr);
+  EXPECT_TRUE(filesUnder(cache()).empty());
+  EXPECT_TRUE(fs::exists(fs::path(zvFileUrlToPath(url.c_str()))));  // the user's own file stays
+}
+
+}  // namespace
