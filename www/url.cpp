@@ -102,8 +102,14 @@ const char* zvFileUrlToPath(const char* url) {
   if (!url || zvUrlScheme(url) != ZV_SCHEME_FILE) return nullptr;
   const char* p = url + 5;
   if (std::strncmp(p, "//", 2) == 0) {
-    p = std::strchr(p + 2, '/');
+    // Only this machine's files are ours to read: an empty host or
+    // "localhost"; a file on another host is not the local file of the
+    // same name.
+    const char* host = p + 2;
+    p = std::strchr(host, '/');
     if (!p) return nullptr;
+    size_t hostLength = size_t(p - host);
+    if (hostLength != 0 && !(hostLength == 9 && strncasecmp(host, "localhost", 9) == 0)) return nullptr;
   }
   path.clear();
   for (; *p; ++p) {

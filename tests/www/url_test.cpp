@@ -54,6 +54,8 @@ TEST_F(UrlTest, FileUrlToPathDecodesEscapes) {
   EXPECT_STREQ(zvFileUrlToPath("file:///a%20b/c.wrl"), "/a b/c.wrl");
   EXPECT_STREQ(zvFileUrlToPath("file://localhost/x%2ay.wrl"), "/x*y.wrl");
   EXPECT_STREQ(zvFileUrlToPath("FILE:/x.wrl"), "/x.wrl");
+  EXPECT_EQ(zvFileUrlToPath("file://otherhost/etc/passwd"), nullptr);  // not a file of ours
+  EXPECT_STREQ(zvFileUrlToPath("file://LocalHost/x.wrl"), "/x.wrl");
   EXPECT_STREQ(zvFileUrlToPath("file:///bad%zz%4"), "/bad%zz%4");
   EXPECT_STREQ(zvFileUrlToPath("file:///etc/passwd%00.wrl"), "/etc/passwd%00.wrl");
   EXPECT_EQ(zvFileUrlToPath("http://h/x.wrl"), nullptr);
