@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -353,10 +354,24 @@ int zvExtractLha(const char* url) {
   if (extracted != count) zvWarning("zvExtractLha: inconsistent number of file");
 
   int result = ZV_OK;
+  // What members unpack to counts against the one budget of the archive:
+  // a thousand small gzip members must not each get the whole limit.
+  const size_t wholeLimit = www::sizeLimit();
+  size_t left = wholeLimit;
+  for (long i = 0; i < count && i < extracted; ++i) {
+    std::string path = dir + names[i];
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) left -= std::min(left, size_t(st.st_size));
+  }
   for (long i = 0; i < count && i < extracted; ++i) {
     std::string path = dir + names[i];
     char usable[ZV_WWW_PATH_MAX];
-    if (zvPreProcessFile(ZV_SCHEME_FILE, path.c_str(), usable, sizeof usable, ZV_TYPE_VRML) != ZV_OK) continue;
+    zvWwwSetSizeLimit(left);
+    int prepared = zvPreProcessFile(ZV_SCHEME_FILE, path.c_str(), usable, sizeof usable, ZV_TYPE_VRML);
+    zvWwwSetSizeLimit(wholeLimit);
+    if (prepared != ZV_OK) continue;
+    struct stat made;
+    if (path != usable && stat(usable, &made) == 0) left -= std::min(left, size_t(made.st_size));
     int memberType = zvSuffixToType(usable);
     if (memberType == ZV_TYPE_TCL && scriptRunner) {
       scriptRunner(world, usable);
