@@ -127,8 +127,14 @@ Bytes makeJpeg(int width, int height, int components, const Painter& paint, bool
   c.image_width = JDIMENSION(width);
   c.image_height = JDIMENSION(height);
   c.input_components = components;
-  c.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 4 ? JCS_CMYK : JCS_RGB;
+  // Two components have no colour space of their own: written unnamed.
+  c.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 2 ? JCS_UNKNOWN
+                     : components == 4 ? JCS_CMYK : JCS_RGB;
   jpeg_set_defaults(&c);
+  if (components == 2) {
+    jpeg_set_colorspace(&c, JCS_UNKNOWN);
+    c.write_JFIF_header = FALSE;
+  }
   jpeg_set_quality(&c, 95, TRUE);
   if (progressive) jpeg_simple_progression(&c);
   jpeg_start_compress(&c, TRUE);
