@@ -14,6 +14,8 @@ PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev liblhasa-dev libjpeg62-turbo-dev libpng-dev
+  libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libglu1-mesa-dev
+  libfreetype-dev fonts-dejavu-core
   clang libclang-rt-14-dev
 )
 

@@ -26,5 +26,5 @@ function(qm_tests name)
   add_executable(test_${name} ${_srcs})
   target_link_libraries(test_${name} PRIVATE ${QT_DEPS} GTest::gtest GTest::gtest_main qm_testsupport)
   gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QUILLMOOR_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    PROPERTIES ENVIRONMENT "QUILLMOOR_SOURCE_DIR=${PROJECT_SOURCE_DIR};QUILLMOOR_DATA_DIR=${QM_DATA_DIR};LIBGL_ALWAYS_SOFTWARE=1;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
 endfunction()
