@@ -285,6 +285,8 @@ int rwGetRasterHeight(const RwRaster* raster);
 // unregisters it and drops the creator's reference.
 RwTexture* rwReadNamedTexture(const char* file);
 RwTexture* rwFindNamedTexture(const char* name);
+// Registers a raster the caller decoded itself (takes one reference on it).
+RwTexture* rwCreateNamedTexture(const char* name, RwRaster* raster);
 int rwDestroyTexture(RwTexture* texture);
 // A mask raster's brightness becomes the texture's opacity (black is
 // transparent). 0 when its size does not match the texture's.
