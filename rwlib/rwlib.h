@@ -220,6 +220,10 @@ int32_t rwGetPolygonTag(const RwPolygon* polygon);
 RwClump* rwGetPolygonClump(const RwPolygon* polygon);
 int rwGetPolygonNormal(const RwPolygon* polygon, RwV3d* out);  // unit, clump's local frame
 int rwGetPolygonVertexCount(const RwPolygon* polygon);
+// Its corners as 1-based vertex indices; answers how many were written.
+int rwGetPolygonVertices(const RwPolygon* polygon, int32_t* out, int max);
+// Its surface, colour, opacity and samplings in one record.
+int rwGetPolygonSurface(const RwPolygon* polygon, RwSurfaceState* out);
 // Turns the polygon to face the other way: corner order reversed, normal negated.
 int rwFlipPolygon(RwPolygon* polygon);
 
@@ -241,6 +245,15 @@ int rwSetSurfaceColor(float r, float g, float b);
 int rwSetSurfaceOpacity(float opacity);
 int rwSetSurfaceLightSampling(int sampling);
 int rwSetSurfaceGeometrySampling(int sampling);
+// The whole sticky state at once, so a reader can leave it as it found it.
+struct RwSurfaceState {
+  float ambient, diffuse, specular;
+  float color[3];
+  float opacity;
+  int lightSampling, geometrySampling;
+};
+int rwGetSurfaceState(RwSurfaceState* out);
+int rwSetSurfaceState(const RwSurfaceState* state);
 // Primitives span their local y axis from 0 up to their height. A disc lies
 // in the plane y = offset and faces up, or down for a negative radius.
 int rwCone(float height, float radius, int segments);
