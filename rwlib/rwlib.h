@@ -31,6 +31,7 @@ struct RwLight;
 struct RwCamera;
 struct RwRaster;
 struct RwTexture;
+struct RwSurfaceState;
 
 struct RwV3d { float x, y, z; };
 struct RwMatrix { float m[4][4]; };
