@@ -87,6 +87,8 @@ int zvPng2Bmp(const char* png, const char* bmp);
 // Converts src of the given type code into the BMP file dst; a BMP (code 0)
 // is copied unless src and dst are the same path.
 int zvConvertImageFile(const char* src, const char* dst, int typeCode);
+// Writes an RGBA picture (top row first) as a PNG file.
+int zvWritePng(const char* path, int width, int height, int stride, const uint8_t* rgba);
 
 // ---------------------------------------------------------------------------
 // BMP writing, shared by the converters. All integers in the file are

@@ -2,6 +2,7 @@
 // off the front; everything after them is read the way the browser has
 // always read its command line.
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 #include "scene/scene.h"
@@ -86,7 +87,7 @@ const char* zvNextCommandLineWord(ZvCommandLine* table) {
 
 void zvParseLongOptions(int argc, char** argv, ZvLaunch* launch) {
   if (!launch) return;
-  *launch = ZvLaunch{ZV_LAUNCH_BROWSE, nullptr, argc > 0 ? 1 : 0, nullptr};
+  *launch = ZvLaunch{ZV_LAUNCH_BROWSE, nullptr, argc > 0 ? 1 : 0, nullptr, 640, 480};
   int i = launch->firstWord;
   for (; i < argc && argv[i] && std::strncmp(argv[i], "--", 2) == 0; ++i) {
     const char* a = argv[i];
@@ -107,6 +108,24 @@ void zvParseLongOptions(int argc, char** argv, ZvLaunch* launch) {
       }
       launch->mode = ZV_LAUNCH_WRITE;
       launch->output = argv[++i];
+    } else if (std::strcmp(a, "--screenshot") == 0) {
+      if (i + 1 >= argc || !argv[i + 1]) {
+        launch->error = a;
+        break;
+      }
+      launch->mode = ZV_LAUNCH_SCREENSHOT;
+      launch->output = argv[++i];
+    } else if (std::strcmp(a, "--size") == 0) {
+      // The view is at most 1024 x 768: the cameras are made for that.
+      int w = 0, h = 0;
+      char tail = 0;
+      if (i + 1 >= argc || !argv[i + 1] || std::sscanf(argv[i + 1], "%dx%d%c", &w, &h, &tail) != 2 || w < 1 ||
+          h < 1 || w > 1024 || h > 768) {
+        launch->error = a;
+        break;
+      }
+      launch->width = w, launch->height = h;
+      ++i;
     } else
       break;  // not ours: the word table takes it, as a world's name
   }
@@ -120,11 +139,14 @@ const char* zvUsage(void) {
          "                 [-dframerate] [-memdbg] [-dflags CLASS...] [WORLD...]\n"
          "       quillmoor --check WORLD...\n"
          "       quillmoor --write OUT.wrl WORLD\n"
+         "       quillmoor --screenshot OUT.png [--size WxH] WORLD\n"
          "\n"
          "  --version         print the version and exit\n"
          "  --help            print this text and exit\n"
          "  --check           read each world, print its messages and a summary\n"
          "  --write OUT.wrl   read a world and write it out as VRML\n"
+         "  --screenshot OUT.png  draw one frame of a world into a PNG file\n"
+         "  --size WxH        the picture's size, at most 1024x768 (640x480)\n"
          "  -dname            show object names under the pointer\n"
          "  -dcomment         show object comments under the pointer\n"
          "  -dscouter         draw labels without a background\n"

@@ -37,6 +37,13 @@ int main(int argc, char** argv) {
     }
     return zvRunWrite(launch.output, argv[launch.firstWord]);
   }
+  if (launch.mode == ZV_LAUNCH_SCREENSHOT) {
+    if (launch.firstWord + 1 != argc) {
+      std::fprintf(stderr, "quillmoor: --screenshot needs one world\n%s", zvUsage());
+      return 1;
+    }
+    return zvRunScreenshot(launch.output, launch.width, launch.height, argv[launch.firstWord]);
+  }
 
   ZvCommandLine words;
   zvSetCommandLineWords(argc - launch.firstWord, argv + launch.firstWord, &words);

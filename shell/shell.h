@@ -44,12 +44,14 @@ enum ZvLaunchMode {
   ZV_LAUNCH_HELP,
   ZV_LAUNCH_CHECK,
   ZV_LAUNCH_WRITE,
+  ZV_LAUNCH_SCREENSHOT,
 };
 struct ZvLaunch {
   int mode;
   const char* error;   // set when a long option is malformed
   int firstWord;       // index in argv of the first word for the word table
-  const char* output;  // --write OUT
+  const char* output;  // --write OUT, --screenshot OUT
+  int width, height;   // --size, 640 x 480 unless given
 };
 void zvParseLongOptions(int argc, char** argv, ZvLaunch* launch);
 const char* zvUsage(void);
@@ -67,6 +69,13 @@ ZvWorld* zvReadWorldFile(const char* path, double* ms);
 int zvRunCheck(int count, char** worlds);
 // --write: reads a world and writes it out.
 int zvRunWrite(const char* output, const char* world);
+// --screenshot: reads a world, adds the person, builds it in the renderer,
+// draws one frame through the active camera and writes it as a PNG file.
+// 0 on success, 1 when the world cannot be read or drawn, 2 after an error.
+int zvRunScreenshot(const char* output, int width, int height, const char* world);
+// Where person.wrl and the glyph files are: QUILLMOOR_DATA_DIR, else the
+// installed share directory beside the program, else the build tree's.
+const char* zvDataDirectory(void);
 
 // ---------------------------------------------------------------------------
 // Exit handlers: at most ten routines, run last first at shutdown.

@@ -1,0 +1,97 @@
+// screenshot.cpp — --screenshot: the window's load path without a window.
+// The world is read, the person added and placed, the world built in the
+// renderer and one frame drawn through the active camera; the frame goes to
+// a PNG file instead of the screen.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "image/image.h"
+#include "nav/nav.h"
+#include "render/render.h"
+#include "rwlib/rwlib.h"
+#include "scene/scene.h"
+#include "shell/shell.h"
+
+namespace {
+
+void stdoutSink(int cls, const char* text, int first, void*) {
+  if (cls == ZV_DEBUG_ERROR)
+    std::printf(first ? "Fatal Error: %s\n" : "Error: %s\n", text);
+  else
+    std::printf("%s\n", text);
+  std::fflush(stdout);
+}
+
+struct Capture {
+  RwDeviceContext dc;
+  const char* path;
+  int written;
+};
+
+int writeFrame(RwDeviceContext* dc, const RwImage* image, int, int) {
+  auto* capture = reinterpret_cast<Capture*>(dc);
+  if (!image || !image->pixels) return 0;
+  capture->written =
+      zvWritePng(capture->path, image->width, image->height, image->stride, image->pixels) == ZV_OK;
+  return capture->written;
+}
+
+bool hasPerson(const std::string& dir) {
+  std::error_code ec;
+  return !dir.empty() && std::filesystem::exists(dir + "/person.wrl", ec);
+}
+
+}  // namespace
+
+const char* zvDataDirectory(void) {
+  static std::string dir;
+  if (!dir.empty()) return dir.c_str();
+  if (const char* env = std::getenv("QUILLMOOR_DATA_DIR"); env && *env) {
+    dir = env;
+  } else {
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    std::string installed = ec ? std::string() : (exe.parent_path().parent_path() / "share/quillmoor").string();
+    dir = hasPerson(installed) ? installed : std::string(QM_BUILD_DATA_DIR);
+  }
+  if (dir.back() != '/') dir += '/';
+  return dir.c_str();
+}
+
+int zvRunScreenshot(const char* output, int width, int height, const char* path) {
+  zvSetReportSink(stdoutSink, nullptr);
+  zvInstallSubsystems();
+  zvRenderInstallHooks();
+  zvNavInstallHooks();
+  zvSceneHooks().programDirectory = zvDataDirectory;
+  if (zvRenderInitViewer() != ZV_OK) return 1;
+
+  int status = 1;
+  ZvWorld* world = zvReadWorldFile(path, nullptr);
+  if (!world) {
+    std::printf("screenshot: %s: not read\n", path);
+  } else if (zvAddPersonToWorld(world) != ZV_OK || zvAdjustPersonToActiveCamera(world->person) != ZV_OK) {
+    std::printf("screenshot: %s: the person cannot be added\n", path);
+  } else {
+    zvRenderSetViewSize(width, height);
+    Capture capture{{writeFrame, nullptr}, output, 0};
+    if (zvRenderConstructWorldInViewer(world) != ZV_OK) std::printf("screenshot: %s: not all of it was built\n", path);
+    zvRenderResume(world);
+    zvRenderSetWindow(world, nullptr, &capture.dc);
+    zvRenderSetCameraViewport(world, 0, 0, width, height);
+    if (zvRenderShowWorld(world) == ZV_OK && capture.written)
+      status = 0;
+    else
+      std::printf("screenshot: %s: no frame was drawn\n", path);
+  }
+  if (world) {
+    zvSetCurrentWorld(nullptr);
+    zvDeleteWorld(world);
+  }
+  zvRenderCloseViewer();
+  return zvReportFailed() ? 2 : status;
+}
