@@ -10,25 +10,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/shell/runprogram.h"
+
 namespace {
 
-struct Outcome {
-  int status;
-  std::string out;
-};
-
-Outcome run(const std::string& args) {
-  std::string cmd = std::string(QUILLMOOR_EXE) + " " + args + " 2>&1";
-  Outcome r{-1, ""};
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return r;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-  int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
+using qmtest::Outcome;
+Outcome run(const std::string& args) { return qmtest::runProgram(args); }
 
 std::string data(const char* name) { return std::string(QUILLMOOR_SOURCE_DIR) + "/tests/data/" + name; }
 

@@ -1,0 +1,128 @@
+// The person: its eye camera, where it starts, and placing it at a viewpoint.
+#include <cmath>
+#include <string>
+
+#include "nav/nav.h"
+#include "tests/support/testsupport.h"
+#include "vrml/vrml.h"
+
+namespace {
+
+const std::string& dataDir() {
+  static std::string dir = std::string(std::getenv("QUILLMOOR_SOURCE_DIR") ? std::getenv("QUILLMOOR_SOURCE_DIR")
+                                                                           : ".") + "/data/";
+  return dir;
+}
+
+class Person : public qmtest::SceneTest {
+ protected:
+  void SetUp() override {
+    SceneTest::SetUp();
+    zvVrmlInstallHooks();
+    zvNavInstallHooks();
+    zvSceneHooks().programDirectory = [] { return dataDir().c_str(); };
+  }
+  void TearDown() override {
+    if (world) {
+      zvSetCurrentWorld(nullptr);
+      EXPECT_EQ(zvDeleteWorld(world), ZV_OK);
+    }
+    SceneTest::TearDown();
+  }
+  // Reads a world from text and adds the person to it.
+  ZvObj* enter(const char* text) {
+    world = zvNewWorld("file:///t.wrl");
+    zvSetCurrentWorld(world);
+    EXPECT_EQ(zvParseVRMLString(text, "file:///t.wrl", world), ZV_OK) << sink.dump();
+    zvComputeWorldBoundingBox(world);
+    EXPECT_EQ(zvAddPersonToWorld(world), ZV_OK) << sink.dump();
+    return world->person;
+  }
+  static void expectNear(const float* got, std::initializer_list<float> want, float tolerance = 1e-3f) {
+    int i = 0;
+    for (float w : want) EXPECT_NEAR(got[i++], w, tolerance) << "component " << i - 1;
+  }
+  ZvWorld* world = nullptr;
+};
+
+TEST_F(Person, EyeCameraSitsOnTopAndIsActive) {
+  ZvObj* person = enter("#VRML V1.0 ascii\nSeparator { }\n");
+  ASSERT_NE(person, nullptr);
+  ZvObj* eye = zvGetPersonCamera(world);
+  ASSERT_NE(eye, nullptr);
+  EXPECT_EQ(eye->parent, person);
+  EXPECT_STREQ(eye->strings[ZV_STR_LABEL], "PerspectiveCamera");
+  EXPECT_EQ(zvGetActiveCameraID(world), ZV_PERSON_CAMERA);
+  float min[3], max[3];
+  ASSERT_EQ(zvGetObjBoundingCube(person, min, max), 0);
+  const ZvTransform* lrt = zvGetObjectLRT(eye);
+  expectNear(lrt->m[3], {0, max[1], -0.1f});
+  // A half turn about y: the eye looks along the person's +z.
+  expectNear(lrt->m[2], {0, 0, -1});
+  // Walking steps are a fifth of the figure's height.
+  ASSERT_EQ(zvNavInit(), ZV_OK);
+  EXPECT_NEAR(zvGetNavigation(world)->step, (max[1] - min[1]) / 5, 1e-4f);
+}
+
+TEST_F(Person, StartsAtTheWorldsCamera) {
+  ZvObj* person = enter(
+      "#VRML V1.0 ascii\n"
+      "PerspectiveCamera { position 3 2 10 orientation 0 1 0 0.5 heightAngle 0.6 }\n"
+      "Cube { }\n");
+  ASSERT_EQ(zvAdjustPersonToActiveCamera(person), ZV_OK) << sink.dump();
+  ZvObj* eye = zvGetPersonCamera(world);
+  const ZvTransform* wrt = zvGetObjectWRT(eye);
+  expectNear(wrt->m[3], {3, 2, 10});
+  // Its viewing direction is the world camera's: -z turned 0.5 about y.
+  expectNear(wrt->m[2], {std::sin(0.5f), 0, std::cos(0.5f)});
+  EXPECT_NEAR(static_cast<ZvCamera*>(eye->leaf)->height, 0.6f, 1e-6f);
+  // The person stays upright and faces where the camera looks.
+  const ZvTransform* body = zvGetObjectWRT(person);
+  expectNear(body->m[1], {0, 1, 0});
+  expectNear(body->m[2], {-std::sin(0.5f), 0, -std::cos(0.5f)});
+  expectNear(world->home.m[3], {3, 2, 10});
+}
+
+TEST_F(Person, WithoutACameraTheWholeWorldIsInView) {
+  ZvObj* person = enter(
+      "#VRML V1.0 ascii\n"
+      "Separator { Translation { translation 0 0 -5 } Cube { width 8 height 2 depth 2 } }\n");
+  ASSERT_EQ(zvAdjustPersonToActiveCamera(person), ZV_OK) << sink.dump();
+  const ZvTransform* wrt = zvGetObjectWRT(zvGetPersonCamera(world));
+  // Half width 4, view window 1.333 wide at 45 degrees: z = 4*4/(2*w) + max z.
+  float w = std::tan(0.7853982f / 2) * 1.3333334f;
+  EXPECT_NEAR(wrt->m[3][2], 16 / (2 * w) - 4, 1e-3f);
+  expectNear(wrt->m[2], {0, 0, 1});  // looking toward -z, at the box
+}
+
+TEST_F(Person, HeadlightOnlyWhenTheWorldHasNoLight) {
+  ZvObj* person = enter("#VRML V1.0 ascii\nCube { }\n");
+  ASSERT_EQ(zvAdjustPersonToActiveCamera(person), ZV_OK);
+  auto* headlight = static_cast<ZvLight*>(zvFindLeafByType(person, ZV_LEAF_DIRECTIONAL_LIGHT));
+  ASSERT_NE(headlight, nullptr) << "person.wrl brings a headlight";
+  EXPECT_EQ(headlight->on, 1);
+  zvSetCurrentWorld(nullptr);
+  zvDeleteWorld(world);
+
+  person = enter("#VRML V1.0 ascii\nPointLight { }\nCube { }\n");
+  ASSERT_EQ(zvAdjustPersonToActiveCamera(person), ZV_OK);
+  headlight = static_cast<ZvLight*>(zvFindLeafByType(person, ZV_LEAF_DIRECTIONAL_LIGHT));
+  EXPECT_EQ(headlight->on, 0);
+}
+
+TEST_F(Person, PlacingLookingStraightDownKeepsThePersonUpright) {
+  ZvObj* person = enter("#VRML V1.0 ascii\nCube { }\n");
+  ZvTransform down;
+  zvTransformIdentity(&down);
+  // A camera tilted to look along -y: its -z axis is world -y, its top faces -z.
+  const float rows[3][3] = {{1, 0, 0}, {0, 0, -1}, {0, 1, 0}};
+  std::memcpy(down.m, rows, sizeof rows);
+  down.m[3][1] = 20;
+  ASSERT_EQ(zvPlacePerson(person, &down), ZV_OK);
+  const ZvTransform* body = zvGetObjectWRT(person);
+  expectNear(body->m[1], {0, 1, 0});
+  expectNear(body->m[2], {0, 0, -1});
+  expectNear(zvGetObjectWRT(zvGetPersonCamera(world))->m[3], {0, 20, 0});
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+// Pictures: small worlds drawn through --screenshot on the software
+// rasteriser, judged by the colours of regions rather than exact pixels.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "image/image.h"
+#include "tests/shell/runprogram.h"
+
+namespace {
+
+struct Rgb {
+  double r, g, b;
+};
+
+class Picture {
+ public:
+  bool load(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
+    return !bytes.empty() && zvDecodeImage(bytes.data(), bytes.size(), &image_) == 0;
+  }
+  ~Picture() { zvFreeImage(&image_); }
+  int width() const { return image_.width; }
+  int height() const { return image_.height; }
+  // Mean colour of the box around (fx, fy), given as fractions of the size.
+  Rgb at(double fx, double fy, int radius = 2) const {
+    int cx = int(fx * width()), cy = int(fy * height());
+    Rgb sum{0, 0, 0};
+    int n = 0;
+    for (int y = cy - radius; y <= cy + radius; ++y)
+      for (int x = cx - radius; x <= cx + radius; ++x) {
+        if (x < 0 || y < 0 || x >= width() || y >= height()) continue;
+        const uint8_t* p = image_.pixels + (size_t(y) * width() + x) * 4;
+        sum.r += p[0], sum.g += p[1], sum.b += p[2];
+        ++n;
+      }
+    return n ? Rgb{sum.r / n, sum.g / n, sum.b / n} : sum;
+  }
+  // Pixels in a band of rows that differ from the colour given.
+  int countOther(Rgb background, double fy0, double fy1) const {
+    int n = 0;
+    for (int y = int(fy0 * height()); y < int(fy1 * height()); ++y)
+      for (int x = 0; x < width(); ++x) {
+        const uint8_t* p = image_.pixels + (size_t(y) * width() + x) * 4;
+        if (std::abs(p[0] - background.r) + std::abs(p[1] - background.g) + std::abs(p[2] - background.b) > 30) ++n;
+      }
+    return n;
+  }
+
+ private:
+  ZvImage image_{};
+};
+
+bool isRed(Rgb c) { return c.r > 80 && c.r > 2 * c.g && c.r > 2 * c.b; }
+bool isGreen(Rgb c) { return c.g > 80 && c.g > 2 * c.r && c.g > 2 * c.b; }
+bool isBlue(Rgb c) { return c.b > 80 && c.b > 2 * c.r && c.b > 2 * c.g; }
+bool near(Rgb c, Rgb want, double tolerance = 12) {
+  return std::abs(c.r - want.r) <= tolerance && std::abs(c.g - want.g) <= tolerance &&
+         std::abs(c.b - want.b) <= tolerance;
+}
+std::string show(Rgb c) {
+  return "(" + std::to_string(int(c.r)) + "," + std::to_string(int(c.g)) + "," + std::to_string(int(c.b)) + ")";
+}
+const Rgb kBlack{0, 0, 0};
+
+class Screenshot : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = std::filesystem::temp_directory_path() / ("qm-shot-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    setenv("XDG_CACHE_HOME", dir.c_str(), 1);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  // Draws tests/data/render/<world> at 320 x 240 into picture.
+  void draw(const char* world, const char* size = "320x240") {
+    std::string out = (dir / "shot.png").string();
+    std::string src = std::string(QUILLMOOR_SOURCE_DIR) + "/tests/data/render/" + world;
+    auto r = qmtest::runProgram("--screenshot " + out + " --size " + size + " " + src);
+    ASSERT_EQ(r.status, 0) << r.out;
+    ASSERT_TRUE(picture.load(out)) << r.out;
+  }
+  std::filesystem::path dir;
+  Picture picture;
+};
+
+TEST_F(Screenshot, BackgroundColourFillsTheView) {
+  draw("background.wrl", "200x100");
+  EXPECT_EQ(picture.width(), 200);
+  EXPECT_EQ(picture.height(), 100);
+  for (double f : {0.05, 0.5, 0.95}) EXPECT_TRUE(near(picture.at(f, f), {51, 102, 153})) << show(picture.at(f, f));
+}
+
+TEST_F(Screenshot, RedCubeInTheMiddle) {
+  draw("red_cube.wrl");
+  EXPECT_TRUE(isRed(picture.at(0.5, 0.5))) << show(picture.at(0.5, 0.5));
+  EXPECT_TRUE(near(picture.at(0.05, 0.05), kBlack)) << show(picture.at(0.05, 0.05));
+}
+
+TEST_F(Screenshot, LitFaceIsBrighter) {
+  draw("lit_side.wrl");
+  // The light travels toward -x, so the face turned toward +x (on the right) is lit.
+  Rgb left = picture.at(0.42, 0.5), right = picture.at(0.58, 0.5);
+  EXPECT_GT(right.r, left.r + 40) << show(left) << " " << show(right);
+}
+
+TEST_F(Screenshot, PlusXIsOnTheRight) {
+  draw("orientation.wrl");
+  // x = +3 at distance 10 with a 45 degree view: about 0.86 of the width.
+  Rgb right = picture.at(0.86, 0.5), left = picture.at(0.14, 0.5);
+  EXPECT_TRUE(isRed(right)) << show(right);
+  EXPECT_TRUE(isGreen(left)) << show(left);
+}
+
+TEST_F(Screenshot, TextureTopLeftTexelAtTopLeftCorner) {
+  draw("textured_square.wrl");
+  // The square spans about 0.2 .. 0.8 of the height around the centre.
+  Rgb tl = picture.at(0.40, 0.35), tr = picture.at(0.60, 0.35), bl = picture.at(0.40, 0.65);
+  Rgb br = picture.at(0.60, 0.65);
+  EXPECT_TRUE(isRed(tl)) << show(tl);
+  EXPECT_TRUE(isGreen(tr)) << show(tr);
+  EXPECT_TRUE(isBlue(bl)) << show(bl);
+  EXPECT_GT(br.r + br.g + br.b, 600) << show(br);
+}
+
+TEST_F(Screenshot, LineAndPointSetsDraw) {
+  draw("line_set.wrl");
+  EXPECT_GT(picture.countOther(kBlack, 0.45, 0.55), 200);
+  EXPECT_EQ(picture.countOther(kBlack, 0.0, 0.3), 0);
+  draw("point_set.wrl");
+  Rgb middle = picture.at(0.5, 0.5, 1);
+  EXPECT_GT(middle.g + middle.b, 200) << show(middle);
+  EXPECT_TRUE(near(picture.at(0.35, 0.5, 1), kBlack)) << "nothing between the points";
+}
+
+TEST_F(Screenshot, SwitchAndLevelOfDetailChoose) {
+  draw("switch_lod.wrl");
+  EXPECT_TRUE(isGreen(picture.at(0.37, 0.5))) << show(picture.at(0.37, 0.5));
+  EXPECT_TRUE(isBlue(picture.at(0.63, 0.5))) << show(picture.at(0.63, 0.5));
+}
+
+TEST_F(Screenshot, AsciiTextShowsEveryLine) {
+  draw("ascii_text.wrl");
+  // Left-justified from x = 0: the first line sits above the centre and to
+  // its right, the second below it.
+  int above = picture.countOther(kBlack, 0.35, 0.5), below = picture.countOther(kBlack, 0.5, 0.68);
+  EXPECT_GT(above, 300);
+  EXPECT_GT(below, 300);
+}
+
+TEST_F(Screenshot, BackdropImageBehindTheWorld) {
+  draw("backdrop.wrl");
+  EXPECT_TRUE(near(picture.at(0.5, 0.5), {250, 140, 20}, 20)) << show(picture.at(0.5, 0.5));
+}
+
+TEST_F(Screenshot, TransparentMaterialLetsTheBackgroundThrough) {
+  draw("transparent.wrl");
+  Rgb c = picture.at(0.5, 0.5);
+  EXPECT_GT(c.r, 60) << show(c);
+  EXPECT_GT(c.b, 60) << show(c);
+}
+
+TEST_F(Screenshot, UnreadableWorldFailsWithItsMessages) {
+  std::string out = (dir / "none.png").string();
+  auto r = qmtest::runProgram("--screenshot " + out + " " + std::string(QUILLMOOR_SOURCE_DIR) +
+                              "/tests/data/broken_header.wrl");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_FALSE(std::filesystem::exists(out));
+  auto bad = qmtest::runProgram("--screenshot " + out + " --size 2000x10 x.wrl");
+  EXPECT_EQ(bad.status, 1);
+}
+
+}  // namespace
