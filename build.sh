@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # build.sh — set up, build, and run Quillmoor on Debian 12.
 #
-#   bash build.sh run     install what is missing, build, open the browser
+#   bash build.sh run     install what is missing, build, open the browser on
+#                         the welcome world (no display: write its screenshot)
 #   bash build.sh test    install what is missing, build, run every test
 #                         (release and asan through CTest, then the fuzzers)
 #   bash build.sh bench   build the release preset and run the benchmarks
@@ -69,6 +70,14 @@ case "$cmd" in
   run)
     install_missing
     build release
+    [ $# -gt 0 ] || set -- worlds/welcome.wrl
+    if [ -z "${DISPLAY:-}" ]; then
+      # No display to open a window on: show what the window would.
+      out=${QUILLMOOR_SCREENSHOT:-quillmoor-screenshot.png}
+      build/release/shell/quillmoor --screenshot "$out" --size 1024x768 "${@: -1}"
+      echo "build.sh: no display; the first frame of ${*: -1} is in $out"
+      exit 0
+    fi
     exec build/release/shell/quillmoor "$@"
     ;;
   test)

@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
 
   int status = 0;
   if (options.firstWorld) {
-    std::fprintf(stderr, "quillmoor: cannot open %s: this build has no VRML reader yet\n", options.firstWorld);
+    std::fprintf(stderr, "quillmoor: cannot open %s in a window yet; try --screenshot OUT.png %s\n", options.firstWorld,
+                 options.firstWorld);
     status = 1;
   } else {
     std::printf("%s\n%s", zvVersion(), zvUsage());
