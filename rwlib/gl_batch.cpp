@@ -1,0 +1,221 @@
+// gl_batch.cpp — turning clumps into GPU meshes.
+//
+// Every polygon corner becomes a vertex of its own (a corner's normal, colour
+// and coordinates belong to its polygon), and triangles index them. Polygons
+// with the same look go to the same part, so a mesh of a hundred thousand
+// polygons still draws in a few calls; each clump's indices stay contiguous
+// within a part, so a switched-off clump is a gap in a run, not a rebuild.
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <tuple>
+
+#include "rwlib/gl_priv.h"
+
+bool operator<(const RwGlKey& a, const RwGlKey& b) {
+  // Blended parts last, so the opaque ones come first in a mesh.
+  return std::make_tuple(a.alpha, a.texture, a.both, a.lines) <
+         std::make_tuple(b.alpha, b.texture, b.both, b.lines);
+}
+
+namespace {
+
+bool sameKey(const RwGlKey& a, const RwGlKey& b) {
+  return a.texture == b.texture && a.alpha == b.alpha && a.both == b.both && a.lines == b.lines;
+}
+
+uint8_t unitByte(float value) {
+  if (!(value > 0.0f)) return 0;  // also NaN
+  if (value >= 1.0f) return 255;
+  return uint8_t(value * 255.0f + 0.5f);
+}
+
+RwGlBuilder::Bucket& bucketFor(RwGlBuilder& b, const RwGlKey& key) {
+  if (b.lastBucket < b.buckets.size() && sameKey(b.buckets[b.lastBucket].key, key))
+    return b.buckets[b.lastBucket];
+  for (size_t i = 0; i < b.buckets.size(); ++i) {
+    if (sameKey(b.buckets[i].key, key)) {
+      b.lastBucket = i;
+      return b.buckets[i];
+    }
+  }
+  b.buckets.push_back({key, {}, {}, 0});
+  b.lastBucket = b.buckets.size() - 1;
+  return b.buckets.back();
+}
+
+void transformPoint(const RwV3d& p, const RwMatrix& m, float out[3]) {
+  for (int j = 0; j < 3; ++j) out[j] = p.x * m.m[0][j] + p.y * m.m[1][j] + p.z * m.m[2][j] + m.m[3][j];
+}
+
+void transformNormal(const RwV3d& n, const float* normalMatrix, float out[3]) {
+  if (!normalMatrix) {
+    out[0] = n.x, out[1] = n.y, out[2] = n.z;
+    return;
+  }
+  for (int j = 0; j < 3; ++j)
+    out[j] = n.x * normalMatrix[j] + n.y * normalMatrix[3 + j] + n.z * normalMatrix[6 + j];
+  float length = std::sqrt(out[0] * out[0] + out[1] * out[1] + out[2] * out[2]);
+  if (length > 1e-20f)
+    for (int j = 0; j < 3; ++j) out[j] /= length;
+}
+
+bool isZero(const RwV3d& v) { return v.x == 0.0f && v.y == 0.0f && v.z == 0.0f; }
+
+}  // namespace
+
+void rwGlAddClump(RwGlBuilder& b, RwClump* clump, const RwMatrix* bake, void* owner) {
+  if (!clump || clump->polygons.empty()) return;
+  ++b.serial;
+  bool vertexLit = false;
+  for (const RwPolygon& polygon : clump->polygons)
+    if (polygon.lightSampling == RW_VERTEX) vertexLit = true;
+  if (vertexLit && !clump->normalsValid) rwUpdateVertexNormals(clump);
+
+  float normalMatrix[9];
+  const float* carry = nullptr;
+  bool mirrored = false;
+  if (bake) {
+    if (!rwGlNormalMatrix(*bake, normalMatrix)) return;  // flattened to nothing: nothing to see
+    carry = normalMatrix;
+    mirrored = rwGlDeterminant3(*bake) < 0.0f;
+  }
+  const size_t vertexCount = clump->vertices.size();
+  const size_t cornerCount = clump->corners.size();
+
+  for (const RwPolygon& polygon : clump->polygons) {
+    bool lines = polygon.geometrySampling == RW_WIREFRAME;
+    uint32_t count = polygon.count;
+    if (count < (lines ? 2u : 3u)) continue;
+    if (size_t(polygon.first) + count > cornerCount) continue;
+    bool cornersValid = true;
+    for (uint32_t k = 0; k < count; ++k)
+      if (clump->corners[polygon.first + k] >= vertexCount) cornersValid = false;
+    if (!cornersValid) continue;
+    bool cornerUV = polygon.hasUV && clump->cornerUV.size() >= (size_t(polygon.first) + count) * 2;
+    if (uint64_t(b.vertices.size()) + count > UINT32_MAX) return;  // beyond what 32-bit indices reach
+
+    RwGlKey key = {polygon.texture, uint8_t(unitByte(polygon.opacity) < 255), 
+                   uint8_t(polygon.drawMode != RW_DRAW_FRONT), uint8_t(lines)};
+    RwGlBuilder::Bucket& bucket = bucketFor(b, key);
+    if (bucket.lastSerial != b.serial) {
+      bucket.lastSerial = b.serial;
+      bucket.ranges.push_back({owner, uint32_t(bucket.indices.size()), 0});
+    }
+
+    uint8_t color[4] = {unitByte(polygon.color[0]), unitByte(polygon.color[1]),
+                        unitByte(polygon.color[2]), unitByte(polygon.opacity)};
+    uint8_t surface[4] = {unitByte(polygon.ambient), unitByte(polygon.diffuse),
+                          unitByte(polygon.specular), 0};
+    uint32_t base = uint32_t(b.vertices.size());
+    for (uint32_t k = 0; k < count; ++k) {
+      const RwVertex& vertex = clump->vertices[clump->corners[polygon.first + k]];
+      RwGlVertex out;
+      if (bake) transformPoint(vertex.p, *bake, out.position);
+      else out.position[0] = vertex.p.x, out.position[1] = vertex.p.y, out.position[2] = vertex.p.z;
+      const RwV3d& n = polygon.lightSampling == RW_VERTEX && !isZero(vertex.n) ? vertex.n : polygon.normal;
+      transformNormal(n, carry, out.normal);
+      std::copy_n(color, 4, out.color);
+      std::copy_n(surface, 4, out.surface);
+      if (cornerUV) {
+        out.uv[0] = clump->cornerUV[(polygon.first + k) * 2];
+        out.uv[1] = clump->cornerUV[(polygon.first + k) * 2 + 1];
+      } else if (vertex.hasUV) {
+        out.uv[0] = vertex.u, out.uv[1] = vertex.v;
+      } else {
+        out.uv[0] = out.uv[1] = 0.0f;
+      }
+      b.vertices.push_back(out);
+    }
+
+    if (lines) {
+      uint32_t edges = count == 2 ? 1 : count;
+      for (uint32_t k = 0; k < edges; ++k) {
+        bucket.indices.push_back(base + k);
+        bucket.indices.push_back(base + (k + 1) % count);
+      }
+    } else {
+      b.triangles.clear();
+      rwTriangulate(clump, &polygon, b.triangles);
+      for (size_t t = 0; t + 2 < b.triangles.size(); t += 3) {
+        uint32_t i0 = b.triangles[t], i1 = b.triangles[t + 1], i2 = b.triangles[t + 2];
+        if (i0 >= count || i1 >= count || i2 >= count) continue;
+        // A mirroring transform turns the winding over; turn it back so the
+        // front stays the side the normal points to.
+        if (mirrored) std::swap(i1, i2);
+        bucket.indices.push_back(base + i0);
+        bucket.indices.push_back(base + i1);
+        bucket.indices.push_back(base + i2);
+      }
+    }
+    bucket.ranges.back().count = uint32_t(bucket.indices.size()) - bucket.ranges.back().first;
+  }
+}
+
+bool rwGlFinishMesh(RwGlBuilder& b, RwGlMesh& mesh) {
+  rwGlDeleteMesh(mesh);
+  std::sort(b.buckets.begin(), b.buckets.end(),
+            [](const RwGlBuilder::Bucket& x, const RwGlBuilder::Bucket& y) { return x.key < y.key; });
+  size_t total = 0;
+  for (const auto& bucket : b.buckets) total += bucket.indices.size();
+  if (total == 0 || b.vertices.empty()) {
+    b = RwGlBuilder{};
+    return false;
+  }
+  std::vector<uint32_t> indices;
+  indices.reserve(total);
+  for (auto& bucket : b.buckets) {
+    if (bucket.indices.empty()) continue;
+    RwGlPart part;
+    part.key = bucket.key;
+    part.first = uint32_t(indices.size());
+    part.count = uint32_t(bucket.indices.size());
+    for (const RwGlRange& range : bucket.ranges)
+      if (range.count > 0) part.ranges.push_back({range.owner, part.first + range.first, range.count});
+    indices.insert(indices.end(), bucket.indices.begin(), bucket.indices.end());
+    mesh.parts.push_back(std::move(part));
+  }
+  mesh.indexCount = indices.size();
+
+  mesh.hasBounds = true;
+  mesh.min = mesh.max = {b.vertices[0].position[0], b.vertices[0].position[1], b.vertices[0].position[2]};
+  for (const RwGlVertex& v : b.vertices) {
+    mesh.min.x = std::min(mesh.min.x, v.position[0]), mesh.max.x = std::max(mesh.max.x, v.position[0]);
+    mesh.min.y = std::min(mesh.min.y, v.position[1]), mesh.max.y = std::max(mesh.max.y, v.position[1]);
+    mesh.min.z = std::min(mesh.min.z, v.position[2]), mesh.max.z = std::max(mesh.max.z, v.position[2]);
+  }
+
+  gl.GenVertexArrays(1, &mesh.vao);
+  gl.GenBuffers(1, &mesh.vbo);
+  gl.GenBuffers(1, &mesh.ibo);
+  gl.BindVertexArray(mesh.vao);
+  gl.BindBuffer(GL_ARRAY_BUFFER, mesh.vbo);
+  gl.BufferData(GL_ARRAY_BUFFER, GLsizeiptr(b.vertices.size() * sizeof(RwGlVertex)), b.vertices.data(),
+                GL_STATIC_DRAW);
+  gl.BindBuffer(GL_ELEMENT_ARRAY_BUFFER, mesh.ibo);
+  gl.BufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(indices.size() * sizeof(uint32_t)), indices.data(),
+                GL_STATIC_DRAW);
+  const GLsizei stride = sizeof(RwGlVertex);
+  auto at = [](size_t offset) { return reinterpret_cast<const void*>(offset); };
+  gl.EnableVertexAttribArray(0);
+  gl.VertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, stride, at(offsetof(RwGlVertex, position)));
+  gl.EnableVertexAttribArray(1);
+  gl.VertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, stride, at(offsetof(RwGlVertex, normal)));
+  gl.EnableVertexAttribArray(2);
+  gl.VertexAttribPointer(2, 4, GL_UNSIGNED_BYTE, GL_TRUE, stride, at(offsetof(RwGlVertex, color)));
+  gl.EnableVertexAttribArray(3);
+  gl.VertexAttribPointer(3, 4, GL_UNSIGNED_BYTE, GL_TRUE, stride, at(offsetof(RwGlVertex, surface)));
+  gl.EnableVertexAttribArray(4);
+  gl.VertexAttribPointer(4, 2, GL_FLOAT, GL_FALSE, stride, at(offsetof(RwGlVertex, uv)));
+  gl.BindVertexArray(0);
+  gl.BindBuffer(GL_ARRAY_BUFFER, 0);
+  b = RwGlBuilder{};
+  return true;
+}
+
+void rwGlDeleteMesh(RwGlMesh& mesh) {
+  if (mesh.vao) gl.DeleteVertexArrays(1, &mesh.vao);
+  if (mesh.vbo) gl.DeleteBuffers(1, &mesh.vbo);
+  if (mesh.ibo) gl.DeleteBuffers(1, &mesh.ibo);
+  mesh = RwGlMesh{};
+}
