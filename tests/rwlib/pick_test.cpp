@@ -1,0 +1,148 @@
+// Picking: nearest hit, switched-off clumps, children of moved parents,
+// misses, and the time a pick takes on a scene of realistic size.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+
+#include "rwlib/rwpriv.h"
+
+namespace {
+
+// A 2x2 quad centred on (cx, cy) in the plane z, facing -z (the camera).
+RwClump* quad(float cx, float cy, float z) {
+  RwClump* c = rwCreateClump(4, 1);
+  rwAddVertexToClump(c, cx - 1, cy - 1, z);
+  rwAddVertexToClump(c, cx - 1, cy + 1, z);
+  rwAddVertexToClump(c, cx + 1, cy + 1, z);
+  rwAddVertexToClump(c, cx + 1, cy - 1, z);
+  const int32_t idx[4] = {1, 2, 3, 4};
+  rwAddPolygonToClump(c, 4, idx);
+  return c;
+}
+
+struct RwPick : ::testing::Test {
+  RwScene* scene = rwCreateScene();
+  RwCamera* camera = rwCreateCamera(101, 101, 0);
+  ~RwPick() override {
+    rwDestroyScene(scene);
+    rwDestroyCamera(camera);
+  }
+};
+
+TEST_F(RwPick, NearestWinsAndSwitchedOffClumpsAreSkipped) {
+  RwClump* far = quad(0, 0, 10);
+  RwClump* near = quad(0, 0, 5);
+  rwAddClumpToScene(scene, far);
+  rwAddClumpToScene(scene, near);
+  RwPickRecord hit;
+  ASSERT_TRUE(rwPickScene(scene, 50, 50, camera, &hit));
+  EXPECT_EQ(hit.clump, near);
+  EXPECT_EQ(hit.polygon, &near->polygons[0]);
+  EXPECT_NEAR(hit.point.z, 5.0f, 1e-4f);
+  EXPECT_NEAR(hit.distance, 5.0f, 1e-4f);
+
+  rwSetClumpState(near, RW_OFF);
+  ASSERT_TRUE(rwPickScene(scene, 50, 50, camera, &hit));
+  EXPECT_EQ(hit.clump, far);
+
+  // Off through an ancestor counts too.
+  RwClump* holder = rwCreateClump(0, 0);
+  rwAddClumpToScene(scene, holder);
+  rwAddChildToClump(holder, far);
+  rwSetClumpState(holder, RW_OFF);
+  EXPECT_FALSE(rwPickScene(scene, 50, 50, camera, &hit));
+  EXPECT_EQ(rwGetError(), RW_E_NONE);
+  rwSetClumpState(holder, RW_ON);
+  EXPECT_TRUE(rwPickScene(scene, 50, 50, camera, &hit));
+
+  // Outside both quads: a miss, not a failure.
+  EXPECT_FALSE(rwPickScene(scene, 0, 0, camera, &hit));
+  EXPECT_EQ(rwGetError(), RW_E_NONE);
+  EXPECT_FALSE(rwPickScene(nullptr, 0, 0, camera, &hit));
+  EXPECT_EQ(rwGetError(), RW_E_BADPARAM);
+}
+
+TEST_F(RwPick, BackFacesAndWireFramesPickAndGeometryChangesAreSeen) {
+  RwClump* c = quad(0, 0, 4);
+  rwFlipPolygon(&c->polygons[0]);
+  rwSetPolygonGeometrySampling(&c->polygons[0], RW_WIREFRAME);
+  rwAddClumpToScene(scene, c);
+  RwPickRecord hit;
+  ASSERT_TRUE(rwPickScene(scene, 50, 50, camera, &hit));
+  EXPECT_NEAR(hit.distance, 4.0f, 1e-4f);
+  // A polygon added after the first pick is found by the next one.
+  rwAddVertexToClump(c, -1, -1, 2);
+  rwAddVertexToClump(c, 1, -1, 2);
+  rwAddVertexToClump(c, 0, 1, 2);
+  const int32_t tri[3] = {5, 6, 7};
+  RwPolygon* front = rwAddPolygonToClump(c, 3, tri);
+  ASSERT_TRUE(rwPickScene(scene, 50, 50, camera, &hit));
+  EXPECT_EQ(hit.polygon, front);
+  EXPECT_NEAR(hit.distance, 2.0f, 1e-4f);
+}
+
+TEST_F(RwPick, ChildOfATransformedParentIsHitWhereItIsInTheWorld) {
+  RwClump* parent = rwCreateClump(0, 0);
+  RwClump* child = quad(0, 0, 0);  // in its own xy plane
+  rwAddChildToClump(parent, child);
+  rwAddClumpToScene(scene, parent);
+  RwMatrix m;
+  rwIdentityMatrix(&m);
+  rwScaleMatrix(&m, 3, 3, 3, RW_REPLACE);
+  rwTranslateMatrix(&m, 0, 0, 10, RW_POSTCONCAT);
+  rwTransformClump(parent, &m, RW_REPLACE);
+  // The child sits 1 unit to the camera's left (+x) before the parent's scale.
+  rwTranslateMatrix(&m, 1, 0, 0, RW_REPLACE);
+  rwTransformClump(child, &m, RW_REPLACE);
+  // Its quad spans x in [0, 6] in the world; a ray through the screen's
+  // left half at x = 3, z = 10 has direction x/z = 0.3.
+  RwV3d o, d;
+  int px = -1;
+  for (int x = 0; x < 101; ++x) {
+    rwGetCameraRay(camera, x, 50, &o, &d);
+    if (std::fabs(d.x / d.z - 0.3f) < 0.01f) px = x;
+  }
+  ASSERT_GE(px, 0);
+  RwPickRecord hit;
+  ASSERT_TRUE(rwPickScene(scene, px, 50, camera, &hit));
+  EXPECT_EQ(hit.clump, child);
+  EXPECT_NEAR(hit.point.z, 10.0f, 1e-4f);
+  EXPECT_NEAR(hit.point.x, 3.0f, 0.15f);
+  RwV3d fromEye = hit.point;
+  EXPECT_NEAR(hit.distance, rwLength(&fromEye), 1e-4f);
+  // The screen's right half sees nothing.
+  EXPECT_FALSE(rwPickScene(scene, 100 - px, 50, camera, &hit));
+}
+
+TEST_F(RwPick, TwentyThousandPolygonsPickWellUnderAMillisecond) {
+  // 400 clumps of 50 quads in a grid in front of the camera.
+  for (int i = 0; i < 400; ++i) {
+    RwClump* c = rwCreateClump(200, 50);
+    float cx = float(i % 20) * 3 - 30, cy = float(i / 20) * 3 - 30;
+    for (int k = 0; k < 50; ++k) {
+      float z = 20.0f + k;
+      int32_t a = rwAddVertexToClump(c, cx, cy, z), b = rwAddVertexToClump(c, cx + 2, cy, z);
+      int32_t e = rwAddVertexToClump(c, cx + 2, cy + 2, z), f = rwAddVertexToClump(c, cx, cy + 2, z);
+      const int32_t idx[4] = {a, b, e, f};
+      rwAddPolygonToClump(c, 4, idx);
+    }
+    rwAddClumpToScene(scene, c);
+  }
+  rwSetCameraViewwindow(camera, 1.5f, 1.5f);
+  RwPickRecord hit;
+  rwPickScene(scene, 50, 50, camera, &hit);  // builds the caches
+  const int picks = 200;
+  int hits = 0;
+  auto t0 = std::chrono::steady_clock::now();
+  for (int i = 0; i < picks; ++i) hits += rwPickScene(scene, (i * 7) % 101, (i * 13) % 101, camera, &hit);
+  double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count() / picks;
+  EXPECT_GT(hits, 0);
+#if defined(__SANITIZE_ADDRESS__) || !defined(NDEBUG)
+  EXPECT_LT(ms, 10.0);
+#else
+  EXPECT_LT(ms, 1.0);
+#endif
+}
+
+}  // namespace
