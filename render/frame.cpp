@@ -155,7 +155,7 @@ int TrackBackdropToCamera(RwCamera* camera, RwRaster* backdrop) {
     top = 0;
   }
   int result = ZV_OK;
-  if (!rwSetCameraBackdropOffset(camera, X, offsetY)) result = zvRenderError(who, "cannot set camera backdrop offset");
+  if (!rwSetCameraBackdropOffset(camera, X, offsetY)) result = zvRenderWarning(who, "cannot set camera backdrop offset");
   if (!rwSetCameraBackdropViewportRect(camera, 0, top, W, V))
     return zvRenderWarning(who, "cannot set camera viewport rectangle");
   return result;

@@ -2,6 +2,7 @@
 // world's rendering structure: its scene, default camera, window, backdrop
 // and the suspend/resume bracket around building and destroying.
 #include <cstdio>
+#include <unordered_map>
 
 #include "render/renderpriv.h"
 #include "www/www.h"
@@ -9,6 +10,24 @@
 namespace {
 
 int viewWidth = 640, viewHeight = 480;
+
+// Which background reference each structure's backdrop was read from, so
+// that resuming after every object built or destroyed does not read the
+// image file again.
+std::unordered_map<const ZvRenderingStruct*, const ZvUrlHash*> backdropSource;
+
+// Runs before the world's URL table goes (exit handlers run last registered
+// first, and the table's was registered when the world was made): the
+// renderer objects are taken down while the texture references that name
+// them are still there to read.
+void destroyOnExit(ZvWorld* world) { zvRenderDestroyWorldInViewer(world); }
+
+void registerExit(ZvWorld* world) {
+  for (int i = 0; i < world->exitHandlerCount; ++i)
+    if (world->exitHandlers[i] == destroyOnExit) return;
+  if (zvAddWorldExitHandler(world, destroyOnExit) != ZV_OK)
+    zvRenderWarning("zvRwInitRWStruct", "cannot register the viewer's exit handler");
+}
 
 // A bounding-box marker lives in the scene and goes with it; forget the
 // object's reference to it.
@@ -121,6 +140,7 @@ int zvRwInitRWStruct(ZvWorld* world) {
     return ZV_NOMEM;
   }
   world->viewer = rs;
+  registerExit(world);
   return ZV_OK;
 }
 
@@ -179,6 +199,7 @@ int zvRenderDestroyWorldInViewer(ZvWorld* world) {
     rs->transferred = n->next;
     zvFree(n);
   }
+  backdropSource.erase(rs);
   zvFree(rs);
   world->viewer = nullptr;
   return result;
@@ -215,11 +236,14 @@ int zvRenderResume(ZvWorld* world) {
   ZvRenderingStruct* rs = zvRenderGetStruct(world);
   if (!rs) return ZV_FAIL;
   // A missing or unreadable image keeps what we had: the world still draws.
-  if (const char* file = zvRenderLocalFile(world->backgroundTexture))
-    if (RwRaster* raster = rwReadRaster(file, 18)) {
-      if (rs->backdrop) rwDestroyRaster(rs->backdrop);
-      rs->backdrop = raster;
-    }
+  bool current = rs->backdrop && backdropSource[rs] == world->backgroundTexture;
+  if (!current)
+    if (const char* file = zvRenderLocalFile(world->backgroundTexture))
+      if (RwRaster* raster = rwReadRaster(file, 18)) {
+        if (rs->backdrop) rwDestroyRaster(rs->backdrop);
+        rs->backdrop = raster;
+        backdropSource[rs] = world->backgroundTexture;
+      }
   rs->renderingEnabled = 1;
   return ZV_OK;
 }

@@ -155,6 +155,34 @@ TEST_F(RenderTest, FaceDefaultCoordinatesAndTransformApplyOnce) {
   face->texture.uvCount = 4;
 }
 
+TEST_F(RenderTest, BackdropRasterOfTheWorldAndOfCameras) {
+  writeBmp(dir / "sky.bmp", 16, 8, 0, 0, 255);
+  ASSERT_EQ(read("DEF BackgroundImage Info { string \"sky.bmp\" }\nDEF P PerspectiveCamera { }"), ZV_OK)
+      << sink.dump();
+  RwRaster* sky = rs()->backdrop;
+  ASSERT_NE(sky, nullptr);
+  EXPECT_EQ(rwGetRasterHeight(sky), 8);
+  EXPECT_EQ(rs()->renderingEnabled, 1);
+  // A camera of the world reads a raster of its own.
+  auto* camera = static_cast<RwCamera*>(named("P")->leaf->rendering);
+  RwRaster* own = rwGetCameraBackdrop(camera);
+  ASSERT_NE(own, nullptr);
+  EXPECT_NE(own, sky);
+  // Resuming again keeps the raster already read from the same image.
+  ASSERT_EQ(zvRenderSuspend(world), ZV_OK);
+  EXPECT_EQ(rs()->renderingEnabled, 0);
+  ASSERT_EQ(zvRenderResume(world), ZV_OK);
+  EXPECT_EQ(rs()->backdrop, sky);
+  // Each frame puts the world's backdrop on the camera it draws through.
+  ASSERT_EQ(zvRenderShowWorld(world), ZV_OK) << sink.dump();
+  EXPECT_EQ(rwGetCameraBackdrop(rs()->defaultCamera), sky);
+  ASSERT_EQ(zvSetCameraAttribute(named("P"), zvCameraAttrBackgroundTexture, nullptr), ZV_OK);
+  EXPECT_EQ(rwGetCameraBackdrop(camera), nullptr);
+  EXPECT_EQ(world->backgroundTexture, nullptr);
+  ASSERT_EQ(zvRenderShowWorld(world), ZV_OK);
+  EXPECT_EQ(rwGetCameraBackdrop(rs()->defaultCamera), nullptr);
+}
+
 // Frames on Mesa's software rasteriser; skipped where no EGL can be had.
 class RenderFrameTest : public RenderTest {
  protected:
