@@ -1,5 +1,6 @@
 // The person: its eye camera, where it starts, and placing it at a viewpoint.
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "nav/nav.h"
