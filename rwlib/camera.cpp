@@ -314,6 +314,7 @@ int rwBeginCameraUpdate(RwCamera* camera, void* /*window*/) {
   if (!camera) return bad();
   if (rwLibState() == RW_LIB_CLOSED) return bad(RW_E_NOTOPEN);
   if (rwUpdatingCamera()) return bad(RW_E_STATE);  // one frame at a time
+  rwSetError(RW_E_NONE);  // so that the GL side's own NOMEM can be told apart
   if (rwLibState() == RW_LIB_GPU && !rwGpuBeginCamera(camera))
     return bad(rwGetError() == RW_E_NOMEM ? RW_E_NOMEM : RW_E_DEVICE);
   camera->updating = 1;
@@ -326,6 +327,7 @@ int rwClearCameraViewport(RwCamera* camera) {
   if (rwLibState() == RW_LIB_CLOSED) return bad(RW_E_NOTOPEN);
   if (!camera->updating) return bad(RW_E_STATE);
   if (rwLibState() == RW_LIB_GPU) {
+    rwSetError(RW_E_NONE);
     if (!rwGpuClearCamera(camera)) return bad(rwGetError() == RW_E_NOMEM ? RW_E_NOMEM : RW_E_DEVICE);
     return 1;
   }
@@ -343,6 +345,7 @@ int rwEndCameraUpdate(RwCamera* camera) {
   if (!camera->updating) return bad(RW_E_STATE);
   camera->updating = 0;
   rwSetUpdatingCamera(nullptr);
+  rwSetError(RW_E_NONE);
   if (rwLibState() == RW_LIB_GPU && !rwGpuEndCamera(camera))
     return bad(rwGetError() == RW_E_NOMEM ? RW_E_NOMEM : RW_E_DEVICE);
   return 1;

@@ -34,6 +34,7 @@ int rwOpen(const char* device) {
     rwSetError(RW_E_STATE);
     return 0;
   }
+  rwSetError(RW_E_NONE);  // so that the GL side's own NOMEM can be told apart
   if (gpu && !rwGpuOpen()) {
     if (rwGetError() != RW_E_NOMEM) rwSetError(RW_E_DEVICE);
     return 0;

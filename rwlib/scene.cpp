@@ -11,7 +11,7 @@ RwScene* rwCreateScene(void) {
     rwSetError(RW_E_NOMEM);
     return nullptr;
   }
-  scene->ambient = 0.2f;
+  scene->ambient = 1.0f;
   return scene;
 }
 
@@ -106,6 +106,7 @@ int rwRenderScene(RwScene* scene) {
     rwSetError(RW_E_STATE);
     return 0;
   }
+  rwSetError(RW_E_NONE);  // so that the GL side's own NOMEM can be told apart
   if (rwLibState() == RW_LIB_GPU && !rwGpuRenderScene(scene, camera)) {
     if (rwGetError() != RW_E_NOMEM) rwSetError(RW_E_DEVICE);
     return 0;

@@ -70,7 +70,7 @@ class RwRasterFiles : public ::testing::Test {
     std::string p = path(name);
     FILE* f = std::fopen(p.c_str(), "wb");
     if (f) {
-      std::fwrite(b.data(), 1, b.size(), f);
+      if (!b.empty()) std::fwrite(b.data(), 1, b.size(), f);
       std::fclose(f);
     }
     return p;
