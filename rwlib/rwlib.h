@@ -103,7 +103,9 @@ int rwDestroyScene(RwScene* scene);
 int rwAddClumpToScene(RwScene* scene, RwClump* clump);
 int rwRemoveClumpFromScene(RwClump* clump);
 int rwAddLightToScene(RwScene* scene, RwLight* light);
-int rwSetSceneAmbient(RwScene* scene, float intensity);  // 0.2 at creation
+// 1.0 at creation: a polygon's ambient coefficient already carries the
+// world's ambient and emissive light, so the scene's own is full strength.
+int rwSetSceneAmbient(RwScene* scene, float intensity);
 // Draws the scene into the camera being updated.
 int rwRenderScene(RwScene* scene);
 int rwGetSceneClumpCount(const RwScene* scene);  // top-level clumps
