@@ -25,6 +25,11 @@ function(qm_tests name)
   endif()
   add_executable(test_${name} ${_srcs})
   target_link_libraries(test_${name} PRIVATE ${QT_DEPS} GTest::gtest GTest::gtest_main qm_testsupport)
+  # One ENVIRONMENT key a variable: the discovery script splits a ';' list
+  # into separate words, and CTest adds up repeated ENVIRONMENT keys.
   gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QUILLMOOR_SOURCE_DIR=${PROJECT_SOURCE_DIR};QUILLMOOR_DATA_DIR=${QM_DATA_DIR};LIBGL_ALWAYS_SOFTWARE=1;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
+    PROPERTIES ENVIRONMENT "QUILLMOOR_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+               ENVIRONMENT "QUILLMOOR_DATA_DIR=${QM_DATA_DIR}"
+               ENVIRONMENT "LIBGL_ALWAYS_SOFTWARE=1"
+               ENVIRONMENT "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
 endfunction()
