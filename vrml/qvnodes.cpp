@@ -23,6 +23,8 @@ const QvEnumEntry qvShapeTypeEnum{"ShapeType", {{"UNKNOWN_SHAPE_TYPE", 0}, {"SOL
 const QvEnumEntry qvFaceTypeEnum{"FaceType", {{"UNKNOWN_FACE_TYPE", 0}, {"CONVEX", 1}}};
 const QvEnumEntry qvCullEnum{"CullEnabled", {{"ON", 1}, {"OFF", 0}, {"AUTO", 2}}};
 const QvEnumEntry qvJustificationEnum{"Justification", {{"LEFT", 1}, {"CENTER", 2}, {"RIGHT", 4}}};
+const QvEnumEntry qvFontFamilyEnum{"Family", {{"SERIF", 0}, {"SANS", 1}, {"TYPEWRITER", 2}}};
+const QvEnumEntry qvFontStyleEnum{"Style", {{"NONE", 0}, {"BOLD", 1}, {"ITALIC", 2}}};
 const QvEnumEntry qvScriptTypeEnum{
     "ScriptType",
     {{"UNKNOWN_SCRIPT", 0}, {"PYTHON", 1}, {"TCL", 2}, {"JAVA", 3}, {"VB", 4}, {"C", 5}, {"INLINE", 6}}};
@@ -280,6 +282,14 @@ QvAttributes::QvAttributes() {
   QV_FIELD(comment) QV_FIELD(backface) QV_FIELD(gouraud)
   visible.value = grasp.value = solid.value = collision.value = mobile.value = 1;
   backface.value = gouraud.value = 1;
+}
+
+QvFontStyle::QvFontStyle() {
+  QV_FIELDS_BEGIN(QvFontStyle)
+  QV_FIELD(size) QV_FIELD(family) QV_FIELD(style)
+  size.value = 10;
+  family.table = &qvFontFamilyEnum;
+  style.table = &qvFontStyleEnum;
 }
 
 QvCalendarTask::QvCalendarTask() {
@@ -618,6 +628,7 @@ const FactoryEntry kFactory[] = {
     {"TransformSeparator", make<QvTransformSeparator>},
     {"Translation", make<QvTranslation>},
     {"TransparentTexture2", make<QvTransparentTexture2>},
+    {"FontStyle", make<QvFontStyle>},
     {"WWWAnchor", make<QvWWWAnchor>},
     {"WWWInline", make<QvWWWInline>},
 };

@@ -100,7 +100,7 @@ enum QvKind {
   QV_KIND_QvSeparator, QV_KIND_QvShapeHints, QV_KIND_QvSphere, QV_KIND_QvSporadicTask, QV_KIND_QvSpotLight,
   QV_KIND_QvSwitch, QV_KIND_QvTexture2, QV_KIND_QvTexture2Transform, QV_KIND_QvTextureCoordinate2,
   QV_KIND_QvTransform, QV_KIND_QvTransformSeparator, QV_KIND_QvTranslation, QV_KIND_QvTransparentTexture2,
-  QV_KIND_QvWWWAnchor, QV_KIND_QvWWWInline,
+  QV_KIND_QvWWWAnchor, QV_KIND_QvWWWInline, QV_KIND_QvFontStyle,
 };
 
 #define QV_NODE_HEADER(Class, Name)                                \
@@ -134,6 +134,13 @@ class QvAsciiText : public QvNode {
   QvSFFloat spacing;
   QvSFEnum justification;
   QvSFFloat width;
+};
+// The standard text style: AsciiText nodes after it take its size.
+class QvFontStyle : public QvNode {
+  QV_NODE_HEADER(QvFontStyle, "FontStyle")
+  QvSFFloat size;
+  QvSFEnum family;
+  QvSFBitMask style;
 };
 class QvAttributes : public QvNode {
   QV_NODE_HEADER(QvAttributes, "Attributes")

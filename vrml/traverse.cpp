@@ -590,6 +590,7 @@ int traverseNode(QvNode* node, QvState* state, ZvObj** out) {
     case QV_KIND_QvPeriodicTask: state->addElement(QV_STACK_PERIODIC_TASK, node); return ZV_OK;
     case QV_KIND_QvCalendarTask: state->addElement(QV_STACK_CALENDAR_TASK, node); return ZV_OK;
     case QV_KIND_QvMovie2: state->addElement(QV_STACK_MOVIE2, node); return ZV_OK;
+    case QV_KIND_QvFontStyle: state->addElement(QV_STACK_FONT_STYLE, node); return ZV_OK;
     case QV_KIND_QvScale: state->addElement(QV_STACK_SCALE, node); return ZV_OK;
 
     // Transforms.
@@ -831,6 +832,8 @@ int traverseNode(QvNode* node, QvState* state, ZvObj** out) {
       leaf->justification = t->justification.value;
       leaf->spacing = t->spacing.value;
       leaf->width = int32_t(t->width.value);
+      if (auto* f = static_cast<QvFontStyle*>(state->topNode(QV_STACK_FONT_STYLE)))
+        leaf->font = {f->size.value, f->family.value, f->style.value};
       if (!leaf->text || qvSetLeafMaterial(state, leaf) != ZV_OK || qvSetLeafTexture(state, leaf, "QvAsciiText") != ZV_OK) {
         zvDeleteLeaf(leaf);
         break;

@@ -33,7 +33,8 @@ enum QvStackKind {
   QV_STACK_CALENDAR_TASK = 19,
   QV_STACK_SCALE = 20,
   QV_STACK_MOVIE2 = 21,
-  QV_STACK_COUNT = 22,
+  QV_STACK_FONT_STYLE = 22,
+  QV_STACK_COUNT = 23,
 };
 
 struct QvElement {

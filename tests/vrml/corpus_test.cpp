@@ -293,7 +293,7 @@ TEST_F(CorpusCountTest, FaceSetsOfABlenderExport) {
 //   TransformSeparator { DEF Krzyzyk Separator {
 //     IndexedLineSet { coordIndex [ 0, 1, -1, 2, 3, ] }  2 polylines
 //     PointSet { } } }
-//   TransformSeparator { USE Krzyzyk  FontStyle (unknown)  AsciiText } }
+//   TransformSeparator { USE Krzyzyk  FontStyle  AsciiText } }
 // = 11 objects (Group, ILS, 2 TransformSeparators, 2 Krzyzyk Separators
 //   with an ILS and a PointSet each, AsciiText), 6 shapes, 5 line leaves,
 //   2 point sets, 1 text leaf.

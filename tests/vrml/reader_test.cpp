@@ -83,6 +83,11 @@ TEST_F(ReaderTest, StringsKeepQuotesBackslashesAndLines) {
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(text->string.value, "one\ntwo");
   EXPECT_EQ(text->justification.value, 2);
+  auto* style = static_cast<QvFontStyle*>(readOne("FontStyle { size 2.5 family TYPEWRITER style ( BOLD | ITALIC ) }"));
+  ASSERT_NE(style, nullptr);
+  EXPECT_FLOAT_EQ(style->size.value, 2.5f);
+  EXPECT_EQ(style->family.value, 2);
+  EXPECT_EQ(style->style.value, 3);
 }
 
 TEST_F(ReaderTest, MultipleValuesWithAndWithoutBrackets) {
