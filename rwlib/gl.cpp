@@ -9,8 +9,9 @@
 // Every frame walks the clump tree once: it works out each clump's
 // transform and whether it and all its ancestors are on, and notices what
 // changed since the last frame by the clump's versions and its transform.
-// Switching clumps on and off only changes which index runs of the shared
-// mesh are drawn. A batched clump that is new or whose polygons changed
+// Clumps that are off or wholly outside the view only leave gaps in the
+// index runs of the shared mesh that are drawn; software rasterisers spend
+// most of a frame on vertices, so what is not seen is not sent. A batched clump that is new or whose polygons changed
 // draws on its own until it has settled, and then joins the shared mesh at
 // its next rebuild; rebuilds are spaced out so a world still loading does
 // not rebuild every frame.
@@ -41,6 +42,10 @@ struct ClumpRecord {
   uint32_t changedFrame;  // when its polygons or transform last changed
   uint32_t seenFrame, visibleFrame;
   std::vector<std::pair<uint32_t, uint32_t>> bakedRanges;  // (part, range) in the shared mesh
+  bool bakedHasBounds;
+  RwV3d bakedMin, bakedMax;  // world
+  bool hasBox;               // this frame's world box, from the shared or its own mesh
+  RwV3d boxMin, boxMax;
   RwGlMesh own;
   bool ownCurrent;
 };
@@ -53,7 +58,7 @@ struct SceneRecord : RwGlRecord {
   uint32_t frame, builtFrame;
   uint64_t deadIndices;  // of clumps that left the shared mesh since it was built
   // Per-frame scratch, kept to spare allocations.
-  std::vector<ClumpRecord*> visible;
+  std::vector<ClumpRecord*> visible;  // on, then also in view
   std::vector<GLsizei> counts;
   std::vector<const void*> offsets;
 };
@@ -124,10 +129,7 @@ void syncClump(SceneRecord* s, RwClump* clump, const RwMatrix& ltm, bool visible
     ++tally.pending;
     if (s->frame - r->changedFrame >= kSettleFrames) ++tally.settled;
   }
-  if (visible && !clump->polygons.empty()) {
-    r->visibleFrame = s->frame;
-    s->visible.push_back(r);
-  }
+  if (visible && !clump->polygons.empty()) s->visible.push_back(r);
 }
 
 // Walks the tree without recursion: worlds nest deeper than a stack likes.
@@ -163,8 +165,13 @@ void rebuildShared(SceneRecord* s) {
     r->baked = false;
   }
   RwGlBuilder builder;
-  for (ClumpRecord* r : s->clumps)
-    if (r->mayBake) rwGlAddClump(builder, r->clump, &r->ltm, r);
+  for (ClumpRecord* r : s->clumps) {
+    if (!r->mayBake) continue;
+    rwGlAddClump(builder, r->clump, &r->ltm, r);
+    r->bakedHasBounds = builder.clumpHasBounds;
+    r->bakedMin = builder.clumpMin;
+    r->bakedMax = builder.clumpMax;
+  }
   rwGlFinishMesh(builder, s->shared);
   for (uint32_t p = 0; p < s->shared.parts.size(); ++p) {
     const RwGlPart& part = s->shared.parts[p];
@@ -195,46 +202,45 @@ bool wantsRebuild(const SceneRecord* s, const Tally& tally) {
 
 struct View {
   RwMatrix viewProj;
+  float planes[6][4];  // the view volume's sides, inside positive
   RwV3d eye, forward;
   bool parallel;
 };
 
-void growBox(RwV3d& lo, RwV3d& hi, bool& any, const RwV3d& p) {
-  if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) return;
-  if (!any) {
-    lo = hi = p;
-    any = true;
+// Where a clump's polygons are this frame, in world coordinates.
+void findBox(ClumpRecord* r) {
+  r->hasBox = false;
+  if (r->baked) {
+    r->hasBox = r->bakedHasBounds;
+    r->boxMin = r->bakedMin;
+    r->boxMax = r->bakedMax;
     return;
   }
-  lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
-  hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+  if (!r->own.hasBounds) return;
+  // The box of the transformed box: each axis of the transform stretches it.
+  const RwMatrix& m = r->ltm;
+  RwV3d centre = {(r->own.min.x + r->own.max.x) * 0.5f, (r->own.min.y + r->own.max.y) * 0.5f,
+                  (r->own.min.z + r->own.max.z) * 0.5f};
+  RwV3d half = {(r->own.max.x - r->own.min.x) * 0.5f, (r->own.max.y - r->own.min.y) * 0.5f,
+                (r->own.max.z - r->own.min.z) * 0.5f};
+  float c[3], h[3];
+  for (int j = 0; j < 3; ++j) {
+    c[j] = centre.x * m.m[0][j] + centre.y * m.m[1][j] + centre.z * m.m[2][j] + m.m[3][j];
+    h[j] = half.x * std::fabs(m.m[0][j]) + half.y * std::fabs(m.m[1][j]) + half.z * std::fabs(m.m[2][j]);
+  }
+  r->boxMin = {c[0] - h[0], c[1] - h[1], c[2] - h[2]};
+  r->boxMax = {c[0] + h[0], c[1] + h[1], c[2] + h[2]};
+  r->hasBox = std::isfinite(c[0] + c[1] + c[2] + h[0] + h[1] + h[2]);
 }
 
-// The farthest any drawn vertex lies along the view direction, or 0.
+// The farthest any clump that is on reaches along the view direction, or 0.
 float sceneDepth(const SceneRecord* s, const RwV3d& eye, const RwV3d& forward) {
-  RwV3d lo = {}, hi = {};
-  bool any = false;
-  if (s->shared.hasBounds) {
-    growBox(lo, hi, any, s->shared.min);
-    growBox(lo, hi, any, s->shared.max);
-  }
-  for (const ClumpRecord* r : s->visible) {
-    if (r->baked || !r->own.hasBounds) continue;
-    for (int c = 0; c < 8; ++c) {
-      RwV3d p = {c & 1 ? r->own.max.x : r->own.min.x, c & 2 ? r->own.max.y : r->own.min.y,
-                 c & 4 ? r->own.max.z : r->own.min.z};
-      const RwMatrix& m = r->ltm;
-      RwV3d w = {p.x * m.m[0][0] + p.y * m.m[1][0] + p.z * m.m[2][0] + m.m[3][0],
-                 p.x * m.m[0][1] + p.y * m.m[1][1] + p.z * m.m[2][1] + m.m[3][1],
-                 p.x * m.m[0][2] + p.y * m.m[1][2] + p.z * m.m[2][2] + m.m[3][2]};
-      growBox(lo, hi, any, w);
-    }
-  }
-  if (!any) return 0.0f;
   float depth = 0.0f;
-  for (int c = 0; c < 8; ++c) {
-    RwV3d p = {c & 1 ? hi.x : lo.x, c & 2 ? hi.y : lo.y, c & 4 ? hi.z : lo.z};
-    float d = (p.x - eye.x) * forward.x + (p.y - eye.y) * forward.y + (p.z - eye.z) * forward.z;
+  for (const ClumpRecord* r : s->visible) {
+    if (!r->hasBox) continue;
+    float d = ((forward.x > 0 ? r->boxMax.x : r->boxMin.x) - eye.x) * forward.x +
+              ((forward.y > 0 ? r->boxMax.y : r->boxMin.y) - eye.y) * forward.y +
+              ((forward.z > 0 ? r->boxMax.z : r->boxMin.z) - eye.z) * forward.z;
     depth = std::max(depth, d);
   }
   return std::isfinite(depth) ? depth : 0.0f;
@@ -279,12 +285,29 @@ bool makeView(const SceneRecord* s, const RwCamera* camera, View& view) {
     projection.m[2][3] = 1.0f;
   }
   rwGlMultiply(toCamera, projection, view.viewProj);
+  // Clip coordinates are p * viewProj; each side of the volume is a sum or
+  // difference of the matrix's last column and another.
+  const RwMatrix& m = view.viewProj;
+  for (int side = 0; side < 6; ++side) {
+    int axis = side / 2;
+    float sign = side % 2 ? -1.0f : 1.0f;
+    for (int i = 0; i < 4; ++i) view.planes[side][i] = m.m[i][3] + sign * m.m[i][axis];
+  }
+  return true;
+}
+
+bool boxInView(const View& view, const RwV3d& lo, const RwV3d& hi) {
+  for (const float* p : view.planes) {
+    float x = p[0] > 0 ? hi.x : lo.x, y = p[1] > 0 ? hi.y : lo.y, z = p[2] > 0 ? hi.z : lo.z;
+    if (p[0] * x + p[1] * y + p[2] * z + p[3] < 0.0f) return false;
+  }
   return true;
 }
 
 bool finite3(const RwV3d& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
-void setLights(const RwScene* scene) {
+// What every surface program needs for a frame: the view and the lights.
+void setFrameUniforms(const RwScene* scene, const View& view) {
   float pos[RW_GL_MAX_LIGHTS][4], dir[RW_GL_MAX_LIGHTS][4], color[RW_GL_MAX_LIGHTS][3];
   int count = 0;
   for (const RwLight* light : scene->lights) {
@@ -310,44 +333,76 @@ void setLights(const RwScene* scene) {
       color[count][c] = (std::isfinite(light->color[c]) ? std::max(light->color[c], 0.0f) : 0.0f) * brightness;
     ++count;
   }
-  const RwGlSurfaceProgram& p = rwGlPrograms.surface;
-  gl.Uniform1i(p.lightCount, count);
-  if (count == 0) return;
-  gl.Uniform4fv(p.lightPos, count, &pos[0][0]);
-  gl.Uniform4fv(p.lightDir, count, &dir[0][0]);
-  gl.Uniform3fv(p.lightColor, count, &color[0][0]);
+  float ambient = std::isfinite(scene->ambient) ? std::max(scene->ambient, 0.0f) : 0.0f;
+  for (const RwGlSurfaceProgram& p : rwGlPrograms.surface) {
+    gl.UseProgram(p.program);
+    gl.UniformMatrix4fv(p.viewProj, 1, GL_FALSE, &view.viewProj.m[0][0]);
+    gl.Uniform1f(p.ambient, ambient);
+    gl.Uniform3f(p.eye, view.eye.x, view.eye.y, view.eye.z);
+    gl.Uniform3f(p.viewDir, view.forward.x, view.forward.y, view.forward.z);
+    gl.Uniform1i(p.parallel, view.parallel ? 1 : 0);
+    gl.Uniform1i(p.lightCount, count);
+    if (count == 0) continue;
+    gl.Uniform4fv(p.lightPos, count, &pos[0][0]);
+    gl.Uniform4fv(p.lightDir, count, &dir[0][0]);
+    gl.Uniform3fv(p.lightColor, count, &color[0][0]);
+  }
 }
 
 // ---------------------------------------------------------------------------
 // Drawing
 
-// GL state is only touched when it differs from what was last set.
+// GL state is only touched when it differs from what was last set; the
+// programs' own uniforms are remembered per program.
 struct DrawState {
-  int cull = -1, textured = -1, lit = -1;
+  int program = -1;
+  int cull = -1;
   GLuint texture = 0;
+  struct {
+    int lit = -1, twoSided = -1;
+    const ClumpRecord* model = nullptr;  // whose transform it holds; null: the world's
+    bool modelSet = false;
+  } of[2];
 };
 
-void setPartState(DrawState& st, const RwGlKey& key, const RwGlTexture* texture) {
-  const RwGlSurfaceProgram& p = rwGlPrograms.surface;
+// Selects the program for a part and brings its state up to date. `owner`
+// is the clump whose own mesh is drawn, or null for the shared mesh.
+void setPartState(DrawState& st, const RwGlKey& key, const RwGlTexture* texture, const ClumpRecord* owner,
+                  const float* normalMatrix) {
+  int which = texture ? 1 : 0;
+  const RwGlSurfaceProgram& p = rwGlPrograms.surface[which];
+  auto& mine = st.of[which];
+  if (which != st.program) {
+    gl.UseProgram(p.program);
+    st.program = which;
+  }
+  if (!mine.modelSet || mine.model != owner) {
+    static const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    static const float unit[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    gl.UniformMatrix4fv(p.model, 1, GL_FALSE, owner ? &owner->ltm.m[0][0] : identity);
+    gl.UniformMatrix3fv(p.normalMatrix, 1, GL_FALSE, owner ? normalMatrix : unit);
+    mine.model = owner;
+    mine.modelSet = true;
+  }
+  int lit = key.lines ? 0 : 1;
+  if (lit != mine.lit) {
+    gl.Uniform1i(p.lit, lit);
+    mine.lit = lit;
+  }
+  int twoSided = key.both ? 1 : 0;
+  if (twoSided != mine.twoSided) {
+    gl.Uniform1i(p.twoSided, twoSided);
+    mine.twoSided = twoSided;
+  }
   int cull = key.both ? 0 : 1;
   if (cull != st.cull) {
     if (cull) gl.Enable(GL_CULL_FACE);
     else gl.Disable(GL_CULL_FACE);
     st.cull = cull;
   }
-  int textured = texture ? 1 : 0;
-  if (textured != st.textured) {
-    gl.Uniform1i(p.textured, textured);
-    st.textured = textured;
-  }
   if (texture && texture->name != st.texture) {
     gl.BindTexture(GL_TEXTURE_2D, texture->name);
     st.texture = texture->name;
-  }
-  int lit = key.lines ? 0 : 1;
-  if (lit != st.lit) {
-    gl.Uniform1i(p.lit, lit);
-    st.lit = lit;
   }
 }
 
@@ -392,14 +447,13 @@ void drawShared(SceneRecord* s, bool blendPass, DrawState& st) {
       gl.BindVertexArray(mesh.vao);
       bound = true;
     }
-    setPartState(st, part.key, texture);
+    setPartState(st, part.key, texture, nullptr, nullptr);
     gl.MultiDrawElements(part.key.lines ? GL_LINES : GL_TRIANGLES, s->counts.data(), GL_UNSIGNED_INT,
                          s->offsets.data(), GLsizei(s->counts.size()));
   }
 }
 
 void drawOwn(ClumpRecord* r, bool blendPass, DrawState& st) {
-  const RwGlSurfaceProgram& p = rwGlPrograms.surface;
   float normalMatrix[9];
   if (!rwGlNormalMatrix(r->ltm, normalMatrix)) return;  // flattened: nothing to see
   bool bound = false;
@@ -407,23 +461,16 @@ void drawOwn(ClumpRecord* r, bool blendPass, DrawState& st) {
     RwGlTexture* texture = nullptr;
     if (partPass(part, texture) != blendPass) continue;
     if (!bound) {
-      gl.UniformMatrix4fv(p.model, 1, GL_FALSE, &r->ltm.m[0][0]);
-      gl.UniformMatrix3fv(p.normalMatrix, 1, GL_FALSE, normalMatrix);
+      // A mirroring transform turns the winding over.
       gl.FrontFace(rwGlDeterminant3(r->ltm) < 0.0f ? GL_CW : GL_CCW);
       gl.BindVertexArray(r->own.vao);
       bound = true;
     }
-    setPartState(st, part.key, texture);
+    setPartState(st, part.key, texture, r, normalMatrix);
     gl.DrawElements(part.key.lines ? GL_LINES : GL_TRIANGLES, GLsizei(part.count), GL_UNSIGNED_INT,
                     reinterpret_cast<const void*>(size_t(part.first) * sizeof(uint32_t)));
   }
-  if (bound) {
-    gl.FrontFace(GL_CCW);
-    const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-    const float unit[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-    gl.UniformMatrix4fv(p.model, 1, GL_FALSE, identity);
-    gl.UniformMatrix3fv(p.normalMatrix, 1, GL_FALSE, unit);
-  }
+  if (bound) gl.FrontFace(GL_CCW);
 }
 
 void drawPass(SceneRecord* s, bool blendPass) {
@@ -449,28 +496,26 @@ bool rwGpuRenderScene(RwScene* scene, RwCamera* camera) {
   syncScene(s, tally);
   if (wantsRebuild(s, tally)) rebuildShared(s);
   for (ClumpRecord* r : s->visible) {
-    if (r->baked || r->ownCurrent) continue;
-    RwGlBuilder builder;
-    rwGlAddClump(builder, r->clump, nullptr, r);
-    rwGlFinishMesh(builder, r->own);
-    r->ownCurrent = true;
+    if (!r->baked && !r->ownCurrent) {
+      RwGlBuilder builder;
+      rwGlAddClump(builder, r->clump, nullptr, r);
+      rwGlFinishMesh(builder, r->own);
+      r->ownCurrent = true;
+    }
+    findBox(r);
   }
 
   View view;
   if (!makeView(s, camera, view)) return false;
-  const RwGlSurfaceProgram& p = rwGlPrograms.surface;
-  gl.UseProgram(p.program);
+  size_t kept = 0;
+  for (ClumpRecord* r : s->visible) {
+    if (!r->hasBox || !boxInView(view, r->boxMin, r->boxMax)) continue;
+    r->visibleFrame = s->frame;
+    s->visible[kept++] = r;
+  }
+  s->visible.resize(kept);
   gl.ActiveTexture(GL_TEXTURE0);
-  gl.UniformMatrix4fv(p.viewProj, 1, GL_FALSE, &view.viewProj.m[0][0]);
-  const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-  const float unit[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-  gl.UniformMatrix4fv(p.model, 1, GL_FALSE, identity);
-  gl.UniformMatrix3fv(p.normalMatrix, 1, GL_FALSE, unit);
-  gl.Uniform1f(p.ambient, std::isfinite(scene->ambient) ? std::max(scene->ambient, 0.0f) : 0.0f);
-  gl.Uniform3f(p.eye, view.eye.x, view.eye.y, view.eye.z);
-  gl.Uniform3f(p.viewDir, view.forward.x, view.forward.y, view.forward.z);
-  gl.Uniform1i(p.parallel, view.parallel ? 1 : 0);
-  setLights(scene);
+  setFrameUniforms(scene, view);
 
   drawPass(s, false);
   gl.Enable(GL_BLEND);

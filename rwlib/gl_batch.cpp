@@ -1,13 +1,16 @@
 // gl_batch.cpp — turning clumps into GPU meshes.
 //
-// Every polygon corner becomes a vertex of its own (a corner's normal, colour
-// and coordinates belong to its polygon), and triangles index them. Polygons
-// with the same look go to the same part, so a mesh of a hundred thousand
+// A corner's normal, colour and coordinates belong to its polygon, so each
+// corner is a vertex of its own unless another corner of the clump has all
+// the same attributes; sharing those halves what the vertex stage does on
+// smooth and flat meshes alike. Polygons with the same look go to the same
+// part, so a mesh of a hundred thousand
 // polygons still draws in a few calls; each clump's indices stay contiguous
 // within a part, so a switched-off clump is a gap in a run, not a rebuild.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <tuple>
 
 #include "rwlib/gl_priv.h"
@@ -62,9 +65,46 @@ void transformNormal(const RwV3d& n, const float* normalMatrix, float out[3]) {
 
 bool isZero(const RwV3d& v) { return v.x == 0.0f && v.y == 0.0f && v.z == 0.0f; }
 
+// An empty table for one clump's corners, at most half full.
+void resetShared(RwGlBuilder& b, size_t corners) {
+  size_t size = 16;
+  while (size < corners * 2) size *= 2;
+  b.slots.assign(size, UINT32_MAX);
+}
+
+uint32_t shareVertex(RwGlBuilder& b, const RwGlVertex& v) {
+  static_assert(sizeof(RwGlVertex) == 40, "vertices are compared as bytes");
+  uint32_t words[10];
+  memcpy(words, &v, sizeof words);
+  uint64_t h = 1469598103934665603ull;
+  for (uint32_t w : words) h = (h ^ w) * 1099511628211ull;
+  size_t mask = b.slots.size() - 1;
+  for (size_t i = size_t(h ^ (h >> 29)) & mask;; i = (i + 1) & mask) {
+    uint32_t slot = b.slots[i];
+    if (slot == UINT32_MAX) {
+      b.slots[i] = uint32_t(b.vertices.size());
+      b.vertices.push_back(v);
+      return b.slots[i];
+    }
+    if (memcmp(&b.vertices[slot], &v, sizeof v) == 0) return slot;
+  }
+}
+
+void growBounds(RwGlBuilder& b, const float p[3]) {
+  if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2])) return;
+  if (!b.clumpHasBounds) {
+    b.clumpMin = b.clumpMax = {p[0], p[1], p[2]};
+    b.clumpHasBounds = true;
+    return;
+  }
+  b.clumpMin = {std::min(b.clumpMin.x, p[0]), std::min(b.clumpMin.y, p[1]), std::min(b.clumpMin.z, p[2])};
+  b.clumpMax = {std::max(b.clumpMax.x, p[0]), std::max(b.clumpMax.y, p[1]), std::max(b.clumpMax.z, p[2])};
+}
+
 }  // namespace
 
 void rwGlAddClump(RwGlBuilder& b, RwClump* clump, const RwMatrix* bake, void* owner) {
+  b.clumpHasBounds = false;
   if (!clump || clump->polygons.empty()) return;
   ++b.serial;
   bool vertexLit = false;
@@ -82,6 +122,7 @@ void rwGlAddClump(RwGlBuilder& b, RwClump* clump, const RwMatrix* bake, void* ow
   }
   const size_t vertexCount = clump->vertices.size();
   const size_t cornerCount = clump->corners.size();
+  resetShared(b, cornerCount);
 
   for (const RwPolygon& polygon : clump->polygons) {
     bool lines = polygon.geometrySampling == RW_WIREFRAME;
@@ -93,7 +134,7 @@ void rwGlAddClump(RwGlBuilder& b, RwClump* clump, const RwMatrix* bake, void* ow
       if (clump->corners[polygon.first + k] >= vertexCount) cornersValid = false;
     if (!cornersValid) continue;
     bool cornerUV = polygon.hasUV && clump->cornerUV.size() >= (size_t(polygon.first) + count) * 2;
-    if (uint64_t(b.vertices.size()) + count > UINT32_MAX) return;  // beyond what 32-bit indices reach
+    if (uint64_t(b.vertices.size()) + count >= UINT32_MAX) break;  // beyond what 32-bit indices reach
 
     RwGlKey key = {polygon.texture, uint8_t(unitByte(polygon.opacity) < 255), 
                    uint8_t(polygon.drawMode != RW_DRAW_FRONT), uint8_t(lines)};
@@ -107,7 +148,7 @@ void rwGlAddClump(RwGlBuilder& b, RwClump* clump, const RwMatrix* bake, void* ow
                         unitByte(polygon.color[2]), unitByte(polygon.opacity)};
     uint8_t surface[4] = {unitByte(polygon.ambient), unitByte(polygon.diffuse),
                           unitByte(polygon.specular), 0};
-    uint32_t base = uint32_t(b.vertices.size());
+    b.cornerIndex.resize(count);
     for (uint32_t k = 0; k < count; ++k) {
       const RwVertex& vertex = clump->vertices[clump->corners[polygon.first + k]];
       RwGlVertex out;
@@ -125,14 +166,16 @@ void rwGlAddClump(RwGlBuilder& b, RwClump* clump, const RwMatrix* bake, void* ow
       } else {
         out.uv[0] = out.uv[1] = 0.0f;
       }
-      b.vertices.push_back(out);
+      growBounds(b, out.position);
+      b.cornerIndex[k] = shareVertex(b, out);
     }
 
+    const uint32_t* index = b.cornerIndex.data();
     if (lines) {
       uint32_t edges = count == 2 ? 1 : count;
       for (uint32_t k = 0; k < edges; ++k) {
-        bucket.indices.push_back(base + k);
-        bucket.indices.push_back(base + (k + 1) % count);
+        bucket.indices.push_back(index[k]);
+        bucket.indices.push_back(index[(k + 1) % count]);
       }
     } else {
       b.triangles.clear();
@@ -143,9 +186,9 @@ void rwGlAddClump(RwGlBuilder& b, RwClump* clump, const RwMatrix* bake, void* ow
         // A mirroring transform turns the winding over; turn it back so the
         // front stays the side the normal points to.
         if (mirrored) std::swap(i1, i2);
-        bucket.indices.push_back(base + i0);
-        bucket.indices.push_back(base + i1);
-        bucket.indices.push_back(base + i2);
+        bucket.indices.push_back(index[i0]);
+        bucket.indices.push_back(index[i1]);
+        bucket.indices.push_back(index[i2]);
       }
     }
     bucket.ranges.back().count = uint32_t(bucket.indices.size()) - bucket.ranges.back().first;

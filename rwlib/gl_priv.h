@@ -102,7 +102,7 @@ enum { RW_GL_MAX_LIGHTS = 16 };
 struct RwGlSurfaceProgram {
   GLuint program;
   GLint viewProj, model, normalMatrix;
-  GLint lit, textured, texture;
+  GLint lit, twoSided, texture;
   GLint ambient, lightCount, lightPos, lightDir, lightColor;
   GLint eye, parallel, viewDir;
 };
@@ -111,7 +111,7 @@ struct RwGlBackdropProgram {
   GLint raster, origin, viewHeight;
 };
 struct RwGlPrograms {
-  RwGlSurfaceProgram surface;
+  RwGlSurfaceProgram surface[2];  // untextured, textured
   RwGlBackdropProgram backdrop;
   GLuint emptyVao;  // core profile draws need one bound even without attributes
 };
@@ -225,9 +225,15 @@ struct RwGlBuilder {
   };
   std::vector<RwGlVertex> vertices;
   std::vector<Bucket> buckets;
-  std::vector<uint32_t> triangles;  // scratch for rwTriangulate
   uint32_t serial = 0;
   size_t lastBucket = SIZE_MAX;
+  // Bounds of what the last rwGlAddClump emitted, in the mesh's coordinates.
+  bool clumpHasBounds = false;
+  RwV3d clumpMin = {}, clumpMax = {};
+  // Scratch.
+  std::vector<uint32_t> triangles;    // from rwTriangulate
+  std::vector<uint32_t> cornerIndex;  // a polygon's corners as vertex indices
+  std::vector<uint32_t> slots;        // the clump's vertices by their attributes
 };
 
 // Adds a clump's own polygons (not its children's). With `bake`, vertices

@@ -1,11 +1,16 @@
-// gl_shader.cpp — the two programs everything is drawn with: lit surfaces
-// (and their wireframe edges, unlit), and backdrops copied texel for pixel.
+// gl_shader.cpp — the programs everything is drawn with: lit surfaces, in
+// an untextured and a textured variant (wireframe edges use them unlit), and
+// backdrops copied texel for pixel.
 //
-// Lighting is per fragment, in world coordinates: batched geometry is baked
+// Lighting is per vertex, in world coordinates: batched geometry is baked
 // into world space already, and clumps with their own buffers bring their
-// transform as uModel. Colour = base × (ambient + diffuse) + specular, with
-// base the polygon colour times the texel.
+// transform as uModel. Software rasterisers spend a frame on fragments, so
+// fragments only pick a side and apply the texel. Colour = polygon colour ×
+// texel × (ambient + diffuse) + specular, clamped. Both sides of two-sided
+// polygons are lit at each vertex (the back with the normal turned round),
+// and each fragment takes the side it shows.
 #include <cstdio>
+#include <string>
 
 #include "rwlib/gl_priv.h"
 
@@ -13,7 +18,10 @@ RwGlPrograms rwGlPrograms;
 
 namespace {
 
-const char* const kSurfaceVertex = R"(#version 330 core
+// Lights: position.w is the kind (1 directional, 2 point, 3 spot);
+// direction is where the light travels, direction.w the cosine of a spot's
+// half angle. A polygon's colour and surface are the same at every corner.
+const char* const kSurfaceVertex = R"(
 layout(location = 0) in vec3 aPosition;
 layout(location = 1) in vec3 aNormal;
 layout(location = 2) in vec4 aColor;
@@ -22,34 +30,8 @@ layout(location = 4) in vec2 aUV;
 uniform mat4 uViewProj;
 uniform mat4 uModel;
 uniform mat3 uNormalMatrix;
-out vec3 vPosition;
-out vec3 vNormal;
-out vec4 vColor;
-out vec3 vSurface;
-out vec2 vUV;
-void main() {
-  vec4 world = uModel * vec4(aPosition, 1.0);
-  vPosition = world.xyz;
-  vNormal = uNormalMatrix * aNormal;
-  vColor = aColor;
-  vSurface = aSurface.xyz;
-  vUV = aUV;
-  gl_Position = uViewProj * world;
-}
-)";
-
-// Lights: position.w is the kind (1 directional, 2 point, 3 spot);
-// direction is where the light travels, direction.w the cosine of a spot's
-// half angle.
-const char* const kSurfaceFragment = R"(#version 330 core
-in vec3 vPosition;
-in vec3 vNormal;
-in vec4 vColor;
-in vec3 vSurface;
-in vec2 vUV;
 uniform int uLit;
-uniform int uTextured;
-uniform sampler2D uTexture;
+uniform int uTwoSided;
 uniform float uAmbient;
 uniform int uLightCount;
 uniform vec4 uLightPos[16];
@@ -58,43 +40,89 @@ uniform vec3 uLightColor[16];
 uniform vec3 uEye;
 uniform int uParallel;
 uniform vec3 uViewDir;
-out vec4 fragColor;
+out vec4 vFront;
+out vec3 vBack;
+#ifdef TEXTURED
+out vec3 vFrontHighlight;
+out vec3 vBackHighlight;
+out vec2 vUV;
+#endif
+float power16(float x) {
+  x *= x;
+  x *= x;
+  x *= x;
+  return x * x;
+}
 void main() {
-  vec4 base = vColor;
-  if (uTextured != 0) base *= texture(uTexture, vUV);
-  if (base.a <= 0.0) discard;
-  if (uLit == 0) {
-    fragColor = base;
-    return;
-  }
-  vec3 light = vec3(vSurface.x * uAmbient);
-  vec3 highlight = vec3(0.0);
-  float length2 = dot(vNormal, vNormal);
-  if (length2 > 1e-12) {
-    vec3 n = vNormal * inversesqrt(length2);
-    if (!gl_FrontFacing) n = -n;
-    vec3 v = uParallel != 0 ? -uViewDir : normalize(uEye - vPosition);
-    for (int i = 0; i < uLightCount; ++i) {
-      vec3 l;
-      if (uLightPos[i].w < 1.5) {
-        l = -uLightDir[i].xyz;
-      } else {
-        l = normalize(uLightPos[i].xyz - vPosition);
-        if (uLightPos[i].w > 2.5 && dot(-l, uLightDir[i].xyz) < uLightDir[i].w) continue;
+  vec4 world = uModel * vec4(aPosition, 1.0);
+  gl_Position = uViewProj * world;
+  vec3 front = vec3(1.0), back = vec3(1.0);
+  vec3 frontHighlight = vec3(0.0), backHighlight = vec3(0.0);
+  if (uLit != 0) {
+    front = back = vec3(aSurface.x * uAmbient);
+    vec3 n = uNormalMatrix * aNormal;
+    float length2 = dot(n, n);
+    if (length2 > 1e-12) {
+      n *= inversesqrt(length2);
+      bool shiny = aSurface.z > 0.0;  // most surfaces are not: spare them the highlight
+      vec3 v = uParallel != 0 ? -uViewDir : normalize(uEye - world.xyz);
+      for (int i = 0; i < uLightCount; ++i) {
+        vec3 l;
+        if (uLightPos[i].w < 1.5) {
+          l = -uLightDir[i].xyz;
+        } else {
+          l = normalize(uLightPos[i].xyz - world.xyz);
+          if (uLightPos[i].w > 2.5 && dot(-l, uLightDir[i].xyz) < uLightDir[i].w) continue;
+        }
+        float d = dot(n, l);
+        float s = shiny ? dot(n, normalize(l + v)) : 0.0;
+        if (d > 0.0) {
+          front += aSurface.y * d * uLightColor[i];
+          if (shiny) frontHighlight += aSurface.z * power16(max(s, 0.0)) * uLightColor[i];
+        } else if (uTwoSided != 0 && d < 0.0) {
+          back -= aSurface.y * d * uLightColor[i];
+          if (shiny) backHighlight += aSurface.z * power16(max(-s, 0.0)) * uLightColor[i];
+        }
       }
-      float d = dot(n, l);
-      if (d <= 0.0) continue;
-      light += vSurface.y * d * uLightColor[i];
-      vec3 h = normalize(l + v);
-      highlight += vSurface.z * pow(max(dot(n, h), 0.0), 16.0) * uLightColor[i];
     }
   }
-  fragColor = vec4(min(base.rgb * light + highlight, vec3(1.0)), base.a);
+#ifdef TEXTURED
+  vFront = vec4(aColor.rgb * front, aColor.a);
+  vBack = aColor.rgb * back;
+  vFrontHighlight = frontHighlight;
+  vBackHighlight = backHighlight;
+  vUV = aUV;
+#else
+  vFront = vec4(min(aColor.rgb * front + frontHighlight, vec3(1.0)), aColor.a);
+  vBack = min(aColor.rgb * back + backHighlight, vec3(1.0));
+#endif
+}
+)";
+
+const char* const kSurfaceFragment = R"(
+in vec4 vFront;
+in vec3 vBack;
+#ifdef TEXTURED
+in vec3 vFrontHighlight;
+in vec3 vBackHighlight;
+in vec2 vUV;
+uniform sampler2D uTexture;
+#endif
+out vec4 fragColor;
+void main() {
+#ifdef TEXTURED
+  vec4 texel = texture(uTexture, vUV);
+  vec3 lit = gl_FrontFacing ? vFront.rgb : vBack;
+  vec3 highlight = gl_FrontFacing ? vFrontHighlight : vBackHighlight;
+  fragColor = vec4(min(lit * texel.rgb + highlight, vec3(1.0)), vFront.a * texel.a);
+#else
+  fragColor = vec4(gl_FrontFacing ? vFront.rgb : vBack, vFront.a);
+#endif
 }
 )";
 
 // One triangle over the whole viewport; the scissor keeps it to the rect.
-const char* const kBackdropVertex = R"(#version 330 core
+const char* const kBackdropVertex = R"(
 void main() {
   vec2 corner = vec2(float((gl_VertexID & 1) << 2) - 1.0, float((gl_VertexID & 2) << 1) - 1.0);
   gl_Position = vec4(corner, 0.0, 1.0);
@@ -103,7 +131,7 @@ void main() {
 
 // uOrigin is the raster texel under the viewport's top-left pixel, its x
 // already brought into [0, width) so the modulo below sees no negatives.
-const char* const kBackdropFragment = R"(#version 330 core
+const char* const kBackdropFragment = R"(
 uniform sampler2D uRaster;
 uniform ivec2 uOrigin;
 uniform int uViewHeight;
@@ -133,9 +161,11 @@ GLuint compile(GLenum type, const char* source) {
   return shader;
 }
 
-GLuint link(const char* vertexSource, const char* fragmentSource) {
-  GLuint vertex = compile(GL_VERTEX_SHADER, vertexSource);
-  GLuint fragment = compile(GL_FRAGMENT_SHADER, fragmentSource);
+GLuint link(const char* vertexSource, const char* fragmentSource, const char* prefix = "") {
+  std::string vertexText = std::string(prefix) + vertexSource;
+  std::string fragmentText = std::string(prefix) + fragmentSource;
+  GLuint vertex = compile(GL_VERTEX_SHADER, vertexText.c_str());
+  GLuint fragment = compile(GL_FRAGMENT_SHADER, fragmentText.c_str());
   GLuint program = 0;
   if (vertex && fragment) {
     program = gl.CreateProgram();
@@ -157,38 +187,45 @@ GLuint link(const char* vertexSource, const char* fragmentSource) {
   return program;
 }
 
+bool findSurface(RwGlSurfaceProgram& p, const char* prefix) {
+  p.program = link(kSurfaceVertex, kSurfaceFragment, prefix);
+  if (!p.program) return false;
+  GLuint s = p.program;
+  p.viewProj = gl.GetUniformLocation(s, "uViewProj");
+  p.model = gl.GetUniformLocation(s, "uModel");
+  p.normalMatrix = gl.GetUniformLocation(s, "uNormalMatrix");
+  p.lit = gl.GetUniformLocation(s, "uLit");
+  p.twoSided = gl.GetUniformLocation(s, "uTwoSided");
+  p.texture = gl.GetUniformLocation(s, "uTexture");
+  p.ambient = gl.GetUniformLocation(s, "uAmbient");
+  p.lightCount = gl.GetUniformLocation(s, "uLightCount");
+  p.lightPos = gl.GetUniformLocation(s, "uLightPos");
+  p.lightDir = gl.GetUniformLocation(s, "uLightDir");
+  p.lightColor = gl.GetUniformLocation(s, "uLightColor");
+  p.eye = gl.GetUniformLocation(s, "uEye");
+  p.parallel = gl.GetUniformLocation(s, "uParallel");
+  p.viewDir = gl.GetUniformLocation(s, "uViewDir");
+  gl.UseProgram(s);
+  if (p.texture >= 0) gl.Uniform1i(p.texture, 0);
+  gl.UseProgram(0);
+  return true;
+}
+
 }  // namespace
 
 bool rwGlCreatePrograms(void) {
   RwGlPrograms& p = rwGlPrograms;
   p = RwGlPrograms{};
-  p.surface.program = link(kSurfaceVertex, kSurfaceFragment);
-  p.backdrop.program = link(kBackdropVertex, kBackdropFragment);
-  if (!p.surface.program || !p.backdrop.program) {
+  p.backdrop.program = link(kBackdropVertex, kBackdropFragment, "#version 330 core\n");
+  if (!findSurface(p.surface[0], "#version 330 core\n") ||
+      !findSurface(p.surface[1], "#version 330 core\n#define TEXTURED 1\n") || !p.backdrop.program) {
     rwGlDeletePrograms();
     return false;
   }
-  GLuint s = p.surface.program;
-  p.surface.viewProj = gl.GetUniformLocation(s, "uViewProj");
-  p.surface.model = gl.GetUniformLocation(s, "uModel");
-  p.surface.normalMatrix = gl.GetUniformLocation(s, "uNormalMatrix");
-  p.surface.lit = gl.GetUniformLocation(s, "uLit");
-  p.surface.textured = gl.GetUniformLocation(s, "uTextured");
-  p.surface.texture = gl.GetUniformLocation(s, "uTexture");
-  p.surface.ambient = gl.GetUniformLocation(s, "uAmbient");
-  p.surface.lightCount = gl.GetUniformLocation(s, "uLightCount");
-  p.surface.lightPos = gl.GetUniformLocation(s, "uLightPos");
-  p.surface.lightDir = gl.GetUniformLocation(s, "uLightDir");
-  p.surface.lightColor = gl.GetUniformLocation(s, "uLightColor");
-  p.surface.eye = gl.GetUniformLocation(s, "uEye");
-  p.surface.parallel = gl.GetUniformLocation(s, "uParallel");
-  p.surface.viewDir = gl.GetUniformLocation(s, "uViewDir");
   GLuint b = p.backdrop.program;
   p.backdrop.raster = gl.GetUniformLocation(b, "uRaster");
   p.backdrop.origin = gl.GetUniformLocation(b, "uOrigin");
   p.backdrop.viewHeight = gl.GetUniformLocation(b, "uViewHeight");
-  gl.UseProgram(s);
-  gl.Uniform1i(p.surface.texture, 0);
   gl.UseProgram(b);
   gl.Uniform1i(p.backdrop.raster, 0);
   gl.UseProgram(0);
@@ -198,7 +235,8 @@ bool rwGlCreatePrograms(void) {
 
 void rwGlDeletePrograms(void) {
   RwGlPrograms& p = rwGlPrograms;
-  if (p.surface.program) gl.DeleteProgram(p.surface.program);
+  for (RwGlSurfaceProgram& surface : p.surface)
+    if (surface.program) gl.DeleteProgram(surface.program);
   if (p.backdrop.program) gl.DeleteProgram(p.backdrop.program);
   if (p.emptyVao) gl.DeleteVertexArrays(1, &p.emptyVao);
   p = RwGlPrograms{};

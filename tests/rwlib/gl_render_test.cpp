@@ -1,0 +1,451 @@
+// The GL side drawn headless: pixels of tiny scenes read back from the
+// camera image. The camera sits at the origin looking along world +z, so
+// screen-right is world -x; quads stand at z = 10.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdlib>
+#include <vector>
+
+#include "rwlib/rwlib.h"
+
+namespace {
+
+constexpr int kW = 64, kH = 48;
+using Pixel = std::array<int, 4>;
+
+struct Quad {
+  float x0, y0, x1, y1, z;
+};
+
+class RwGl : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { open_ = rwOpen("EGL") != 0; }
+  static void TearDownTestSuite() {
+    if (open_) rwClose();
+  }
+
+  void SetUp() override {
+    if (!open_) GTEST_SKIP() << "no GL context here";
+    scene = rwCreateScene();
+    camera = rwCreateCamera(kW, kH, 0);
+    ASSERT_TRUE(scene && camera);
+    rwSetCameraBackColor(camera, 0, 0, 1);
+    rwSetSceneAmbient(scene, 1.0f);
+  }
+  void TearDown() override {
+    if (camera) rwDestroyCamera(camera);
+    if (scene) rwDestroyScene(scene);
+  }
+
+  // A quad at depth z whose normal points back at the camera (world -z)
+  // unless `away`. Unlit unless a test adds lights: ambient 1, scene ambient 1.
+  RwPolygon* addQuad(RwClump* clump, Quad q, float r, float g, float b, bool away = false) {
+    int32_t base = rwGetClumpVertexCount(clump);
+    rwAddVertexToClump(clump, q.x0, q.y0, q.z);
+    rwAddVertexToClump(clump, q.x0, q.y1, q.z);
+    rwAddVertexToClump(clump, q.x1, q.y1, q.z);
+    rwAddVertexToClump(clump, q.x1, q.y0, q.z);
+    int32_t toward[4] = {base + 1, base + 2, base + 3, base + 4};
+    int32_t back[4] = {base + 4, base + 3, base + 2, base + 1};
+    RwPolygon* p = rwAddPolygonToClump(clump, 4, away ? back : toward);
+    EXPECT_NE(p, nullptr);
+    rwSetPolygonSurface(p, 1, 0, 0);
+    rwSetPolygonColor(p, r, g, b);
+    return p;
+  }
+  RwClump* addClump(Quad q, float r, float g, float b, bool away = false) {
+    RwClump* clump = rwCreateClump(4, 1);
+    last = addQuad(clump, q, r, g, b, away);
+    rwAddClumpToScene(scene, clump);
+    return clump;
+  }
+
+  void render() {
+    ASSERT_TRUE(rwBeginCameraUpdate(camera, nullptr));
+    ASSERT_TRUE(rwClearCameraViewport(camera));
+    ASSERT_TRUE(rwRenderScene(scene));
+    ASSERT_TRUE(rwEndCameraUpdate(camera));
+  }
+  Pixel at(int x, int y) {
+    RwImage* image = rwGetCameraImage(camera);
+    const uint8_t* p = image->pixels + y * image->stride + x * 4;
+    return {p[0], p[1], p[2], p[3]};
+  }
+  bool isBack(int x, int y) { return near(at(x, y), {0, 0, 255, 255}); }
+  static bool near(Pixel a, Pixel b, int tolerance = 3) {
+    for (int i = 0; i < 3; ++i)
+      if (std::abs(a[i] - b[i]) > tolerance) return false;
+    return true;
+  }
+
+  static bool open_;
+  RwScene* scene = nullptr;
+  RwCamera* camera = nullptr;
+  RwPolygon* last = nullptr;
+};
+
+bool RwGl::open_ = false;
+
+#define EXPECT_PIXEL(x, y, r, g, b) \
+  EXPECT_TRUE(near(at(x, y), {r, g, b, 255})) << "at " << x << "," << y << ": " << at(x, y)[0] << " " \
+                                              << at(x, y)[1] << " " << at(x, y)[2]
+
+TEST_F(RwGl, ReportsRendererAndClearsToBackground) {
+  EXPECT_STRNE(rwGetRendererName(), "");
+  rwSetCameraBackColor(camera, 0.5f, 0.25f, 1.0f);
+  render();
+  RwImage* image = rwGetCameraImage(camera);
+  ASSERT_EQ(image->width, kW);
+  ASSERT_EQ(image->height, kH);
+  EXPECT_EQ(image->stride, kW * 4);
+  EXPECT_PIXEL(0, 0, 128, 64, 255);
+  EXPECT_PIXEL(kW - 1, kH - 1, 128, 64, 255);
+}
+
+// Screen-right is the camera's -x and the top row comes first.
+TEST_F(RwGl, ScreenRightIsCameraMinusXAndTopRowFirst) {
+  addClump({-3, 1, -1, 3, 10}, 1, 0, 0);  // right and up
+  render();
+  // x_ndc = 2 / 10 = 0.2, y_ndc = 2 / 10 / 0.75
+  int x = int(kW * 0.6f), y = int(kH * (0.5f - 0.5f * 0.2f / 0.75f));
+  EXPECT_PIXEL(x, y, 255, 0, 0);
+  EXPECT_TRUE(isBack(kW - 1 - x, y));
+  EXPECT_TRUE(isBack(x, kH - 1 - y));
+  EXPECT_TRUE(isBack(kW / 2 - 2, kH / 2 + 2));
+}
+
+TEST_F(RwGl, ParallelViewWindowIsTheFullWidth) {
+  rwSetCameraProjection(camera, RW_PARALLEL);
+  rwSetCameraViewwindow(camera, 8, 6);
+  addClump({-2.5f, -0.5f, -1.5f, 0.5f, 10}, 0, 1, 0);
+  render();
+  EXPECT_PIXEL(kW * 3 / 4, kH / 2, 0, 255, 0);  // x_ndc = 2 / 4
+  EXPECT_TRUE(isBack(kW / 4, kH / 2));
+}
+
+// Every pixel centre a ray picks the quad through is drawn, and no other.
+TEST_F(RwGl, PickingAgreesWithThePicture) {
+  addClump({-2.3f, -1.7f, 1.9f, 2.1f, 10}, 1, 1, 0);
+  render();
+  int mismatches = 0, drawn = 0;
+  for (int y = 0; y < kH; ++y) {
+    for (int x = 0; x < kW; ++x) {
+      RwPickRecord hit;
+      bool picked = rwPickScene(scene, x, y, camera, &hit) == 1;
+      drawn += !isBack(x, y);
+      if (picked == isBack(x, y)) ++mismatches;
+    }
+  }
+  EXPECT_GT(drawn, 120);
+  EXPECT_LE(mismatches, 2);
+}
+
+TEST_F(RwGl, FrontOnlyPolygonsHideTheirBacks) {
+  addClump({0.5f, -1, 2.5f, 1, 10}, 1, 0, 0);  // screen left, facing us
+  rwSetPolygonDrawMode(last, RW_DRAW_FRONT);
+  addClump({-2.5f, -1, -0.5f, 1, 10}, 1, 0, 0, true);  // screen right, facing away
+  rwSetPolygonDrawMode(last, RW_DRAW_FRONT);
+  render();
+  EXPECT_PIXEL(kW / 2 - 4, kH / 2, 255, 0, 0);
+  EXPECT_TRUE(isBack(kW / 2 + 4, kH / 2));
+
+  rwSetPolygonDrawMode(last, RW_DRAW_BOTH);
+  render();
+  EXPECT_PIXEL(kW / 2 + 4, kH / 2, 255, 0, 0);
+}
+
+// Lit = colour × (ambient × scene ambient + diffuse × n·l × light), clamped.
+TEST_F(RwGl, DirectionalLightsLightTheFacesTheyReach) {
+  rwSetSceneAmbient(scene, 0.2f);
+  addClump({0.5f, -1, 2.5f, 1, 10}, 0.5f, 0.5f, 0.5f);
+  rwSetPolygonSurface(last, 1, 0.5f, 0);
+  addClump({-2.5f, -1, -0.5f, 1, 10}, 0.5f, 0.5f, 0.5f, true);  // its back towards us
+  rwSetPolygonSurface(last, 1, 0.5f, 0);
+  render();
+  EXPECT_PIXEL(kW / 2 - 4, kH / 2, 26, 26, 26);  // no lights: ambient only
+
+  RwLight* light = rwCreateLight(RW_DIRECTIONAL, 0, 0, 1, 1.0f);  // travels away from us
+  rwAddLightToScene(scene, light);
+  render();
+  EXPECT_PIXEL(kW / 2 - 4, kH / 2, 89, 89, 89);  // 0.5 × (0.2 + 0.5)
+  // A two-sided polygon is lit on the side that faces us.
+  EXPECT_PIXEL(kW / 2 + 4, kH / 2, 89, 89, 89);
+
+  RwV3d sideways = {-1, 0, 0};  // grazing both quads
+  rwSetLightVector(light, &sideways);
+  render();
+  EXPECT_PIXEL(kW / 2 - 4, kH / 2, 26, 26, 26);
+  rwSetLightColor(light, 1, 0, 0);
+  RwV3d slanted = {-1, 0, 1};  // n·l = 0.707, red only
+  rwSetLightVector(light, &slanted);
+  render();
+  EXPECT_PIXEL(kW / 2 - 4, kH / 2, 71, 26, 26);
+  rwSetLightState(light, RW_OFF);
+  render();
+  EXPECT_PIXEL(kW / 2 - 4, kH / 2, 26, 26, 26);
+}
+
+TEST_F(RwGl, PointAndSpotLightsReachWhatTheyFace) {
+  rwSetSceneAmbient(scene, 0.0f);
+  addClump({-1, -1, 1, 1, 10}, 1, 1, 1);
+  rwSetPolygonSurface(last, 0, 1, 0);
+  RwLight* spot = rwCreateLight(RW_SPOT, 0, 0, 0, 1.0f);
+  rwAddLightToScene(scene, spot);
+  RwV3d ahead = {0, 0, 1}, aside = {1, 0, 0};
+  rwSetLightVector(spot, &ahead);
+  rwSetLightConeAngle(spot, 20);
+  render();
+  Pixel lit = at(kW / 2, kH / 2);
+  EXPECT_GT(lit[0], 240);
+  rwSetLightVector(spot, &aside);
+  render();
+  EXPECT_PIXEL(kW / 2, kH / 2, 0, 0, 0);
+
+  RwLight* point = rwCreateLight(RW_POINT, 0, 0, 20, 1.0f);  // behind the quad
+  rwAddLightToScene(scene, point);
+  rwSetPolygonDrawMode(last, RW_DRAW_FRONT);
+  render();
+  EXPECT_PIXEL(kW / 2, kH / 2, 0, 0, 0);
+  RwV3d front = {0, 0, 0};
+  rwSetLightPosition(point, &front);
+  render();
+  EXPECT_GT(at(kW / 2, kH / 2)[0], 240);
+}
+
+// Vertex sampling follows the corners' normals; facet sampling ignores them.
+TEST_F(RwGl, VertexSamplingShadesAcrossThePolygon) {
+  rwSetSceneAmbient(scene, 0.0f);
+  RwClump* clump = addClump({-2, -1, 2, 1, 10}, 1, 1, 1);
+  rwSetPolygonSurface(last, 0, 1, 0);
+  // Corners 1 and 2 are at world x = -2 (screen right): they face the light.
+  rwSetVertexNormal(clump, 1, 0, 0, -1);
+  rwSetVertexNormal(clump, 2, 0, 0, -1);
+  rwSetVertexNormal(clump, 3, 1, 0, 0);
+  rwSetVertexNormal(clump, 4, 1, 0, 0);
+  rwAddLightToScene(scene, rwCreateLight(RW_DIRECTIONAL, 0, 0, 1, 1.0f));
+  render();
+  EXPECT_NEAR(at(kW / 2 + 5, kH / 2)[0], at(kW / 2 - 5, kH / 2)[0], 3);
+  rwSetPolygonLightSampling(last, RW_VERTEX);
+  render();
+  EXPECT_GT(at(kW / 2 + 5, kH / 2)[0], at(kW / 2 - 5, kH / 2)[0] + 40);
+}
+
+// Translucent polygons blend over whatever opaque polygon lies behind them,
+// whichever was added first.
+TEST_F(RwGl, OpacityBlendsAfterOpaqueGeometry) {
+  addClump({-1, -1, 1, 1, 5}, 1, 0, 0);  // in front, added first
+  rwSetPolygonOpacity(last, 0.5f);
+  addClump({-4, -1, 0, 1, 10}, 0, 1, 0);  // behind, covering the screen-right half
+  render();
+  EXPECT_PIXEL(kW / 2 + 3, kH / 2, 128, 128, 0);
+  EXPECT_PIXEL(kW / 2 - 3, kH / 2, 128, 0, 128);
+}
+
+TEST_F(RwGl, WireframeDrawsEdgesOnly) {
+  addClump({-2, -2, 2, 2, 10}, 1, 1, 0);
+  rwSetPolygonGeometrySampling(last, RW_WIREFRAME);
+  render();
+  EXPECT_TRUE(isBack(kW / 2, kH / 2));
+  int edge = 0;
+  for (int x = 0; x < kW; ++x) edge += !isBack(x, kH / 2);
+  EXPECT_GE(edge, 2);
+  EXPECT_LE(edge, 6);
+}
+
+// Clumps switch on and off frame by frame without their batch rebuilt,
+// children go with their parents, and unbatched clumps alike.
+TEST_F(RwGl, SwitchedOffClumpsAndTheirChildrenAreNotDrawn) {
+  RwClump* left = addClump({1, -1, 3, 1, 10}, 1, 0, 0);
+  RwClump* middle = addClump({-1, -1, 1, 1, 10}, 0, 1, 0);
+  RwClump* right = addClump({-3, -1, -1, 1, 10}, 1, 1, 0);
+  RwClump* child = rwCreateClump(4, 1);
+  addQuad(child, {-1, 1.5f, 1, 2.5f, 10}, 1, 1, 1);
+  rwAddChildToClump(middle, child);
+  rwRemoveHint(right, RW_HINT_BATCHED);
+  const int xl = kW / 2 - 7, xm = kW / 2, xr = kW / 2 + 6, ychild = kH / 2 - 6;
+  for (int frame = 0; frame < 30; ++frame) {
+    bool on = frame % 3 != 1;
+    rwSetClumpState(middle, on ? RW_ON : RW_OFF);
+    rwSetClumpState(right, frame % 2 ? RW_ON : RW_OFF);
+    render();
+    EXPECT_PIXEL(xl, kH / 2, 255, 0, 0);
+    EXPECT_EQ(isBack(xm, kH / 2), !on) << frame;
+    EXPECT_EQ(isBack(xm, ychild), !on) << frame;
+    EXPECT_EQ(isBack(xr, kH / 2), frame % 2 == 0) << frame;
+  }
+  rwSetClumpState(left, RW_OFF);
+  render();
+  EXPECT_TRUE(isBack(xl, kH / 2));
+}
+
+// Moving or changing a clump after it was drawn shows in the next frame,
+// through the frames where it leaves and rejoins the shared batch.
+TEST_F(RwGl, ChangesShowInTheNextFrame) {
+  RwClump* mover = addClump({-1, -1, 1, 1, 10}, 1, 0, 0);
+  RwPolygon* moverPolygon = last;
+  addClump({1.5f, 1.5f, 2.5f, 2.5f, 10}, 0, 1, 0);
+  render();
+  EXPECT_PIXEL(kW / 2, kH / 2, 255, 0, 0);
+  RwMatrix* m = rwPushScratchMatrix();
+  const int nearX = kW / 2 + 6, farX = kW / 2 + 13;  // moved 2 or 4 to world -x
+  for (int frame = 0; frame < 25; ++frame) {
+    bool far = frame % 2;
+    rwTranslateMatrix(m, far ? -4 : -2, 0, 0, RW_REPLACE);
+    rwTransformClump(mover, m, RW_REPLACE);
+    render();
+    EXPECT_FALSE(isBack(far ? farX : nearX, kH / 2)) << frame;
+    EXPECT_TRUE(isBack(far ? nearX : farX, kH / 2)) << frame;
+    EXPECT_PIXEL(kW / 2 - 6, kH / 2 - 6, 0, 255, 0) << frame;
+  }
+  rwPopScratchMatrix();
+
+  RwClump* still = addClump({1, -2.5f, 3, -1.5f, 10}, 1, 1, 1);
+  RwPolygon* stillPolygon = last;
+  for (int frame = 0; frame < 40; ++frame) {
+    float shade = (frame / 7) % 2 ? 0.25f : 0.75f;
+    if (frame % 7 == 0) {
+      rwSetPolygonColor(stillPolygon, shade, shade, shade);
+      rwSetPolygonColor(moverPolygon, 0, 0, shade);
+    }
+    render();
+    int v = int(shade * 255.0f + 0.5f);
+    EXPECT_PIXEL(kW / 2 - 6, kH / 2 + 6, v, v, v) << frame;
+    EXPECT_PIXEL(nearX, kH / 2, 0, 0, v) << frame;
+    EXPECT_PIXEL(kW / 2 - 6, kH / 2 - 6, 0, 255, 0) << frame;
+  }
+  rwDestroyClump(still);
+  render();
+  EXPECT_TRUE(isBack(kW / 2 - 6, kH / 2 + 6));
+}
+
+RwRaster* quadrants(int size, std::array<uint8_t, 4> tl, std::array<uint8_t, 4> tr,
+                    std::array<uint8_t, 4> bl, std::array<uint8_t, 4> br) {
+  std::vector<uint8_t> rgba;
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) {
+      const auto& c = y < size / 2 ? (x < size / 2 ? tl : tr) : (x < size / 2 ? bl : br);
+      rgba.insert(rgba.end(), c.begin(), c.end());
+    }
+  return rwCreateRaster(size, size, rgba.data());
+}
+
+// v = 0 is the raster's top row; per-corner coordinates beat the vertices'.
+TEST_F(RwGl, TexturesShowTheTopLeftTexelAtUVZero) {
+  RwRaster* raster = quadrants(8, {255, 0, 0, 255}, {0, 255, 0, 255}, {255, 255, 255, 255}, {0, 0, 0, 255});
+  RwTexture* texture = rwCreateNamedTexture("gl-quadrants", raster);
+  rwDestroyRaster(raster);
+  ASSERT_NE(texture, nullptr);
+  RwClump* clump = addClump({0.5f, -2, 4.5f, 2, 10}, 1, 1, 1);
+  rwSetPolygonTexture(last, texture);
+  // Corners 1..4 sit at the screen's bottom-right, top-right, top-left and
+  // bottom-left; (0,0) goes top-left.
+  const float uv[4][2] = {{1, 1}, {1, 0}, {0, 0}, {0, 1}};
+  for (int i = 0; i < 4; ++i) rwSetVertexUV(clump, i + 1, uv[i][0], uv[i][1]);
+  render();
+  const int left = 21, right = 27, top = 21, bottom = 27;
+  EXPECT_PIXEL(left, top, 255, 0, 0);
+  EXPECT_PIXEL(right, top, 0, 255, 0);
+  EXPECT_PIXEL(left, bottom, 255, 255, 255);
+  EXPECT_PIXEL(right, bottom, 0, 0, 0);
+
+  const float turned[8] = {0, 0, 0, 1, 1, 1, 1, 0};  // half a turn
+  rwSetPolygonUV(last, 4, turned);
+  rwSetPolygonColor(last, 1, 1, 0);  // the polygon colour tints the texels
+  render();
+  EXPECT_PIXEL(left, top, 0, 0, 0);
+  EXPECT_PIXEL(right, top, 255, 255, 0);
+  EXPECT_PIXEL(right, bottom, 255, 0, 0);
+  rwDestroyTexture(texture);
+}
+
+// A mask's brightness becomes opacity; only the current movie frame shows.
+TEST_F(RwGl, MasksAndMovieFrames) {
+  RwRaster* strip = quadrants(8, {255, 0, 0, 255}, {255, 0, 0, 255}, {0, 255, 0, 255}, {0, 255, 0, 255});
+  RwTexture* texture = rwCreateNamedTexture("gl-strip", strip);
+  rwDestroyRaster(strip);
+  ASSERT_NE(texture, nullptr);
+  ASSERT_TRUE(rwSetTextureFrameSize(texture, 8, 4));
+  ASSERT_EQ(rwGetTextureFrameCount(texture), 2);
+  RwClump* clump = addClump({-2, -2, 2, 2, 10}, 1, 1, 1);
+  rwSetPolygonTexture(last, texture);
+  const float uv[4][2] = {{0, 1}, {0, 0}, {1, 0}, {1, 1}};
+  for (int i = 0; i < 4; ++i) rwSetVertexUV(clump, i + 1, uv[i][0], uv[i][1]);
+  render();
+  EXPECT_PIXEL(kW / 2, kH / 2 + 4, 255, 0, 0);  // the first frame fills the quad
+  EXPECT_PIXEL(kW / 2, kH / 2 - 4, 255, 0, 0);
+  rwTextureNextFrame(texture);
+  render();
+  EXPECT_PIXEL(kW / 2, kH / 2 - 4, 0, 255, 0);
+
+  RwRaster* mask = quadrants(8, {255, 255, 255, 255}, {0, 0, 0, 255}, {255, 255, 255, 255}, {0, 0, 0, 255});
+  ASSERT_TRUE(rwSetTextureMask(texture, mask));
+  rwDestroyRaster(mask);
+  render();
+  EXPECT_PIXEL(kW / 2 + 4, kH / 2, 0, 255, 0);  // screen-right is u < 0.5: white mask
+  EXPECT_TRUE(isBack(kW / 2 - 4, kH / 2));
+  rwDestroyTexture(texture);
+}
+
+// The backdrop is copied 1:1 from its offset, wrapping round horizontally.
+TEST_F(RwGl, BackdropOffsetShiftsAndWraps) {
+  constexpr int kRW = 10, kRH = 100;
+  std::vector<uint8_t> rgba;
+  for (int y = 0; y < kRH; ++y)
+    for (int x = 0; x < kRW; ++x) rgba.insert(rgba.end(), {uint8_t(x * 20), uint8_t(y * 2), 7, 255});
+  RwRaster* raster = rwCreateRaster(kRW, kRH, rgba.data());
+  rwSetCameraBackdrop(camera, raster);
+  rwDestroyRaster(raster);
+  rwSetCameraBackdropViewportRect(camera, 0, 0, 0, 0);
+  rwSetCameraBackdropOffset(camera, 3, 5);
+  render();
+  for (int x : {0, 1, 6, 7, 20, 63})
+    for (int y : {0, 3, 47}) EXPECT_PIXEL(x, y, (x + 3) % kRW * 20, (y + 5) * 2, 7);
+
+  // Inside a rect, texel (offset) lands on the rect's corner; above the
+  // raster's first row nothing is drawn.
+  rwSetCameraBackdropViewportRect(camera, 8, 4, 20, 30);
+  rwSetCameraBackdropOffset(camera, -1, -2);
+  render();
+  EXPECT_PIXEL(8, 6, 9 * 20, 0, 7);
+  EXPECT_PIXEL(27, 33, (27 - 8 - 1 + kRW) % kRW * 20, (33 - 4 - 2) * 2, 7);
+  EXPECT_TRUE(isBack(8, 5));
+  EXPECT_TRUE(isBack(7, 10));
+  EXPECT_TRUE(isBack(28, 10));
+  EXPECT_TRUE(isBack(10, 34));
+}
+
+// Records the GL side hung on clumps, scenes and cameras go with them and
+// with the context; the next context starts afresh.
+TEST_F(RwGl, ObjectsOutliveTheContextAndViewportsResize) {
+  RwClump* clump = addClump({-1, -1, 1, 1, 10}, 1, 0, 0);
+  RwClump* child = rwCreateClump(4, 1);
+  addQuad(child, {-1, 1.5f, 1, 2.5f, 10}, 1, 1, 1);
+  rwAddChildToClump(clump, child);
+  render();
+  rwRemoveClumpFromScene(clump);
+  render();
+  EXPECT_TRUE(isBack(kW / 2, kH / 2));
+  rwAddClumpToScene(scene, clump);
+  render();
+  EXPECT_PIXEL(kW / 2, kH / 2, 255, 0, 0);
+
+  RwScene* other = rwCreateScene();
+  rwAddClumpToScene(other, clump);  // moves it
+  render();
+  EXPECT_TRUE(isBack(kW / 2, kH / 2));
+  rwDestroyScene(other);
+
+  addClump({-1, -1, 1, 1, 10}, 0, 1, 0);
+  render();
+  rwClose();
+  ASSERT_TRUE(rwOpen("EGL"));
+  ASSERT_TRUE(rwSetCameraViewport(camera, 0, 0, kW / 2, kH / 2));
+  render();
+  RwImage* image = rwGetCameraImage(camera);
+  EXPECT_EQ(image->width, kW / 2);
+  EXPECT_EQ(image->height, kH / 2);
+  EXPECT_PIXEL(kW / 4, kH / 4, 0, 255, 0);
+}
+
+}  // namespace
