@@ -52,10 +52,14 @@ bool loadEntries() {
   return complete;
 }
 
-void giveUpDisplay(EGLDisplay display, EGLContext context, EGLSurface surface) {
+void releaseContext(EGLDisplay display, EGLContext context, EGLSurface surface) {
   eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
   if (surface != EGL_NO_SURFACE) eglDestroySurface(display, surface);
   if (context != EGL_NO_CONTEXT) eglDestroyContext(display, context);
+}
+
+void giveUpDisplay(EGLDisplay display, EGLContext context, EGLSurface surface) {
+  releaseContext(display, context, surface);
   eglTerminate(display);
 }
 
@@ -177,7 +181,10 @@ void rwGpuClose(void) {
     }
   }
   rwGlDeletePrograms();
-  giveUpDisplay(ctx.display, ctx.context, ctx.surface);
+  // The display stays initialised: terminating it unloads the driver, which
+  // strands what Mesa keeps for the life of the process (leak checkers see
+  // it lost), and a later open finds the driver already loaded.
+  releaseContext(ctx.display, ctx.context, ctx.surface);
   eglReleaseThread();
   ctx.display = EGL_NO_DISPLAY;
   ctx.context = EGL_NO_CONTEXT;
