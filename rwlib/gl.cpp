@@ -165,6 +165,10 @@ void rebuildShared(SceneRecord* s) {
     r->baked = false;
   }
   RwGlBuilder builder;
+  size_t corners = 0;
+  for (ClumpRecord* r : s->clumps)
+    if (r->mayBake) corners += r->clump->corners.size();
+  rwGlReserve(builder, corners);
   for (ClumpRecord* r : s->clumps) {
     if (!r->mayBake) continue;
     rwGlAddClump(builder, r->clump, &r->ltm, r);

@@ -103,6 +103,10 @@ void growBounds(RwGlBuilder& b, const float p[3]) {
 
 }  // namespace
 
+void rwGlReserve(RwGlBuilder& b, size_t corners) {
+  b.vertices.reserve(b.vertices.size() + corners);
+}
+
 void rwGlAddClump(RwGlBuilder& b, RwClump* clump, const RwMatrix* bake, void* owner) {
   b.clumpHasBounds = false;
   if (!clump || clump->polygons.empty()) return;
@@ -205,20 +209,19 @@ bool rwGlFinishMesh(RwGlBuilder& b, RwGlMesh& mesh) {
     b = RwGlBuilder{};
     return false;
   }
-  std::vector<uint32_t> indices;
-  indices.reserve(total);
+  uint32_t placed = 0;
   for (auto& bucket : b.buckets) {
     if (bucket.indices.empty()) continue;
     RwGlPart part;
     part.key = bucket.key;
-    part.first = uint32_t(indices.size());
+    part.first = placed;
     part.count = uint32_t(bucket.indices.size());
     for (const RwGlRange& range : bucket.ranges)
       if (range.count > 0) part.ranges.push_back({range.owner, part.first + range.first, range.count});
-    indices.insert(indices.end(), bucket.indices.begin(), bucket.indices.end());
+    placed += part.count;
     mesh.parts.push_back(std::move(part));
   }
-  mesh.indexCount = indices.size();
+  mesh.indexCount = total;
 
   mesh.hasBounds = true;
   mesh.min = mesh.max = {b.vertices[0].position[0], b.vertices[0].position[1], b.vertices[0].position[2]};
@@ -235,21 +238,28 @@ bool rwGlFinishMesh(RwGlBuilder& b, RwGlMesh& mesh) {
   gl.BindBuffer(GL_ARRAY_BUFFER, mesh.vbo);
   gl.BufferData(GL_ARRAY_BUFFER, GLsizeiptr(b.vertices.size() * sizeof(RwGlVertex)), b.vertices.data(),
                 GL_STATIC_DRAW);
+  // Each part's indices go straight from their bucket to their place.
   gl.BindBuffer(GL_ELEMENT_ARRAY_BUFFER, mesh.ibo);
-  gl.BufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(indices.size() * sizeof(uint32_t)), indices.data(),
-                GL_STATIC_DRAW);
+  gl.BufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(total * sizeof(uint32_t)), nullptr, GL_STATIC_DRAW);
+  size_t at = 0;
+  for (const auto& bucket : b.buckets) {
+    if (bucket.indices.empty()) continue;
+    gl.BufferSubData(GL_ELEMENT_ARRAY_BUFFER, GLintptr(at * sizeof(uint32_t)),
+                     GLsizeiptr(bucket.indices.size() * sizeof(uint32_t)), bucket.indices.data());
+    at += bucket.indices.size();
+  }
   const GLsizei stride = sizeof(RwGlVertex);
-  auto at = [](size_t offset) { return reinterpret_cast<const void*>(offset); };
+  auto offset = [](size_t offset) { return reinterpret_cast<const void*>(offset); };
   gl.EnableVertexAttribArray(0);
-  gl.VertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, stride, at(offsetof(RwGlVertex, position)));
+  gl.VertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, stride, offset(offsetof(RwGlVertex, position)));
   gl.EnableVertexAttribArray(1);
-  gl.VertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, stride, at(offsetof(RwGlVertex, normal)));
+  gl.VertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, stride, offset(offsetof(RwGlVertex, normal)));
   gl.EnableVertexAttribArray(2);
-  gl.VertexAttribPointer(2, 4, GL_UNSIGNED_BYTE, GL_TRUE, stride, at(offsetof(RwGlVertex, color)));
+  gl.VertexAttribPointer(2, 4, GL_UNSIGNED_BYTE, GL_TRUE, stride, offset(offsetof(RwGlVertex, color)));
   gl.EnableVertexAttribArray(3);
-  gl.VertexAttribPointer(3, 4, GL_UNSIGNED_BYTE, GL_TRUE, stride, at(offsetof(RwGlVertex, surface)));
+  gl.VertexAttribPointer(3, 4, GL_UNSIGNED_BYTE, GL_TRUE, stride, offset(offsetof(RwGlVertex, surface)));
   gl.EnableVertexAttribArray(4);
-  gl.VertexAttribPointer(4, 2, GL_FLOAT, GL_FALSE, stride, at(offsetof(RwGlVertex, uv)));
+  gl.VertexAttribPointer(4, 2, GL_FLOAT, GL_FALSE, stride, offset(offsetof(RwGlVertex, uv)));
   gl.BindVertexArray(0);
   gl.BindBuffer(GL_ARRAY_BUFFER, 0);
   b = RwGlBuilder{};

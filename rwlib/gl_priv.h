@@ -54,6 +54,7 @@
   X(PFNGLDELETEBUFFERSPROC, DeleteBuffers)                        \
   X(PFNGLBINDBUFFERPROC, BindBuffer)                              \
   X(PFNGLBUFFERDATAPROC, BufferData)                              \
+  X(PFNGLBUFFERSUBDATAPROC, BufferSubData)                        \
   X(PFNGLGENVERTEXARRAYSPROC, GenVertexArrays)                    \
   X(PFNGLDELETEVERTEXARRAYSPROC, DeleteVertexArrays)              \
   X(PFNGLBINDVERTEXARRAYPROC, BindVertexArray)                    \
@@ -236,6 +237,8 @@ struct RwGlBuilder {
   std::vector<uint32_t> slots;        // the clump's vertices by their attributes
 };
 
+// Makes room for that many more corners, sparing regrowth on big builds.
+void rwGlReserve(RwGlBuilder& builder, size_t corners);
 // Adds a clump's own polygons (not its children's). With `bake`, vertices
 // are carried into that frame (the world); otherwise they stay local.
 // `owner` tags the index runs, for drawing a subset later.
