@@ -11,13 +11,15 @@
 // changed since the last frame by the clump's versions and its transform.
 // Clumps that are off or wholly outside the view only leave gaps in the
 // index runs of the shared mesh that are drawn; software rasterisers spend
-// most of a frame on vertices, so what is not seen is not sent. A batched clump that is new or whose polygons changed
-// draws on its own until it has settled, and then joins the shared mesh at
-// its next rebuild; rebuilds are spaced out so a world still loading does
-// not rebuild every frame.
+// much of a frame on vertices, so what is not seen is not sent. A batched
+// clump that is new or whose polygons changed draws on its own until it has
+// settled, and then joins the shared mesh at its next rebuild; rebuilds are
+// spaced out so a world still loading does not rebuild every frame.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "rwlib/gl_priv.h"
 
@@ -27,6 +29,9 @@ namespace {
 constexpr uint32_t kSettleFrames = 3;
 // Frames at least between two rebuilds of the shared mesh after the first.
 constexpr uint32_t kRebuildGap = 10;
+// Settled clumps drawing on their own that are worth a rebuild. A few cost
+// a few draw calls; rebuilding a big world for them would stall a frame.
+constexpr uint32_t kRebuildClumps = 32;
 
 struct SceneRecord;
 
@@ -50,6 +55,12 @@ struct ClumpRecord {
   bool ownCurrent;
 };
 
+struct WalkItem {
+  RwClump* clump;
+  RwMatrix parent;  // the parent's transform to the world
+  bool parentOn;    // the parent and all its ancestors are on
+};
+
 struct SceneRecord : RwGlRecord {
   RwScene* scene;
   std::vector<ClumpRecord*> clumps;
@@ -57,8 +68,10 @@ struct SceneRecord : RwGlRecord {
   bool everBuilt;
   uint32_t frame, builtFrame;
   uint64_t deadIndices;  // of clumps that left the shared mesh since it was built
+  uint64_t bakedCorners;  // polygon corners it was built from
   // Per-frame scratch, kept to spare allocations.
   std::vector<ClumpRecord*> visible;  // on, then also in view
+  std::vector<WalkItem> walk;
   std::vector<GLsizei> counts;
   std::vector<const void*> offsets;
 };
@@ -88,8 +101,9 @@ void detachClump(ClumpRecord* r) {
 }
 
 struct Tally {
-  uint32_t pending = 0;  // batched clumps drawn on their own
-  uint32_t settled = 0;  // of which unchanged for kSettleFrames
+  uint32_t pending = 0;         // batched clumps drawn on their own
+  uint32_t settled = 0;         // of which unchanged for kSettleFrames
+  uint64_t settledCorners = 0;  // and their polygon corners
 };
 
 void syncClump(SceneRecord* s, RwClump* clump, const RwMatrix& ltm, bool visible, Tally& tally) {
@@ -99,11 +113,12 @@ void syncClump(SceneRecord* s, RwClump* clump, const RwMatrix& ltm, bool visible
     r = nullptr;
   }
   if (!r) {
-    r = new ClumpRecord{};
+    auto made = std::make_unique<ClumpRecord>();
+    s->clumps.push_back(made.get());
+    r = made.release();
     r->clump = clump;
     r->scene = s;
-    r->index = s->clumps.size();
-    s->clumps.push_back(r);
+    r->index = s->clumps.size() - 1;
     clump->gpu = r;
     r->geometryVersion = clump->geometryVersion;
     r->ltm = ltm;
@@ -127,25 +142,24 @@ void syncClump(SceneRecord* s, RwClump* clump, const RwMatrix& ltm, bool visible
   if (!r->mayBake) unbake(r);
   if (r->mayBake && !r->baked) {
     ++tally.pending;
-    if (s->frame - r->changedFrame >= kSettleFrames) ++tally.settled;
+    if (s->frame - r->changedFrame >= kSettleFrames) {
+      ++tally.settled;
+      tally.settledCorners += clump->corners.size();
+    }
   }
   if (visible && !clump->polygons.empty()) s->visible.push_back(r);
 }
 
 // Walks the tree without recursion: worlds nest deeper than a stack likes.
 void syncScene(SceneRecord* s, Tally& tally) {
-  struct Item {
-    RwClump* clump;
-    RwMatrix parent;
-    bool parentOn;
-  };
   RwMatrix identity = {};
   for (int i = 0; i < 4; ++i) identity.m[i][i] = 1.0f;
-  std::vector<Item> stack;
+  std::vector<WalkItem>& stack = s->walk;
+  stack.clear();
   for (size_t i = s->scene->clumps.size(); i-- > 0;)
     if (s->scene->clumps[i]) stack.push_back({s->scene->clumps[i], identity, true});
   while (!stack.empty()) {
-    Item item = stack.back();
+    WalkItem item = stack.back();
     stack.pop_back();
     RwMatrix ltm;
     rwGlMultiply(item.clump->matrix, item.parent, ltm);
@@ -160,10 +174,9 @@ void syncScene(SceneRecord* s, Tally& tally) {
 }
 
 void rebuildShared(SceneRecord* s) {
-  for (ClumpRecord* r : s->clumps) {
-    r->bakedRanges.clear();
-    r->baked = false;
-  }
+  // Everything leaves first, so running out of memory halfway leaves every
+  // clump drawing on its own rather than from a mesh it is no longer in.
+  for (ClumpRecord* r : s->clumps) unbake(r);
   RwGlBuilder builder;
   size_t corners = 0;
   for (ClumpRecord* r : s->clumps)
@@ -177,10 +190,17 @@ void rebuildShared(SceneRecord* s) {
     r->bakedMax = builder.clumpMax;
   }
   rwGlFinishMesh(builder, s->shared);
-  for (uint32_t p = 0; p < s->shared.parts.size(); ++p) {
-    const RwGlPart& part = s->shared.parts[p];
-    for (uint32_t i = 0; i < part.ranges.size(); ++i)
-      static_cast<ClumpRecord*>(part.ranges[i].owner)->bakedRanges.push_back({p, i});
+  try {
+    for (uint32_t p = 0; p < s->shared.parts.size(); ++p) {
+      const RwGlPart& part = s->shared.parts[p];
+      for (uint32_t i = 0; i < part.ranges.size(); ++i)
+        static_cast<ClumpRecord*>(part.ranges[i].owner)->bakedRanges.push_back({p, i});
+    }
+  } catch (const std::bad_alloc&) {
+    // A mesh whose runs name clumps that do not know it could outlive them.
+    for (ClumpRecord* r : s->clumps) r->bakedRanges.clear();
+    rwGlDeleteMesh(s->shared);
+    throw;
   }
   // Even a clump that gave no triangles counts as baked, or it would be
   // offered for the next rebuild forever.
@@ -191,6 +211,7 @@ void rebuildShared(SceneRecord* s) {
     rwGlDeleteMesh(r->own);
   }
   s->deadIndices = 0;
+  s->bakedCorners = corners;
   s->builtFrame = s->frame;
   s->everBuilt = true;
 }
@@ -198,7 +219,9 @@ void rebuildShared(SceneRecord* s) {
 bool wantsRebuild(const SceneRecord* s, const Tally& tally) {
   if (!s->everBuilt) return tally.pending > 0;
   if (s->frame - s->builtFrame < kRebuildGap) return false;
-  return tally.settled > 0 || s->deadIndices > s->shared.indexCount / 2;
+  bool worthIt = tally.settled >= kRebuildClumps ||
+                 (tally.settled > 0 && tally.settledCorners * 4 >= s->bakedCorners);
+  return worthIt || s->deadIndices > s->shared.indexCount / 2;
 }
 
 // ---------------------------------------------------------------------------
@@ -484,9 +507,7 @@ void drawPass(SceneRecord* s, bool blendPass) {
     if (!r->baked && r->own.vao) drawOwn(r, blendPass, st);
 }
 
-}  // namespace
-
-bool rwGpuRenderScene(RwScene* scene, RwCamera* camera) {
+bool renderScene(RwScene* scene, RwCamera* camera) {
   if (!scene || !camera || !rwGlBindCamera(camera)) return false;
   auto* s = rwGlRecordOf<SceneRecord>(scene->gpu);
   if (!s) {
@@ -533,6 +554,19 @@ bool rwGpuRenderScene(RwScene* scene, RwCamera* camera) {
   return true;
 }
 
+}  // namespace
+
+bool rwGpuRenderScene(RwScene* scene, RwCamera* camera) {
+  try {
+    return renderScene(scene, camera);
+  } catch (const std::bad_alloc&) {
+    gl.DepthMask(GL_TRUE);
+    gl.Disable(GL_BLEND);
+    rwSetError(RW_E_NOMEM);
+    return false;
+  }
+}
+
 void rwGlReleaseScene(RwGlRecord* header) {
   auto* s = static_cast<SceneRecord*>(header);
   for (ClumpRecord* r : s->clumps) {
@@ -553,12 +587,6 @@ void rwGpuForgetScene(RwScene* scene) {
 // A clump goes with its children, whether or not each is forgotten too.
 void rwGpuForgetClump(RwClump* clump) {
   if (!clump) return;
-  std::vector<RwClump*> stack = {clump};
-  while (!stack.empty()) {
-    RwClump* c = stack.back();
-    stack.pop_back();
-    if (c->gpu) detachClump(static_cast<ClumpRecord*>(c->gpu));
-    for (RwClump* child : c->children)
-      if (child) stack.push_back(child);
-  }
+  if (clump->gpu) detachClump(static_cast<ClumpRecord*>(clump->gpu));
+  for (RwClump* child : clump->children) rwGpuForgetClump(child);
 }

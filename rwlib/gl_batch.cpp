@@ -201,6 +201,7 @@ void rwGlAddClump(RwGlBuilder& b, RwClump* clump, const RwMatrix* bake, void* ow
 
 bool rwGlFinishMesh(RwGlBuilder& b, RwGlMesh& mesh) {
   rwGlDeleteMesh(mesh);
+  rwGlOutOfMemory();  // errors from before are not this mesh's
   std::sort(b.buckets.begin(), b.buckets.end(),
             [](const RwGlBuilder::Bucket& x, const RwGlBuilder::Bucket& y) { return x.key < y.key; });
   size_t total = 0;
@@ -210,16 +211,21 @@ bool rwGlFinishMesh(RwGlBuilder& b, RwGlMesh& mesh) {
     return false;
   }
   uint32_t placed = 0;
-  for (auto& bucket : b.buckets) {
-    if (bucket.indices.empty()) continue;
-    RwGlPart part;
-    part.key = bucket.key;
-    part.first = placed;
-    part.count = uint32_t(bucket.indices.size());
-    for (const RwGlRange& range : bucket.ranges)
-      if (range.count > 0) part.ranges.push_back({range.owner, part.first + range.first, range.count});
-    placed += part.count;
-    mesh.parts.push_back(std::move(part));
+  try {
+    for (auto& bucket : b.buckets) {
+      if (bucket.indices.empty()) continue;
+      RwGlPart part;
+      part.key = bucket.key;
+      part.first = placed;
+      part.count = uint32_t(bucket.indices.size());
+      for (const RwGlRange& range : bucket.ranges)
+        if (range.count > 0) part.ranges.push_back({range.owner, part.first + range.first, range.count});
+      placed += part.count;
+      mesh.parts.push_back(std::move(part));
+    }
+  } catch (const std::bad_alloc&) {
+    mesh = RwGlMesh{};  // no buffers yet; half a list of parts is no mesh
+    throw;
   }
   mesh.indexCount = total;
 
@@ -263,6 +269,10 @@ bool rwGlFinishMesh(RwGlBuilder& b, RwGlMesh& mesh) {
   gl.BindVertexArray(0);
   gl.BindBuffer(GL_ARRAY_BUFFER, 0);
   b = RwGlBuilder{};
+  if (rwGlOutOfMemory()) {  // drawing from buffers that are not there would read nothing sane
+    rwGlDeleteMesh(mesh);
+    return false;
+  }
   return true;
 }
 

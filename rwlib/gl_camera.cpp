@@ -3,6 +3,7 @@
 // into the camera's image, top row first.
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "rwlib/gl_priv.h"
 
@@ -23,6 +24,7 @@ void deleteTargets(CameraRecord* record) {
 
 bool makeTargets(CameraRecord* record, int32_t width, int32_t height) {
   deleteTargets(record);
+  rwGlOutOfMemory();
   gl.GenFramebuffers(1, &record->framebuffer);
   gl.GenRenderbuffers(1, &record->color);
   gl.GenRenderbuffers(1, &record->depth);
@@ -31,6 +33,10 @@ bool makeTargets(CameraRecord* record, int32_t width, int32_t height) {
   gl.BindRenderbuffer(GL_RENDERBUFFER, record->depth);
   gl.RenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
   gl.BindRenderbuffer(GL_RENDERBUFFER, 0);
+  if (rwGlOutOfMemory()) {
+    deleteTargets(record);
+    return false;
+  }
   gl.BindFramebuffer(GL_FRAMEBUFFER, record->framebuffer);
   gl.FramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, record->color);
   gl.FramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, record->depth);
@@ -44,11 +50,9 @@ bool makeTargets(CameraRecord* record, int32_t width, int32_t height) {
   return true;
 }
 
-}  // namespace
-
 // The camera's framebuffer, bound, with the viewport set; null when the
 // camera has none that fits its viewport.
-static CameraRecord* bindCamera(RwCamera* camera) {
+CameraRecord* bindCamera(RwCamera* camera) {
   if (!camera || !rwGpuIsOpen()) return nullptr;
   auto* record = rwGlRecordOf<CameraRecord>(camera->gpu);
   if (!record || !record->framebuffer || record->width != camera->vw || record->height != camera->vh)
@@ -57,10 +61,6 @@ static CameraRecord* bindCamera(RwCamera* camera) {
   gl.Viewport(0, 0, record->width, record->height);
   return record;
 }
-
-bool rwGlBindCamera(RwCamera* camera) { return bindCamera(camera) != nullptr; }
-
-namespace {
 
 void drawBackdrop(RwCamera* camera) {
   RwRaster* raster = camera->backdrop;
@@ -93,9 +93,7 @@ void drawBackdrop(RwCamera* camera) {
   gl.Disable(GL_SCISSOR_TEST);
 }
 
-}  // namespace
-
-bool rwGpuBeginCamera(RwCamera* camera) {
+bool beginCamera(RwCamera* camera) {
   if (!camera || !rwGpuIsOpen()) return false;
   int limit = rwGlMaxRenderbufferSize();
   if (camera->vw <= 0 || camera->vh <= 0 || camera->vw > limit || camera->vh > limit) return false;
@@ -110,7 +108,7 @@ bool rwGpuBeginCamera(RwCamera* camera) {
   return bindCamera(camera) != nullptr;
 }
 
-bool rwGpuClearCamera(RwCamera* camera) {
+bool clearCamera(RwCamera* camera) {
   if (!bindCamera(camera)) return false;
   gl.ClearColor(std::clamp(camera->back[0], 0.0f, 1.0f), std::clamp(camera->back[1], 0.0f, 1.0f),
                 std::clamp(camera->back[2], 0.0f, 1.0f), 1.0f);
@@ -121,7 +119,7 @@ bool rwGpuClearCamera(RwCamera* camera) {
   return true;
 }
 
-bool rwGpuEndCamera(RwCamera* camera) {
+bool endCamera(RwCamera* camera) {
   CameraRecord* record = bindCamera(camera);
   if (!record) return false;
   size_t stride = size_t(record->width) * 4;
@@ -144,6 +142,24 @@ bool rwGpuEndCamera(RwCamera* camera) {
   camera->image.pixels = camera->pixels.data();
   return true;
 }
+
+// Out of memory is a failed frame, not the end of the program.
+bool guarded(bool (*step)(RwCamera*), RwCamera* camera) {
+  try {
+    return step(camera);
+  } catch (const std::bad_alloc&) {
+    rwSetError(RW_E_NOMEM);
+    return false;
+  }
+}
+
+}  // namespace
+
+bool rwGlBindCamera(RwCamera* camera) { return bindCamera(camera) != nullptr; }
+
+bool rwGpuBeginCamera(RwCamera* camera) { return guarded(beginCamera, camera); }
+bool rwGpuClearCamera(RwCamera* camera) { return guarded(clearCamera, camera); }
+bool rwGpuEndCamera(RwCamera* camera) { return guarded(endCamera, camera); }
 
 void rwGlReleaseCamera(RwGlRecord* header) {
   auto* record = static_cast<CameraRecord*>(header);

@@ -197,6 +197,16 @@ bool rwGpuIsOpen(void) { return ctx.open; }
 
 const char* rwGpuRendererName(void) { return ctx.open ? ctx.renderer.c_str() : "none"; }
 
+bool rwGlOutOfMemory(void) {
+  bool out = false;
+  for (int i = 0; i < 16; ++i) {  // a lost context can answer errors forever
+    GLenum error = gl.GetError();
+    if (error == GL_NO_ERROR) break;
+    if (error == GL_OUT_OF_MEMORY) out = true;
+  }
+  return out;
+}
+
 int rwGlMaxTextureSize(void) { return ctx.maxTextureSize; }
 int rwGlMaxRenderbufferSize(void) { return ctx.maxRenderbufferSize; }
 

@@ -93,6 +93,9 @@ struct RwGlEntries {
 };
 extern RwGlEntries gl;
 
+// Takes the pending GL errors; true when one was running out of memory, so
+// a buffer or texture that was asked for does not exist.
+bool rwGlOutOfMemory(void);
 int rwGlMaxTextureSize(void);
 int rwGlMaxRenderbufferSize(void);
 

@@ -93,8 +93,10 @@ void uploadTexture(RwGlTexture* record, RwTexture* texture) {
   if (!record->name) gl.GenTextures(1, &record->name);
   gl.ActiveTexture(GL_TEXTURE0);
   gl.BindTexture(GL_TEXTURE_2D, record->name);
+  rwGlOutOfMemory();
   gl.TexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
   gl.GenerateMipmap(GL_TEXTURE_2D);
+  if (rwGlOutOfMemory()) record->usable = false;
   gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
   gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
   gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
@@ -133,8 +135,10 @@ GLuint rwGlPrepareRaster(RwRaster* raster) {
   gl.ActiveTexture(GL_TEXTURE0);
   gl.BindTexture(GL_TEXTURE_2D, record->name);
   if (!record->uploaded || record->version != raster->version) {
+    rwGlOutOfMemory();
     gl.TexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, raster->width, raster->height, 0, GL_RGBA,
                   GL_UNSIGNED_BYTE, raster->rgba.data());
+    if (rwGlOutOfMemory()) return 0;  // tried again next frame
     gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
