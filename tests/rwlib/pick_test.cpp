@@ -2,7 +2,6 @@
 // misses, and the time a pick takes on a scene of realistic size.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 
 #include "rwlib/rwpriv.h"
@@ -115,7 +114,9 @@ TEST_F(RwPick, ChildOfATransformedParentIsHitWhereItIsInTheWorld) {
   EXPECT_FALSE(rwPickScene(scene, 100 - px, 50, camera, &hit));
 }
 
-TEST_F(RwPick, TwentyThousandPolygonsPickWellUnderAMillisecond) {
+// How fast it goes is bench_render's business; here the caches must give
+// the same answers as the first, uncached pick.
+TEST_F(RwPick, CachedPicksAgreeAcrossManyClumps) {
   // 400 clumps of 50 quads in a grid in front of the camera.
   for (int i = 0; i < 400; ++i) {
     RwClump* c = rwCreateClump(200, 50);
@@ -130,19 +131,30 @@ TEST_F(RwPick, TwentyThousandPolygonsPickWellUnderAMillisecond) {
     rwAddClumpToScene(scene, c);
   }
   rwSetCameraViewwindow(camera, 1.5f, 1.5f);
-  RwPickRecord hit;
-  rwPickScene(scene, 50, 50, camera, &hit);  // builds the caches
-  const int picks = 200;
+  RwPickRecord first, again;
   int hits = 0;
-  auto t0 = std::chrono::steady_clock::now();
-  for (int i = 0; i < picks; ++i) hits += rwPickScene(scene, (i * 7) % 101, (i * 13) % 101, camera, &hit);
-  double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count() / picks;
-  EXPECT_GT(hits, 0);
-#if defined(__SANITIZE_ADDRESS__) || !defined(NDEBUG)
-  EXPECT_LT(ms, 10.0);
-#else
-  EXPECT_LT(ms, 1.0);
-#endif
+  for (int i = 0; i < 60; ++i) {
+    int x = (i * 7) % 101, y = (i * 13) % 101;
+    int a = rwPickScene(scene, x, y, camera, &first);  // builds the caches on the first round
+    int b = rwPickScene(scene, x, y, camera, &again);
+    ASSERT_EQ(a, b);
+    if (!a) continue;
+    ++hits;
+    EXPECT_EQ(first.polygon, again.polygon);
+    // Rays fan out and pass between the quads: the hit must be the first
+    // layer that has a quad where the ray crosses it.
+    RwV3d origin, dir;
+    ASSERT_TRUE(rwGetCameraRay(camera, x, y, &origin, &dir));
+    float expected = -1;
+    for (int k = 0; k < 50 && expected < 0; ++k) {
+      float z = 20.0f + k, t = (z - origin.z) / dir.z;
+      float qx = origin.x + dir.x * t + 30, qy = origin.y + dir.y * t + 30;
+      bool inGrid = qx >= 0 && qy >= 0 && qx <= 59 && qy <= 59;
+      if (inGrid && std::fmod(qx, 3.0f) <= 2.0f && std::fmod(qy, 3.0f) <= 2.0f) expected = z;
+    }
+    EXPECT_NEAR(first.point.z, expected, 1e-3f) << "at " << x << "," << y;
+  }
+  EXPECT_GT(hits, 10);
 }
 
 }  // namespace
