@@ -4,10 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <vector>
 
-#include "rwlib/rwlib.h"
+#include "rwlib/rwpriv.h"
 
 namespace {
 
@@ -159,7 +160,8 @@ TEST_F(RwGl, FrontOnlyPolygonsHideTheirBacks) {
 TEST_F(RwGl, DirectionalLightsLightTheFacesTheyReach) {
   rwSetSceneAmbient(scene, 0.2f);
   addClump({0.5f, -1, 2.5f, 1, 10}, 0.5f, 0.5f, 0.5f);
-  rwSetPolygonSurface(last, 1, 0.5f, 0);
+  RwPolygon* facing = last;
+  rwSetPolygonSurface(facing, 1, 0.5f, 0);
   addClump({-2.5f, -1, -0.5f, 1, 10}, 0.5f, 0.5f, 0.5f, true);  // its back towards us
   rwSetPolygonSurface(last, 1, 0.5f, 0);
   render();
@@ -184,6 +186,59 @@ TEST_F(RwGl, DirectionalLightsLightTheFacesTheyReach) {
   rwSetLightState(light, RW_OFF);
   render();
   EXPECT_PIXEL(kW / 2 - 4, kH / 2, 26, 26, 26);
+
+  // Head-on, a highlight adds up to the specular share of the light, on
+  // either side.
+  RwV3d ahead = {0, 0, 1};
+  rwSetLightVector(light, &ahead);
+  rwSetLightColor(light, 1, 1, 1);
+  rwSetLightState(light, RW_ON);
+  rwSetPolygonSurface(facing, 1, 0.5f, 0.5f);
+  rwSetPolygonSurface(last, 1, 0.5f, 0.5f);
+  render();
+  for (int x : {kW / 2 - 4, kW / 2 + 4}) {
+    EXPECT_GT(at(x, kH / 2)[0], 89 + 90) << x;
+    EXPECT_LT(at(x, kH / 2)[0], 89 + 135) << x;
+  }
+}
+
+// A mirroring transform keeps a polygon's front where its normal points,
+// whether the clump is baked into the shared batch or drawn on its own.
+TEST_F(RwGl, MirroredClumpsKeepTheirFronts) {
+  RwClump* baked = addClump({-2.5f, -1, -0.5f, 1, 10}, 1, 0, 0);
+  rwSetPolygonDrawMode(last, RW_DRAW_FRONT);
+  RwClump* own = addClump({0.5f, -1, 2.5f, 1, 10}, 0, 1, 0);
+  rwSetPolygonDrawMode(last, RW_DRAW_FRONT);
+  rwRemoveHint(own, RW_HINT_BATCHED);
+  RwMatrix* m = rwPushScratchMatrix();
+  rwScaleMatrix(m, -1, 1, 1, RW_REPLACE);  // each to the other side of the screen
+  rwTransformClump(own, m, RW_REPLACE);
+  rwTransformClump(baked, m, RW_REPLACE);
+  rwPopScratchMatrix();
+  for (int frame = 0; frame < 3; ++frame) {
+    render();
+    EXPECT_PIXEL(kW / 2 - 4, kH / 2, 255, 0, 0) << frame;
+    EXPECT_PIXEL(kW / 2 + 4, kH / 2, 0, 255, 0) << frame;
+  }
+}
+
+// Views that cannot be drawn fail the frame (the setters refuse them, so
+// the record is set by hand); shapes flattened to nothing draw nothing.
+TEST_F(RwGl, DegenerateViewsAndShapesFailCleanly) {
+  RwClump* flat = addClump({-1, -1, 1, 1, 10}, 1, 0, 0);
+  RwMatrix* m = rwPushScratchMatrix();
+  rwScaleMatrix(m, 1, 0, 1, RW_REPLACE);
+  rwTransformClump(flat, m, RW_REPLACE);
+  rwPopScratchMatrix();
+  render();
+  EXPECT_TRUE(isBack(kW / 2, kH / 2));
+
+  camera->ww = std::nanf("");
+  ASSERT_TRUE(rwBeginCameraUpdate(camera, nullptr));
+  ASSERT_TRUE(rwClearCameraViewport(camera));
+  EXPECT_FALSE(rwRenderScene(scene));
+  EXPECT_TRUE(rwEndCameraUpdate(camera));
+  EXPECT_TRUE(isBack(kW / 2, kH / 2));
 }
 
 TEST_F(RwGl, PointAndSpotLightsReachWhatTheyFace) {
