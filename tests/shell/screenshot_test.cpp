@@ -24,6 +24,7 @@ class Picture {
   bool load(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
+    zvFreeImage(&image_);
     return !bytes.empty() && zvDecodeImage(bytes.data(), bytes.size(), &image_) == 0;
   }
   ~Picture() { zvFreeImage(&image_); }
