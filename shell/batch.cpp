@@ -12,18 +12,17 @@
 #include "scene/scene.h"
 #include "shell/shell.h"
 #include "vrml/vrml.h"
-#include "vrml/vrml.h"
 #include "www/www.h"
 
-namespace {
-
-void stdoutSink(int cls, const char* text, int first, void*) {
+void zvPrintReport(int cls, const char* text, int first, void*) {
   if (cls == ZV_DEBUG_ERROR)
     std::printf(first ? "Fatal Error: %s\n" : "Error: %s\n", text);
   else
     std::printf("%s\n", text);
   std::fflush(stdout);
 }
+
+namespace {
 
 const char* const kLeafNames[23] = {nullptr,  "text",   "cone side", "cone bottom", "cylinder side", "cylinder bottom",
                                     "cylinder top", "circle", "face", "line set", "point set", "sphere",
@@ -65,7 +64,7 @@ ZvWorld* zvReadWorldFile(const char* path, double* ms) {
 }
 
 int zvRunCheck(int count, char** worlds) {
-  zvSetReportSink(stdoutSink, nullptr);
+  zvSetReportSink(zvPrintReport, nullptr);
   zvInstallSubsystems();
   bool allRead = true;
   for (int i = 0; i < count; ++i) {
@@ -96,7 +95,7 @@ int zvRunCheck(int count, char** worlds) {
 }
 
 int zvRunWrite(const char* output, const char* path) {
-  zvSetReportSink(stdoutSink, nullptr);
+  zvSetReportSink(zvPrintReport, nullptr);
   zvInstallSubsystems();
   ZvWorld* world = zvReadWorldFile(path, nullptr);
   int status = 1;

@@ -18,14 +18,6 @@
 
 namespace {
 
-void stdoutSink(int cls, const char* text, int first, void*) {
-  if (cls == ZV_DEBUG_ERROR)
-    std::printf(first ? "Fatal Error: %s\n" : "Error: %s\n", text);
-  else
-    std::printf("%s\n", text);
-  std::fflush(stdout);
-}
-
 struct Capture {
   RwDeviceContext dc;
   const char* path;
@@ -63,7 +55,7 @@ const char* zvDataDirectory(void) {
 }
 
 int zvRunScreenshot(const char* output, int width, int height, const char* path) {
-  zvSetReportSink(stdoutSink, nullptr);
+  zvSetReportSink(zvPrintReport, nullptr);
   zvInstallSubsystems();
   zvRenderInstallHooks();
   zvNavInstallHooks();

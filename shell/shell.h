@@ -60,6 +60,9 @@ const char* zvVersion(void);
 // ---------------------------------------------------------------------------
 // Headless modes
 struct ZvWorld;
+// The headless modes' report sink: every report on standard output, errors
+// marked as the window's message box would title them.
+void zvPrintReport(int cls, const char* text, int first, void* user);
 // Connects retrieval, the reader and image conversion to the scene model.
 void zvInstallSubsystems(void);
 // Reads a world file as the browser would (no person, no renderer); null
