@@ -68,6 +68,9 @@ class ZvScratchWRT {
 // Drops every queued pending texture of the object, so that a destroyed
 // object is never textured later.
 void zvRenderForgetPendingTexturesOf(ZvObj* object);
+// The same for every object of a world whose structure goes: its objects
+// are deleted afterwards without the bridge being asked.
+void zvRenderForgetPendingTexturesOfWorld(const ZvWorld* world);
 
 // Face-set construction keeps the first computed material on the clump being
 // built; the face material setter reads it back for the faces that follow.

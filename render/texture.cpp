@@ -396,3 +396,10 @@ void zvRenderForgetPendingTexturesOf(ZvObj* object) {
     if (pending[i] != object) pending[kept++] = pending[i];
   pendingCount = kept;
 }
+
+void zvRenderForgetPendingTexturesOfWorld(const ZvWorld* world) {
+  int kept = 0;
+  for (int i = 0; i < pendingCount; ++i)
+    if (pending[i]->world != world) pending[kept++] = pending[i];
+  pendingCount = kept;
+}

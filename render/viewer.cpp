@@ -192,6 +192,7 @@ int zvRenderDestroyWorldInViewer(ZvWorld* world) {
   world->counters[0]++;
   zvRenderKeptMaterial() = ZvRenderKeptMaterial{};
   releaseHandles(world);
+  zvRenderForgetPendingTexturesOfWorld(world);
   if (rs->scene && !rwDestroyScene(rs->scene)) result = zvRenderError(who, "cannot destroy rendering structure");
   if (rs->backdrop) rwDestroyRaster(rs->backdrop);
   if (rs->defaultCamera && !rwDestroyCamera(rs->defaultCamera)) result = zvRenderError(who, "cannot destroy camera");

@@ -1,0 +1,42 @@
+// Worlds that try to break the bridge, and the lives of built worlds: what
+// a failed or destroyed build must not leave behind, cameras chosen by a
+// Switch, levels of detail with more ranges than anyone needs.
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "tests/render/rendertest.h"
+
+namespace {
+
+// A 24-bit BMP of w x h grey pixels.
+void writeGreyBmp(const std::filesystem::path& p, int w, int h) {
+  int row = (w * 3 + 3) / 4 * 4;
+  std::vector<uint8_t> f(54 + size_t(row) * size_t(h), 128);
+  auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&f[at], &v, 4); };
+  std::memset(f.data(), 0, 54);
+  f[0] = 'B', f[1] = 'M';
+  put32(2, uint32_t(f.size()));
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, uint32_t(w));
+  put32(22, uint32_t(h));
+  f[26] = 1, f[28] = 24;
+  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(f.data()), std::streamsize(f.size()));
+}
+
+TEST_F(RenderTest, DestroyedWorldLeavesNoPendingTextures) {
+  writeGreyBmp(dir / "tex.bmp", 4, 4);
+  zvVFresetPendingTextures();
+  ASSERT_EQ(read("Texture2 { filename \"tex.bmp\" } DEF S Sphere { } DEF C Cube { }"), ZV_OK) << sink.dump();
+  ASSERT_EQ(zvVFpendingTextureCount(), 2);
+  // The objects outlive the structure here, but not the world's deletion:
+  // nothing may be left queued to texture them later.
+  ASSERT_EQ(zvRenderDestroyWorldInViewer(world), ZV_OK);
+  EXPECT_EQ(zvVFpendingTextureCount(), 0);
+  ASSERT_EQ(zvRenderConstructWorldInViewer(world), ZV_OK) << sink.dump();
+  EXPECT_EQ(zvVFpendingTextureCount(), 2);  // queued again, once each
+  ASSERT_EQ(zvVFloadAllPendingTextures(), ZV_OK) << sink.dump();
+}
+
+}  // namespace
