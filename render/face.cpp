@@ -56,8 +56,13 @@ int addFaces(ZvObj* object, RwClump* clump, int32_t* index, const char* who) {
   return ZV_OK;
 }
 
+// Destruction will not come this way: the handles go, and so does what
+// texturing read for them.
 void forgetFaces(ZvObj* object) {
-  for (ZvLeaf* l = object->leaf; l; l = l->next) l->rendering = nullptr;
+  for (ZvLeaf* l = object->leaf; l; l = l->next) {
+    l->rendering = nullptr;
+    zvRenderDestroyLeafTexture(l);
+  }
 }
 
 }  // namespace

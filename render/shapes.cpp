@@ -35,6 +35,8 @@ int zvRenderFinishShape(ZvLeaf* leaf, RwClump* clump, const char* who, const RwM
   if (r != ZV_OK) {
     rwDestroyClump(clump);
     leaf->rendering = nullptr;
+    // Destruction will not come this way: give back what texturing read.
+    zvRenderDestroyLeafTexture(leaf);
   }
   return r;
 }

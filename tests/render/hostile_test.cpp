@@ -39,4 +39,21 @@ TEST_F(RenderTest, DestroyedWorldLeavesNoPendingTextures) {
   ASSERT_EQ(zvVFloadAllPendingTextures(), ZV_OK) << sink.dump();
 }
 
+TEST_F(RenderTest, FailedBuildUnregistersItsTexture) {
+  writeGreyBmp(dir / "tex.bmp", 4, 4);
+  // u spans 40 repeats: the face cannot be mapped and the face set fails
+  // after its texture was read.
+  ASSERT_EQ(read("Texture2 { filename \"tex.bmp\" }\n"
+                 "DEF F Separator { Coordinate3 { point [0 0 0, 1 0 0, 1 1 0] }\n"
+                 "  TextureCoordinate2 { point [0 0, 40 0, 0 1] }\n"
+                 "  IndexedFaceSet { coordIndex [0, 1, 2] textureCoordIndex [0, 1, 2] } }"),
+            ZV_FAIL);
+  EXPECT_TRUE(sink.hasText("impossible to mapping texture for u range"));
+  ZvLeaf* face = leafObj(named("F"))->leaf;
+  EXPECT_EQ(face->rendering, nullptr);
+  const char* local = static_cast<ZvShape*>(face)->texture.texture->local_filename;
+  ASSERT_NE(local, nullptr);
+  EXPECT_EQ(rwFindNamedTexture(local), nullptr);
+}
+
 }  // namespace
