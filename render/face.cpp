@@ -95,20 +95,22 @@ int zvRwSetFace(ZvObj* object) {
   int r = addFaces(object, clump, index, who);
   zvFree(index);
   kept = ZvRenderKeptMaterial{};
-  ZvLeaf* first = object->leaf;
+  // The clump is reached through its faces' polygons; when no face had an
+  // area there is nothing to draw and nothing that could find it again.
+  ZvLeaf* built = object->leaf;
+  while (built && !built->rendering) built = built->next;
+  if (r == ZV_OK && !built) {
+    rwDestroyClump(clump);
+    return ZV_OK;
+  }
   if (r == ZV_OK) {
     if (zvRenderHidden(object)) rwSetClumpState(clump, RW_OFF);
     if (!rwSetClumpTag(clump, 1))
       r = zvRenderError(who, "cannot set tag to clump");
     else if (!rwSetClumpData(clump, object))
       r = zvRenderError(who, "cannot set data to clump");
-    else if (!first->rendering) {
-      // No face had an area: the transform goes on the clump directly.
-      ZvScratchWRT m(object, who);
-      if (!m.ok() || !rwTransformClump(clump, m.matrix(), RW_REPLACE)) r = zvRenderError(who, "cannot transform clump");
-    } else if (zvRenderTransformZvShape(first) != ZV_OK) {
+    else if (zvRenderTransformZvShape(built) != ZV_OK)
       r = ZV_FAIL;
-    }
     if (r == ZV_OK && zvRenderSetObjTexture(object) != ZV_OK) r = ZV_FAIL;
     if (r == ZV_OK && (!rs || !rs->scene || !rwAddClumpToScene(rs->scene, clump)))
       r = zvRenderError(who, "cannot add face to the world");

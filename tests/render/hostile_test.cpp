@@ -56,4 +56,15 @@ TEST_F(RenderTest, FailedBuildUnregistersItsTexture) {
   EXPECT_EQ(rwFindNamedTexture(local), nullptr);
 }
 
+TEST_F(RenderTest, FaceSetWithoutAreaLeavesNothingInTheScene) {
+  ASSERT_EQ(read("DEF F Separator { Coordinate3 { point [0 0 0, 1 0 0] } IndexedFaceSet { coordIndex [0, 1] } }\n"
+                 "DEF S Sphere { }"),
+            ZV_OK)
+      << sink.dump();
+  int before = rwGetSceneClumpCount(rs()->scene);
+  ASSERT_EQ(zvDeleteZvObj(named("F")), ZV_OK);
+  EXPECT_EQ(rwGetSceneClumpCount(rs()->scene), before);
+  EXPECT_EQ(before, 1);
+}
+
 }  // namespace
