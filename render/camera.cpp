@@ -104,7 +104,7 @@ int zvRenderProjectPoint(ZvWorld* world, const float point[3], int* x, int* y, i
   RwCamera* camera = activeCamera(world, who);
   if (!camera) return ZV_FAIL;
   float p[3];
-  ZvObj* object = world->cameras && zvGetActiveCameraID(world) != 1 ? zvGetActiveCamera(world) : nullptr;
+  ZvObj* object = zvRenderGetActiveCameraObj(world);
   if (object) {
     ZvTransform inverse;
     zvTransformInvert(&inverse, zvGetObjectWRT(object));

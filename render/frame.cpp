@@ -103,12 +103,27 @@ int drawFrame(ZvWorld* world, ZvRenderingStruct* rs, RwCamera* camera, void* win
 
 void zvRenderSetOverlayPainter(ZvRenderOverlayPainter painter) { overlayPainter = painter; }
 
+ZvObj* zvRenderGetActiveCameraObj(ZvWorld* world) {
+  if (!world || !world->cameras || zvGetActiveCameraID(world) == 1) return nullptr;
+  if (ZvObj* camera = zvGetActiveCamera(world)) return camera;
+  // A Switch of cameras is registered as the world's camera, and switching
+  // one of them on makes it active: it stands for the camera it has chosen
+  // (the first while it chooses all or none), as for the start viewpoint.
+  ZvObj* entry = zvGetCameraFromCameraTable(world, zvGetActiveCameraID(world));
+  if (!entry || entry->nodeType != ZV_NODE_SWITCH) return nullptr;
+  auto* which = static_cast<int32_t*>(zvGetObjExtension(entry, zvSwitchWhichChild));
+  int n = which && *which > 0 ? *which : 0;
+  for (ZvObjList* c = entry->children; c; c = c->next, --n)
+    if (n == 0) return c->object;
+  return nullptr;
+}
+
 RwCamera* zvRenderGetActiveRwCamera(ZvWorld* world) {
   ZvRenderingStruct* rs = zvRenderGetStruct(world);
   if (!rs) return nullptr;
   // A world without a camera table has only the default camera.
   if (!world->cameras || zvGetActiveCameraID(world) == 1) return rs->defaultCamera;
-  ZvObj* camera = zvGetActiveCamera(world);
+  ZvObj* camera = zvRenderGetActiveCameraObj(world);
   if (!camera || !zvIsCameraLeaf(camera->leaf)) return nullptr;
   return static_cast<RwCamera*>(camera->leaf->rendering);
 }

@@ -109,6 +109,9 @@ int TrackBackdropToCamera(RwCamera* camera, RwRaster* backdrop);
 int zvRenderEvaluateLOD(ZvWorld* world, RwCamera* camera);
 // The renderer camera of the world's active camera, or null.
 RwCamera* zvRenderGetActiveRwCamera(ZvWorld* world);
+// The camera object behind it (a Switch entry gives the camera it has
+// chosen); null while the default camera is active, or when there is none.
+ZvObj* zvRenderGetActiveCameraObj(ZvWorld* world);
 int zvRenderSetCameraViewport(ZvWorld* world, int x, int y, int width, int height);
 int zvRenderGetCameraViewport(ZvObj* camera, int* x, int* y, int* width, int* height);
 int zvRenderGetActiveCameraViewport(ZvWorld* world, int* x, int* y, int* width, int* height);

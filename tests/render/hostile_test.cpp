@@ -67,4 +67,21 @@ TEST_F(RenderTest, FaceSetWithoutAreaLeavesNothingInTheScene) {
   EXPECT_EQ(before, 1);
 }
 
+TEST_F(RenderTest, CameraChosenByASwitchDrawsTheFrame) {
+  ASSERT_EQ(read("DEF CS Switch { whichChild 1 DEF A PerspectiveCamera { } DEF B OrthographicCamera { } }\n"
+                 "Sphere { }"),
+            ZV_OK)
+      << sink.dump();
+  // Constructing the switch switched its camera on, which made it active.
+  ASSERT_EQ(zvGetActiveCameraID(world), 3);
+  EXPECT_EQ(zvRenderGetActiveRwCamera(world), named("B")->leaf->rendering);
+  EXPECT_EQ(zvRenderSetCameraViewport(world, 0, 0, 64, 48), ZV_OK);
+  EXPECT_EQ(zvRenderShowWorld(world), ZV_OK) << sink.dump();
+  int x, y, visible;
+  const float ahead[3] = {0, 0, -5};
+  ASSERT_EQ(zvRenderProjectPoint(world, ahead, &x, &y, &visible), ZV_OK);
+  EXPECT_EQ(visible, 1);
+  EXPECT_EQ(x, 32);
+}
+
 }  // namespace
