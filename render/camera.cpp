@@ -128,8 +128,8 @@ int zvRenderProjectPoint(ZvWorld* world, const float point[3], int* x, int* y, i
     if (visible) *visible = 0;
     return ZV_OK;
   }
-  int sx = int(p[0] / p[2] * float(W) * -0.5f / w) + W / 2 + vx;
-  int sy = (vy + H / 2) - int(p[1] / p[2] * float(H) * -0.5f / h);
+  int sx = zvRenderTruncate(p[0] / p[2] * float(W) * -0.5f / w) + W / 2 + vx;
+  int sy = (vy + H / 2) - zvRenderTruncate(p[1] / p[2] * float(H) * -0.5f / h);
   if (x) *x = sx;
   if (y) *y = sy;
   if (visible) *visible = vx <= sx && sx <= vx + W && vy <= sy && sy <= vy + H ? 1 : 0;

@@ -154,10 +154,10 @@ int TrackBackdropToCamera(RwCamera* camera, RwRaster* backdrop) {
   if (!rwNormalize(&N)) N = RwV3d{0, 0, 1};  // looking straight up or down
   float heading = std::acos(std::fmax(-1.0f, std::fmin(1.0f, N.z)));
   if (L.x < 0) heading = 6.2831855f - heading;
-  int X = int(-(heading / A * float(W)));
+  int X = zvRenderTruncate(-(heading / A * float(W)));
   float pitch = std::acos(std::fmax(-1.0f, std::fmin(1.0f, rwDotProduct(&L, &N))));
   if (L.y < 0) pitch = -pitch;
-  int Y = int(pitch / B * float(H));
+  int Y = zvRenderTruncate(pitch / B * float(H));
   int R = rwGetRasterHeight(backdrop);
   if (R <= 0) return zvRenderWarning(who, "cannot get backdrop height");
   int top = (H - R) / 2 + Y, offsetY = 0, V = R;

@@ -88,6 +88,14 @@ inline bool zvRenderCheck(int ok, const char* who, const char* what) {
   return false;
 }
 
+// A pixel offset truncated to an integer, held within a range that the
+// window arithmetic around it cannot overflow (NaN gives the low end): a
+// point far off to the side lands far off the window, not anywhere.
+inline int zvRenderTruncate(float v) {
+  constexpr float kLimit = 1e8f;
+  return int(v < kLimit ? (v > -kLimit ? v : -kLimit) : (v == v ? kLimit : -kLimit));
+}
+
 // Whether the object is hidden (shown bit 0x800 clear).
 inline bool zvRenderHidden(const ZvObj* object) { return !(object->flags & ZV_OBJ_VISIBLE); }
 

@@ -84,4 +84,15 @@ TEST_F(RenderTest, CameraChosenByASwitchDrawsTheFrame) {
   EXPECT_EQ(x, 32);
 }
 
+TEST_F(RenderTest, ProjectingFarPointsStaysInRange) {
+  ASSERT_EQ(read("DEF P PerspectiveCamera { position 0 0 0 }"), ZV_OK) << sink.dump();
+  ASSERT_EQ(zvSetActiveCameraID(world, 3), ZV_OK);
+  int x = 0, y = 0, visible = -1;
+  const float far[3] = {3e38f, -3e38f, -1};
+  ASSERT_EQ(zvRenderProjectPoint(world, far, &x, &y, &visible), ZV_OK);
+  EXPECT_EQ(visible, 0);
+  EXPECT_GT(x, 0);
+  EXPECT_GT(y, 0);
+}
+
 }  // namespace
