@@ -41,24 +41,23 @@ int transferMoved(ZvRenderingStruct* rs) {
   return result;
 }
 
-ZvObj* nthChild(ZvObj* object, int n) {
-  int i = 0;
-  for (ZvObjList* c = object->children; c; c = c->next, ++i)
-    if (i == n) return c->object;
-  return nullptr;
-}
-
 void evaluateOne(ZvObj* o, const RwV3d& position, const RwV3d& lookAt) {
   auto* lod = static_cast<ZvLOD*>(zvGetObjExtension(o, zvLODNode));
   if (!(o->flags & ZV_OBJ_VISIBLE) || !lod || !o->children) return;
   RwV3d d{lod->center[0] - position.x, lod->center[1] - position.y, lod->center[2] - position.z};
   if (rwDotProduct(&lookAt, &d) < 0) return;  // behind the viewer: keep the choice
   float D = d.x * d.x + d.y * d.y + d.z * d.z;
+  // The children are walked alongside the ranges: a level of detail may
+  // have tens of thousands of both, and this runs every frame.
   int i = 0;
+  ZvObjList* child = o->children;
   for (; i < lod->rangeCount && lod->ranges; ++i) {
     float r = lod->ranges[i];
     if (r * r >= D) break;
-    if (ZvObj* c = nthChild(o, i)) zvRenderSetObjState(c, 0);
+    if (child) {
+      if (child->object) zvRenderSetObjState(child->object, 0);
+      child = child->next;
+    }
   }
   auto* stored = static_cast<int32_t*>(zvGetObjExtension(o, zvSwitchWhichChild));
   if (stored && *stored == i) return;

@@ -95,4 +95,20 @@ TEST_F(RenderTest, ProjectingFarPointsStaysInRange) {
   EXPECT_GT(y, 0);
 }
 
+// Every range passed walks the children once, not once per range.
+TEST_F(RenderTest, LevelOfDetailWithManyRangesIsCheap) {
+  const int n = 40000;
+  std::string lod = "DEF LOD LOD { range [";
+  for (int i = 0; i < n; ++i) lod += "1,";
+  lod += "]\n";
+  for (int i = 0; i <= n; ++i) lod += "DirectionalLight { on FALSE }\n";
+  lod += "}\n";
+  ASSERT_EQ(read(lod), ZV_OK) << sink.dump();
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 10; ++i) ASSERT_EQ(zvRenderEvaluateLOD(world, rs()->defaultCamera), ZV_OK);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 2.0);
+  EXPECT_EQ(*static_cast<int32_t*>(zvGetObjExtension(named("LOD"), zvSwitchWhichChild)), n);
+}
+
 }  // namespace
