@@ -220,9 +220,19 @@ RwClump* zvRenderGetLeafClump(ZvLeaf* leaf) {
   return static_cast<RwClump*>(leaf->rendering);
 }
 
+namespace {
+// Marks the back-side copy a non-solid setting adds, so that a later solid
+// setting finds it among the clump's other children (segments, points,
+// glyphs), whose tags are all small and non-negative.
+constexpr int32_t kBackSideTag = INT32_MIN;
+}  // namespace
+
 ZvLeaf* zvRenderGetClumpLeaf(ZvObj* object, RwClump* clump) {
   if (!object || !clump) return nullptr;
-  int32_t n = rwGetClumpTag(clump);
+  // A back-side copy is drawn, and picked, for the clump it copies.
+  if (rwGetClumpTag(clump) == kBackSideTag) clump = rwGetClumpParent(clump);
+  int32_t n = clump ? rwGetClumpTag(clump) : 0;
+  if (n <= 0) return nullptr;
   for (ZvLeaf* leaf = object->leaf; leaf; leaf = leaf->next)
     if (--n == 0) return leaf;
   return nullptr;
@@ -265,11 +275,6 @@ int zvRenderSetObjState(ZvObj* object, int on) {
 // Solid and two-sided shapes
 
 namespace {
-
-// Marks the back-side copy a non-solid setting adds, so that a later solid
-// setting finds it among the clump's other children (segments, points,
-// glyphs), whose tags are all small and non-negative.
-constexpr int32_t kBackSideTag = INT32_MIN;
 
 int setModeFn(RwPolygon* p, void* mode) {
   rwSetPolygonDrawMode(p, *static_cast<int*>(mode));

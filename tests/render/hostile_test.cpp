@@ -111,4 +111,18 @@ TEST_F(RenderTest, LevelOfDetailWithManyRangesIsCheap) {
   EXPECT_EQ(*static_cast<int32_t*>(zvGetObjExtension(named("LOD"), zvSwitchWhichChild)), n);
 }
 
+// A two-sided shape is picked on its back as on its front.
+TEST_F(RenderTest, BackSideCopyLeadsToItsLeaf) {
+  ASSERT_EQ(read("DEF S Sphere { }\nDEF C Cone { }"), ZV_OK) << sink.dump();
+  for (const char* name : {"S", "C"}) {
+    ZvObj* o = named(name);
+    ASSERT_EQ(zvRenderSetObjLeafMode(o, 0), ZV_OK);
+    ZvLeaf* last = o->leaf;
+    while (last->next) last = last->next;
+    std::vector<RwClump*> back = children(zvRenderGetLeafClump(last));
+    ASSERT_EQ(back.size(), 1u) << name;
+    EXPECT_EQ(zvRenderGetClumpLeaf(o, back[0]), last) << name;
+  }
+}
+
 }  // namespace
