@@ -96,18 +96,19 @@ int zvRenderAddObjToTransferedObjList(ZvObj* object) {
     zvWarning("zvRenderAddObjToTransferedObjList : world->zvRenderingStruct is NULL.");
     return ZV_FAIL;
   }
-  ZvTransferNode** tail = &rs->transferred;
-  for (; *tail; tail = &(*tail)->next)
-    if ((*tail)->object == object) break;
-  if (!*tail) {
-    auto* node = static_cast<ZvTransferNode*>(zvMalloc(sizeof(ZvTransferNode)));
-    if (!node) {
-      zvRenderError("zvRwAddObjToTransferedObjList", "cannot allocate memory");
-      return ZV_NOMEM;
-    }
-    node->object = object;
-    *tail = node;
+  // An armed object is never in the list (queuing disarms it, and only the
+  // frame that takes it out, or forgetting it, arms it again), so there is
+  // no need to look for it; and the order in which the frame re-applies
+  // the subtrees does not matter, so the node goes in front. A script that
+  // moves thousands of objects a frame must not pay for each in each.
+  auto* node = static_cast<ZvTransferNode*>(zvMalloc(sizeof(ZvTransferNode)));
+  if (!node) {
+    zvRenderError("zvRwAddObjToTransferedObjList", "cannot allocate memory");
+    return ZV_NOMEM;
   }
+  node->object = object;
+  node->next = rs->transferred;
+  rs->transferred = node;
   // Only after the node is in: a subtree without an entry must stay armed.
   zvRenderWalk(object, [](ZvObj* o) {
     o->flags &= ~uint32_t(ZV_OBJ_NOT_QUEUED);

@@ -125,4 +125,30 @@ TEST_F(RenderTest, BackSideCopyLeadsToItsLeaf) {
   }
 }
 
+// Queuing a moved object costs the same however many were moved before it.
+TEST_F(RenderTest, ManyMovedObjectsQueueCheaply) {
+  // More objects than a file may hold: made here, under one group.
+  ASSERT_EQ(read("DEF G Separator { DirectionalLight { } DirectionalLight { } }"), ZV_OK) << sink.dump();
+  const int n = 100000;
+  ASSERT_EQ(zvSetIdCounter(-10 * n, -1, ZV_ID_MODE_ALWAYS), ZV_OK);
+  ZvObj* group = named("G");
+  std::vector<ZvObj*> moved;
+  for (int i = 0; i < n; ++i) {
+    ZvObj* o = nullptr;
+    ASSERT_EQ(zvNewZvObj(world, &o, 0), ZV_OK);
+    ASSERT_EQ(zvAddChild(group, o), ZV_OK);
+    moved.push_back(o);
+  }
+  const float up[3] = {0, 1, 0};
+  auto start = std::chrono::steady_clock::now();
+  for (ZvObj* o : moved) ASSERT_EQ(zvObjectTranslate(o, up, ZV_COORD_PARENT, ZV_TRANSFORM_COMPOSE), ZV_OK);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 1.5);
+  int queued = 0;
+  for (ZvTransferNode* t = rs()->transferred; t; t = t->next) ++queued;
+  EXPECT_EQ(queued, n);
+  ASSERT_EQ(zvRenderShowWorld(world), ZV_OK) << sink.dump();
+  for (ZvObj* o : moved) ASSERT_TRUE(o->flags & ZV_OBJ_NOT_QUEUED);
+}
+
 }  // namespace
