@@ -57,13 +57,15 @@ const char* zvDataDirectory(void) {
 int zvRunScreenshot(const char* output, int width, int height, const char* path) {
   zvSetReportSink(zvPrintReport, nullptr);
   zvInstallSubsystems();
-  zvRenderInstallHooks();
   zvNavInstallHooks();
   zvSceneHooks().programDirectory = zvDataDirectory;
   if (zvRenderInitViewer() != ZV_OK) return 1;
 
   int status = 1;
+  // The renderer joins after reading: the world is then built once, below,
+  // and a shape that cannot be built costs its own picture, not the world.
   ZvWorld* world = zvReadWorldFile(path, nullptr);
+  zvRenderInstallHooks();
   if (!world) {
     std::printf("screenshot: %s: not read\n", path);
   } else if (zvAddPersonToWorld(world) != ZV_OK || zvAdjustPersonToActiveCamera(world->person) != ZV_OK) {

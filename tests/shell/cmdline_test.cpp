@@ -65,7 +65,7 @@ TEST(CommandLine, UnknownDashWordIsAWorldAndStopsOptions) {
 
 TEST(CommandLine, LongOptionsComeFirstAndLeaveUnknownWordsToTheWordTable) {
   auto parse = [](std::vector<const char*> argv) {
-    ZvLaunch l{-1, "stale", -1, "stale"};
+    ZvLaunch l{-1, "stale", -1, "stale", -1, -1};
     zvParseLongOptions(int(argv.size()), const_cast<char**>(argv.data()), &l);
     return l;
   };
@@ -79,6 +79,17 @@ TEST(CommandLine, LongOptionsComeFirstAndLeaveUnknownWordsToTheWordTable) {
   l = parse({"quillmoor", "--", "--odd-name.wrl"});
   EXPECT_EQ(l.error, nullptr);
   EXPECT_EQ(l.firstWord, 2);
+  l = parse({"quillmoor", "--size", "320x200", "--screenshot", "o.png", "w.wrl"});
+  EXPECT_EQ(l.mode, ZV_LAUNCH_SCREENSHOT);
+  EXPECT_STREQ(l.output, "o.png");
+  EXPECT_EQ(l.width, 320);
+  EXPECT_EQ(l.height, 200);
+  EXPECT_EQ(l.firstWord, 5);
+  EXPECT_EQ(parse({"quillmoor", "--screenshot", "o.png", "w.wrl"}).width, 640);  // the default view
+  // The view is never larger than the cameras are made for.
+  for (const char* bad : {"1025x768", "1024x769", "0x10", "10x", "10x10x", "-5x5"})
+    EXPECT_NE(parse({"quillmoor", "--size", bad, "w.wrl"}).error, nullptr) << bad;
+  EXPECT_EQ(parse({"quillmoor", "--size", "1024x768", "w.wrl"}).error, nullptr);
 }
 
 int order[16];
