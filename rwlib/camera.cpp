@@ -233,9 +233,11 @@ int rwMoveCamera(RwCamera* camera, float x, float y, float z) {
   if (!camera || !std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) return bad();
   RwV3d d{x, y, z};
   rwTransformVector(&d, &camera->matrix);
-  camera->matrix.m[3][0] += d.x;
-  camera->matrix.m[3][1] += d.y;
-  camera->matrix.m[3][2] += d.z;
+  RwV3d to{camera->matrix.m[3][0] + d.x, camera->matrix.m[3][1] + d.y, camera->matrix.m[3][2] + d.z};
+  // Two huge steps add up past the largest float: a camera at infinity
+  // would turn every vertex of the frame into NaN.
+  if (!std::isfinite(to.x) || !std::isfinite(to.y) || !std::isfinite(to.z)) return bad();
+  setRow(camera->matrix, 3, to);
   return 1;
 }
 
@@ -281,6 +283,7 @@ int rwTransformCamera(RwCamera* camera, const RwMatrix* matrix, int combine) {
     default: return bad();
   }
   if (!rwOrthonormalise(&m)) return bad();  // no view direction left
+  if (!std::isfinite(m.m[3][0]) || !std::isfinite(m.m[3][1]) || !std::isfinite(m.m[3][2])) return bad();
   camera->matrix = m;
   return 1;
 }

@@ -122,6 +122,27 @@ TEST(RwCamera, RefusesBadSizesAndWindows) {
   EXPECT_EQ(img->stride, 80);
 }
 
+// Steps that are each finite but add up past the largest float are
+// refused: a camera at infinity would leave nothing drawable in the frame.
+TEST(RwCamera, PlacementsThatOverflowAreRefused) {
+  Cam cam;
+  ASSERT_TRUE(rwMoveCamera(cam.c, 0, 0, 3e38f));
+  EXPECT_FALSE(rwMoveCamera(cam.c, 0, 0, 3e38f));
+  EXPECT_EQ(rwGetError(), RW_E_BADPARAM);
+  RwV3d at;
+  rwGetCameraPosition(cam.c, &at);
+  EXPECT_EQ(at.z, 3e38f);
+
+  RwMatrix far;
+  rwIdentityMatrix(&far);
+  rwTranslateMatrix(&far, 3e38f, 0, 0, RW_REPLACE);
+  rwSetCameraPosition(cam.c, 3e38f, 0, 0);
+  EXPECT_FALSE(rwTransformCamera(cam.c, &far, RW_POSTCONCAT));
+  EXPECT_FALSE(rwTransformCamera(cam.c, &far, RW_PRECONCAT));
+  rwGetCameraPosition(cam.c, &at);
+  EXPECT_EQ(at.x, 3e38f);
+}
+
 int gShown = 0;
 int showCounting(RwDeviceContext* dc, const RwImage* image, int x, int y) {
   ++gShown;
