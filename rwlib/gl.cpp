@@ -32,6 +32,9 @@ constexpr uint32_t kRebuildGap = 10;
 // Settled clumps drawing on their own that are worth a rebuild. A few cost
 // a few draw calls; rebuilding a big world for them would stall a frame.
 constexpr uint32_t kRebuildClumps = 32;
+// The farthest the scene may stretch the far plane: near then rises to at
+// most one unit.
+constexpr float kMaxSceneDepth = 1e5f;
 
 struct SceneRecord;
 
@@ -290,9 +293,11 @@ bool makeView(const SceneRecord* s, const RwCamera* camera, View& view) {
   view.parallel = camera->projection == RW_PARALLEL;
 
   // Far reaches past the scene so big worlds are not cut off; near follows
-  // it so the depth buffer keeps its precision.
+  // it so the depth buffer keeps its precision. Only so far, though: one
+  // stray vertex a world puts at 1e30 would otherwise push near out past
+  // everything else, or far to infinity.
   float farClip = std::isfinite(camera->farClip) && camera->farClip > 0.0f ? camera->farClip : 1000.0f;
-  farClip = std::max(farClip, sceneDepth(s, view.eye, view.forward) * 1.01f);
+  farClip = std::max(farClip, std::min(sceneDepth(s, view.eye, view.forward) * 1.01f, kMaxSceneDepth));
   float nearClip = std::isfinite(camera->nearClip) ? camera->nearClip : 0.0f;
   RwMatrix projection = {};
   if (view.parallel) {

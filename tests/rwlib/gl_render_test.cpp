@@ -241,6 +241,19 @@ TEST_F(RwGl, DegenerateViewsAndShapesFailCleanly) {
   EXPECT_TRUE(isBack(kW / 2, kH / 2));
 }
 
+// A world's stray polygon out at 1e30 (or near the largest float) must not
+// drag the clip planes past everything else in the frame.
+TEST_F(RwGl, FarAwayGeometryLeavesTheNearSceneDrawn) {
+  addClump({-1, -1, 1, 1, 10}, 1, 0, 0);
+  RwClump* stray = addClump({-1e30f, -1e30f, 1e30f, 1e30f, 1e30f}, 0, 1, 0);
+  render();
+  EXPECT_PIXEL(kW / 2, kH / 2, 255, 0, 0);
+  rwDestroyClump(stray);
+  addClump({1, 1, 2, 2, 3e38f}, 0, 1, 0);
+  render();
+  EXPECT_PIXEL(kW / 2, kH / 2, 255, 0, 0);
+}
+
 TEST_F(RwGl, PointAndSpotLightsReachWhatTheyFace) {
   rwSetSceneAmbient(scene, 0.0f);
   addClump({-1, -1, 1, 1, 10}, 1, 1, 1);
