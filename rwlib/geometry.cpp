@@ -163,3 +163,38 @@ void rwUpdateBounds(RwClump* clump) {
   }
   clump->boundsValid = true;
 }
+
+bool rwInvertAffine(const RwMatrix& m, RwMatrix& out) {
+  double a[3][3], length[3];
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) a[i][j] = m.m[i][j];
+    length[i] = std::sqrt(a[i][0] * a[i][0] + a[i][1] * a[i][1] + a[i][2] * a[i][2]);
+  }
+  double c[3][3];  // cofactors, transposed: the adjugate
+  c[0][0] = a[1][1] * a[2][2] - a[1][2] * a[2][1];
+  c[0][1] = a[0][2] * a[2][1] - a[0][1] * a[2][2];
+  c[0][2] = a[0][1] * a[1][2] - a[0][2] * a[1][1];
+  c[1][0] = a[1][2] * a[2][0] - a[1][0] * a[2][2];
+  c[1][1] = a[0][0] * a[2][2] - a[0][2] * a[2][0];
+  c[1][2] = a[0][2] * a[1][0] - a[0][0] * a[1][2];
+  c[2][0] = a[1][0] * a[2][1] - a[1][1] * a[2][0];
+  c[2][1] = a[0][1] * a[2][0] - a[0][0] * a[2][1];
+  c[2][2] = a[0][0] * a[1][1] - a[0][1] * a[1][0];
+  double det = a[0][0] * c[0][0] + a[0][1] * c[1][0] + a[0][2] * c[2][0];
+  // |det| never exceeds the product of the axes' lengths; far below it the
+  // axes all but lie in one plane.
+  double bound = length[0] * length[1] * length[2];
+  if (!std::isfinite(det) || !std::isfinite(bound) || !(std::fabs(det) > 1e-9 * bound)) return false;
+  RwMatrix o = {};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) o.m[i][j] = float(c[i][j] / det);
+  // p = q * M  =>  q = (p - t) * R^-1
+  for (int j = 0; j < 3; ++j)
+    o.m[3][j] = float(-(m.m[3][0] * (c[0][j] / det) + m.m[3][1] * (c[1][j] / det) + m.m[3][2] * (c[2][j] / det)));
+  o.m[3][3] = 1.0f;
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 3; ++j)
+      if (!std::isfinite(o.m[i][j])) return false;  // beyond what a float holds
+  out = o;
+  return true;
+}

@@ -1,5 +1,6 @@
 // gl_math.cpp — the few matrix operations the GL side needs per frame, kept
 // here so drawing does not depend on the scratch-matrix machinery.
+#include <algorithm>
 #include <cmath>
 
 #include "rwlib/gl_priv.h"
@@ -13,51 +14,30 @@ void rwGlMultiply(const RwMatrix& a, const RwMatrix& b, RwMatrix& out) {
   out = r;
 }
 
+// In double: a mirrored clump scaled very small keeps its sign, and a huge
+// one does not overflow.
 float rwGlDeterminant3(const RwMatrix& m) {
-  return m.m[0][0] * (m.m[1][1] * m.m[2][2] - m.m[1][2] * m.m[2][1]) -
-         m.m[0][1] * (m.m[1][0] * m.m[2][2] - m.m[1][2] * m.m[2][0]) +
-         m.m[0][2] * (m.m[1][0] * m.m[2][1] - m.m[1][1] * m.m[2][0]);
-}
-
-namespace {
-
-// Inverse of the upper 3x3, row-major; false when singular.
-bool invert3(const RwMatrix& m, float out[3][3]) {
-  float det = rwGlDeterminant3(m);
-  if (!std::isfinite(det) || std::fabs(det) < 1e-30f) return false;
-  float inv = 1.0f / det;
-  out[0][0] = (m.m[1][1] * m.m[2][2] - m.m[1][2] * m.m[2][1]) * inv;
-  out[0][1] = (m.m[0][2] * m.m[2][1] - m.m[0][1] * m.m[2][2]) * inv;
-  out[0][2] = (m.m[0][1] * m.m[1][2] - m.m[0][2] * m.m[1][1]) * inv;
-  out[1][0] = (m.m[1][2] * m.m[2][0] - m.m[1][0] * m.m[2][2]) * inv;
-  out[1][1] = (m.m[0][0] * m.m[2][2] - m.m[0][2] * m.m[2][0]) * inv;
-  out[1][2] = (m.m[0][2] * m.m[1][0] - m.m[0][0] * m.m[1][2]) * inv;
-  out[2][0] = (m.m[1][0] * m.m[2][1] - m.m[1][1] * m.m[2][0]) * inv;
-  out[2][1] = (m.m[0][1] * m.m[2][0] - m.m[0][0] * m.m[2][1]) * inv;
-  out[2][2] = (m.m[0][0] * m.m[1][1] - m.m[0][1] * m.m[1][0]) * inv;
-  return true;
-}
-
-}  // namespace
-
-bool rwGlInvertAffine(const RwMatrix& m, RwMatrix& out) {
-  float r[3][3];
-  if (!invert3(m, r)) return false;
-  RwMatrix o = {};
+  double a[3][3];
   for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) o.m[i][j] = r[i][j];
-  // p = q * M  =>  q = (p - t) * R^-1
-  for (int j = 0; j < 3; ++j)
-    o.m[3][j] = -(m.m[3][0] * r[0][j] + m.m[3][1] * r[1][j] + m.m[3][2] * r[2][j]);
-  o.m[3][3] = 1.0f;
-  out = o;
-  return true;
+    for (int j = 0; j < 3; ++j) a[i][j] = m.m[i][j];
+  double det = a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
+               a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+               a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
+  return det < 0.0 ? -1.0f : det > 0.0 ? 1.0f : 0.0f;
 }
 
+bool rwGlInvertAffine(const RwMatrix& m, RwMatrix& out) { return rwInvertAffine(m, out); }
+
+// Normals are made unit again after it, so only its direction matters: it
+// is scaled to a largest element of one, which keeps the normals of tiny
+// or huge clumps from underflowing or overflowing on their way.
 bool rwGlNormalMatrix(const RwMatrix& m, float out[9]) {
-  float r[3][3];
-  if (!invert3(m, r)) return false;
+  RwMatrix inverse;
+  if (!rwInvertAffine(m, inverse)) return false;
+  float largest = 0.0f;
   for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) out[i * 3 + j] = r[j][i];
+    for (int j = 0; j < 3; ++j) largest = std::max(largest, std::fabs(inverse.m[i][j]));
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) out[i * 3 + j] = inverse.m[j][i] / largest;
   return true;
 }

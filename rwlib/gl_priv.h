@@ -177,7 +177,7 @@ bool rwGlInvertAffine(const RwMatrix& m, RwMatrix& out);
 // The matrix that carries normals through m's upper 3x3 (inverse transpose),
 // row-major, as n' = n * N; false when singular.
 bool rwGlNormalMatrix(const RwMatrix& m, float out[9]);
-float rwGlDeterminant3(const RwMatrix& m);
+float rwGlDeterminant3(const RwMatrix& m);  // its sign only: -1, 0 or 1
 
 // ---------------------------------------------------------------------------
 // Meshes (gl_batch.cpp): vertex and index buffers cut into parts, one part

@@ -107,7 +107,7 @@ void visit(const RwClump* clump, const RwMatrix& parentLTM, Search& s) {
   if (clump->on != RW_ON) return;
   RwMatrix ltm, inverse;
   rwMultiplyMatrix(&clump->matrix, &parentLTM, &ltm);
-  if (!clump->polygons.empty() && rwInvertMatrix(&ltm, &inverse)) {
+  if (!clump->polygons.empty() && rwInvertAffine(ltm, inverse)) {
     RwV3d o = s.origin, d = s.direction;
     rwTransformPoint(&o, &inverse);
     rwTransformVector(&d, &inverse);

@@ -135,6 +135,12 @@ void rwTriangulate(const RwClump* clump, const RwPolygon* polygon, std::vector<u
 // of the normals of the polygons that use them).
 void rwUpdateVertexNormals(RwClump* clump);
 void rwUpdateBounds(RwClump* clump);
+// Inverse of an affine matrix (column 3 taken as 0, 0, 0, 1). Singular when
+// its axes are flattened onto a plane or a line, judged by the angles
+// between them and not by their lengths, so a uniformly tiny or huge scale
+// still inverts. The picture and the pick both decide with it, so a clump
+// is either drawn and pickable or neither.
+bool rwInvertAffine(const RwMatrix& m, RwMatrix& out);
 
 // The GL side. rwOpen calls rwGpuOpen unless the device is "Null"; every
 // other entry is safe to call when no GL context is open.

@@ -254,6 +254,43 @@ TEST_F(RwGl, FarAwayGeometryLeavesTheNearSceneDrawn) {
   EXPECT_PIXEL(kW / 2, kH / 2, 255, 0, 0);
 }
 
+// Whether a clump's transform is too flat to draw is judged alike by the
+// picture and the pick, whatever its overall scale or its distance.
+TEST_F(RwGl, TinyHugeAndThinClumpsAreDrawnAndPickedAlike) {
+  struct Case {
+    Quad quad;
+    float scale[3];
+    float z;
+    bool seen;
+  } cases[] = {
+      {{-1e11f, -1e11f, 1e11f, 1e11f, 1e12f}, {1e-11f, 1e-11f, 1e-11f}, 0, true},
+      {{-1e-13f, -1e-13f, 1e-13f, 1e-13f, 1e-12f}, {1e13f, 1e13f, 1e13f}, 0, true},
+      {{-1e-13f, -1e-13f, 1e-13f, 1e-13f, 1e-12f}, {-1e13f, 1e13f, 1e13f}, 0, true},
+      {{-1000, -1000, 1000, 1000, 0}, {1, 1, 1e-9f}, 5000, true},
+      // Flattened to nothing along one axis: neither, even where the flat
+      // shape would face the camera.
+      {{-1, -1, 1, 1, 0}, {1, 1, 0}, 10, false},
+      {{-1, -1, 1, 1, 10}, {0, 1, 1}, 0, false},
+  };
+  for (const Case& c : cases) {
+    RwClump* clump = addClump(c.quad, 1, 0, 0);
+    RwMatrix* m = rwPushScratchMatrix();
+    rwScaleMatrix(m, c.scale[0], c.scale[1], c.scale[2], RW_REPLACE);
+    rwTranslateMatrix(m, 0, 0, c.z, RW_POSTCONCAT);
+    rwTransformClump(clump, m, RW_REPLACE);
+    rwPopScratchMatrix();
+    render();
+    RwPickRecord hit;
+    bool picked = rwPickScene(scene, kW / 2, kH / 2, camera, &hit) == 1;
+    EXPECT_EQ(!isBack(kW / 2, kH / 2), c.seen) << c.scale[0] << " " << c.scale[2];
+    EXPECT_EQ(picked, c.seen) << c.scale[0] << " " << c.scale[2];
+    if (c.seen) {
+      EXPECT_GT(at(kW / 2, kH / 2)[0], 240) << c.scale[0];
+    }
+    rwDestroyClump(clump);
+  }
+}
+
 TEST_F(RwGl, PointAndSpotLightsReachWhatTheyFace) {
   rwSetSceneAmbient(scene, 0.0f);
   addClump({-1, -1, 1, 1, 10}, 1, 1, 1);
