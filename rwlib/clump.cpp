@@ -29,14 +29,27 @@ RwClump* newClump() {
   return clump;
 }
 
-// Frees a clump and its subtree without touching its parent or scene.
+// Frees a clump and its subtree without touching its parent or scene. The
+// subtree goes one clump at a time through its own children lists, so
+// neither the depth of the tree nor memory for a stack can stop it.
 void freeClump(RwClump* clump) {
-  rwGpuForgetClump(clump);
-  for (RwClump* child : clump->children) freeClump(child);
-  for (RwPolygon& p : clump->polygons)
-    if (p.texture) rwReleaseTexture(p.texture);
-  rwPickForgetClump(clump);
-  delete clump;
+  clump->parent = nullptr;
+  while (clump) {
+    if (!clump->children.empty()) {
+      RwClump* child = clump->children.back();
+      clump->children.pop_back();
+      child->parent = clump;  // the way back up once its own subtree is gone
+      clump = child;
+      continue;
+    }
+    RwClump* up = clump->parent;
+    rwGpuForgetClump(clump);
+    for (RwPolygon& p : clump->polygons)
+      if (p.texture) rwReleaseTexture(p.texture);
+    rwPickForgetClump(clump);
+    delete clump;
+    clump = up;
+  }
 }
 
 bool validVertex(const RwClump* clump, int32_t vertex) {

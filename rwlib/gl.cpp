@@ -589,9 +589,8 @@ void rwGpuForgetScene(RwScene* scene) {
   if (scene && scene->gpu) rwGlReleaseScene(rwGlRecordOf<SceneRecord>(scene->gpu));
 }
 
-// A clump goes with its children, whether or not each is forgotten too.
+// Only the clump itself: whoever frees a tree forgets each of its clumps,
+// and going down from each would cost the depth of the tree again.
 void rwGpuForgetClump(RwClump* clump) {
-  if (!clump) return;
-  if (clump->gpu) detachClump(static_cast<ClumpRecord*>(clump->gpu));
-  for (RwClump* child : clump->children) rwGpuForgetClump(child);
+  if (clump && clump->gpu) detachClump(static_cast<ClumpRecord*>(clump->gpu));
 }

@@ -101,29 +101,44 @@ struct Search {
   const RwPolygon* hit = nullptr;
 };
 
+struct Pending {
+  const RwClump* clump;
+  RwMatrix parentLTM;
+};
+
 // The local ray is the world ray through the inverse LTM: an affine map
-// keeps the parameter, so t stays a world distance along the ray.
-void visit(const RwClump* clump, const RwMatrix& parentLTM, Search& s) {
-  if (clump->on != RW_ON) return;
-  RwMatrix ltm, inverse;
-  rwMultiplyMatrix(&clump->matrix, &parentLTM, &ltm);
-  if (!clump->polygons.empty() && rwInvertAffine(ltm, inverse)) {
-    RwV3d o = s.origin, d = s.direction;
-    rwTransformPoint(&o, &inverse);
-    rwTransformVector(&d, &inverse);
-    Ray r{{o.x, o.y, o.z}, {d.x, d.y, d.z}};
-    const PickCache& cache = cacheOf(clump);
-    if (!cache.owners.empty() && hitsBox(r, cache.lo, cache.hi, s.best)) {
-      for (size_t i = 0; i < cache.owners.size(); ++i) {
-        double t;
-        if (hitsTriangle(r, &cache.triangles[i * 9], &t) && t < s.best) {
-          s.best = t;
-          s.hit = cache.owners[i];
+// keeps the parameter, so t stays a world distance along the ray. The tree
+// is walked with a stack of its own: worlds nest deeper than a call stack
+// likes.
+void visit(const RwClump* top, Search& s, std::vector<Pending>& stack) {
+  stack.clear();
+  stack.push_back({top, {}});
+  rwIdentityMatrix(&stack.back().parentLTM);
+  while (!stack.empty()) {
+    Pending item = stack.back();
+    stack.pop_back();
+    const RwClump* clump = item.clump;
+    if (clump->on != RW_ON) continue;
+    RwMatrix ltm, inverse;
+    rwMultiplyMatrix(&clump->matrix, &item.parentLTM, &ltm);
+    if (!clump->polygons.empty() && rwInvertAffine(ltm, inverse)) {
+      RwV3d o = s.origin, d = s.direction;
+      rwTransformPoint(&o, &inverse);
+      rwTransformVector(&d, &inverse);
+      Ray r{{o.x, o.y, o.z}, {d.x, d.y, d.z}};
+      const PickCache& cache = cacheOf(clump);
+      if (!cache.owners.empty() && hitsBox(r, cache.lo, cache.hi, s.best)) {
+        for (size_t i = 0; i < cache.owners.size(); ++i) {
+          double t;
+          if (hitsTriangle(r, &cache.triangles[i * 9], &t) && t < s.best) {
+            s.best = t;
+            s.hit = cache.owners[i];
+          }
         }
       }
     }
+    for (const RwClump* child : clump->children) stack.push_back({child, ltm});
   }
-  for (const RwClump* child : clump->children) visit(child, ltm, s);
 }
 
 }  // namespace
@@ -138,10 +153,9 @@ int rwPickScene(RwScene* scene, int x, int y, RwCamera* camera, RwPickRecord* ou
   Search s;
   if (!rwGetCameraRay(camera, x, y, &s.origin, &s.direction)) return 0;
   s.best = HUGE_VAL;
-  RwMatrix world;
-  rwIdentityMatrix(&world);
   try {
-    for (const RwClump* clump : scene->clumps) visit(clump, world, s);
+    std::vector<Pending> stack;
+    for (const RwClump* clump : scene->clumps) visit(clump, s, stack);
   } catch (const std::bad_alloc&) {
     gCaches.clear();
     rwSetError(RW_E_NOMEM);

@@ -114,6 +114,27 @@ TEST_F(RwPick, ChildOfATransformedParentIsHitWhereItIsInTheWorld) {
   EXPECT_FALSE(rwPickScene(scene, 100 - px, 50, camera, &hit));
 }
 
+// A chain of clumps far deeper than a call stack holds is picked through
+// and destroyed whole.
+TEST_F(RwPick, DeepChainsArePickedAndDestroyed) {
+  RwClump* top = quad(0, 0, 7);
+  RwMatrix step;
+  rwIdentityMatrix(&step);
+  rwTranslateMatrix(&step, 0, 0, 1e-5f, RW_REPLACE);
+  for (int i = 0; i < 200000; ++i) {  // built from the bottom, so each add is cheap
+    RwClump* above = rwCreateClump(0, 0);
+    ASSERT_TRUE(rwAddChildToClump(above, top));
+    rwTransformClump(above, &step, RW_REPLACE);
+    top = above;
+  }
+  rwAddClumpToScene(scene, top);
+  RwPickRecord hit;
+  ASSERT_TRUE(rwPickScene(scene, 50, 50, camera, &hit));
+  EXPECT_NEAR(hit.distance, 9.0f, 0.01f);
+  EXPECT_TRUE(rwDestroyClump(top));
+  EXPECT_EQ(rwGetSceneClumpCount(scene), 0);
+}
+
 // How fast it goes is bench_render's business; here the caches must give
 // the same answers as the first, uncached pick.
 TEST_F(RwPick, CachedPicksAgreeAcrossManyClumps) {
