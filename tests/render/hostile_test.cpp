@@ -9,24 +9,8 @@
 
 namespace {
 
-// A 24-bit BMP of w x h grey pixels.
-void writeGreyBmp(const std::filesystem::path& p, int w, int h) {
-  int row = (w * 3 + 3) / 4 * 4;
-  std::vector<uint8_t> f(54 + size_t(row) * size_t(h), 128);
-  auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&f[at], &v, 4); };
-  std::memset(f.data(), 0, 54);
-  f[0] = 'B', f[1] = 'M';
-  put32(2, uint32_t(f.size()));
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, uint32_t(w));
-  put32(22, uint32_t(h));
-  f[26] = 1, f[28] = 24;
-  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(f.data()), std::streamsize(f.size()));
-}
-
 TEST_F(RenderTest, DestroyedWorldLeavesNoPendingTextures) {
-  writeGreyBmp(dir / "tex.bmp", 4, 4);
+  writeBmp(dir / "tex.bmp", 4, 4, 128, 128, 128);
   zvVFresetPendingTextures();
   ASSERT_EQ(read("Texture2 { filename \"tex.bmp\" } DEF S Sphere { } DEF C Cube { }"), ZV_OK) << sink.dump();
   ASSERT_EQ(zvVFpendingTextureCount(), 2);
@@ -40,7 +24,7 @@ TEST_F(RenderTest, DestroyedWorldLeavesNoPendingTextures) {
 }
 
 TEST_F(RenderTest, FailedBuildUnregistersItsTexture) {
-  writeGreyBmp(dir / "tex.bmp", 4, 4);
+  writeBmp(dir / "tex.bmp", 4, 4, 128, 128, 128);
   // u spans 40 repeats: the face cannot be mapped and the face set fails
   // after its texture was read.
   ASSERT_EQ(read("Texture2 { filename \"tex.bmp\" }\n"

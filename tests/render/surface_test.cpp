@@ -7,26 +7,6 @@
 
 namespace {
 
-// A 24-bit BMP of w x h pixels of one colour.
-void writeBmp(const std::filesystem::path& p, int w, int h, uint8_t r, uint8_t g, uint8_t b) {
-  int row = (w * 3 + 3) / 4 * 4;
-  std::vector<uint8_t> f(54 + size_t(row) * size_t(h), 0);
-  auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&f[at], &v, 4); };
-  f[0] = 'B', f[1] = 'M';
-  put32(2, uint32_t(f.size()));
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, uint32_t(w));
-  put32(22, uint32_t(h));
-  f[26] = 1, f[28] = 24;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      size_t at = 54 + size_t(y) * size_t(row) + size_t(x) * 3;
-      f[at] = b, f[at + 1] = g, f[at + 2] = r;
-    }
-  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(f.data()), std::streamsize(f.size()));
-}
-
 TEST_F(RenderTest, MaterialFromTheLeafMaterial) {
   ZvSFColor ambient[2] = {{0.2f, 0.2f, 0.2f}, {0, 0, 0}};
   ZvSFColor diffuse[2] = {{1, 0, 0}, {0, 0.5f, 0.25f}};
