@@ -17,6 +17,8 @@ PACKAGES=(
   zlib1g-dev liblhasa-dev libjpeg62-turbo-dev libpng-dev
   libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libglu1-mesa-dev
   libfreetype-dev fonts-dejavu-core
+  tcl8.6-dev tk8.6-dev libx11-dev
+  xvfb xdotool x11-apps
   clang libclang-rt-14-dev
 )
 

@@ -51,14 +51,8 @@ int main(int argc, char** argv) {
   zvReadCommandLineOptions(&words, &options);
   zvClearExitHandlers();
 
-  int status = 0;
-  if (options.firstWorld) {
-    std::fprintf(stderr, "quillmoor: cannot open %s in a window yet; try --screenshot OUT.png %s\n", options.firstWorld,
-                 options.firstWorld);
-    status = 1;
-  } else {
-    std::printf("%s\n%s", zvVersion(), zvUsage());
-  }
+  int status = zvRunWindow(&words, &options);
+  if (status == 255) return status;  // nothing started that needs closing
   zvExit();
   return zvReportFailed() ? 2 : status;
 }

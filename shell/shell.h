@@ -81,6 +81,43 @@ int zvRunScreenshot(const char* output, int width, int height, const char* world
 const char* zvDataDirectory(void);
 
 // ---------------------------------------------------------------------------
+// The window: plain "quillmoor [options] [WORLD...]"
+// Takes the single-instance lock, opens the window and runs the loop until
+// the window is closed. 0 on a clean close, 255 when another instance runs,
+// 1 when no window can be opened.
+int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options);
+
+// Keys the navigation reads while they are held down in the view.
+enum ZvHeldKey {
+  ZV_HELD_UP = 0,
+  ZV_HELD_DOWN,
+  ZV_HELD_LEFT,
+  ZV_HELD_RIGHT,
+  ZV_HELD_SHIFT,
+  ZV_HELD_CONTROL,
+  ZV_HELD_KEYS
+};
+int zvShellKeyHeld(int key);  // 1 while held; 0 for an unknown key
+
+// What the shell calls into the layers above it; each may stay null.
+struct ZvShellHooks {
+  void (*navStep)(void);  // once a frame, before drawing: move the person
+  void (*jump)(void);     // Escape: back to the start viewpoint
+  // Pointer in the view, only while a world runs (kind: ZV_POINTER_*).
+  void (*pointer)(int kind, int x, int y, int button, uint32_t state);
+};
+ZvShellHooks* zvShellHooks(void);
+
+// The frame period follows the rendering time: render and slice (the
+// world's Tk time slice) in milliseconds. Answers 1 when the period changed
+// and the timer must be re-armed with it.
+enum { ZV_FRAME_INTERVAL_START = 20, ZV_FRAME_INTERVAL_MAX = 1000 };
+int zvAdaptFrameInterval(uint32_t* interval, uint32_t render, uint32_t slice);
+// The frame-rate report's lines for one frame; total may be 0.
+void zvFormatFrameRate(char* out, int size, uint32_t render, uint32_t other, uint32_t total, int reset,
+                       uint32_t interval);
+
+// ---------------------------------------------------------------------------
 // Exit handlers: at most ten routines, run last first at shutdown.
 typedef void (*ZvExitHandler)(void);
 enum { ZV_MAX_EXIT_HANDLERS = 10 };
