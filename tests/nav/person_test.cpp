@@ -56,6 +56,8 @@ TEST_F(Person, EyeCameraSitsOnTopAndIsActive) {
   EXPECT_EQ(zvGetActiveCameraID(world), ZV_PERSON_CAMERA);
   float min[3], max[3];
   ASSERT_EQ(zvGetObjBoundingCube(person, min, max), 0);
+  // The figure stands on its origin, so the eye is its full height up.
+  EXPECT_NEAR(min[1], 0, 1e-4f);
   const ZvTransform* lrt = zvGetObjectLRT(eye);
   expectNear(lrt->m[3], {0, max[1], -0.1f});
   // A half turn about y: the eye looks along the person's +z.
