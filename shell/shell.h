@@ -107,6 +107,8 @@ struct ZvShellHooks {
   void (*pointer)(int kind, int x, int y, int button, uint32_t state);
 };
 ZvShellHooks* zvShellHooks(void);
+// Hands the window's keys, pointer and frame ticks to the navigation.
+void zvConnectNavigation(void);
 
 // The frame period follows the rendering time: render and slice (the
 // world's Tk time slice) in milliseconds. Answers 1 when the period changed

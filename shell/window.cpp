@@ -324,6 +324,7 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   zvSetReportSink(windowReport, nullptr);
   zvInstallSubsystems();
   zvNavInstallHooks();
+  zvConnectNavigation();
   zvSceneHooks().programDirectory = zvDataDirectory;
   if (zvRenderInitViewer() != ZV_OK) {
     zvSetReportSink(nullptr, nullptr);
