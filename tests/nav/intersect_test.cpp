@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "nav/nav.h"
+#include "tests/nav/navtest.h"
 #include "tests/render/rendertest.h"
 
 namespace {
@@ -12,11 +13,7 @@ class Intersect : public RenderTest {
   void SetUp() override {
     RenderTest::SetUp();
     zvNavInstallHooks();
-    zvSceneHooks().programDirectory = [] {
-      static std::string d = std::string(std::getenv("QUILLMOOR_SOURCE_DIR") ? std::getenv("QUILLMOOR_SOURCE_DIR")
-                                                                             : ".") + "/data/";
-      return d.c_str();
-    };
+    zvSceneHooks().programDirectory = qmtest::sourceDataDir;
   }
   // Casts start -> start + dir at the object carrying a leaf below name.
   int cast(const char* name, std::initializer_list<float> s, std::initializer_list<float> d, float* t,

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "nav/nav.h"
+#include "tests/nav/navtest.h"
 #include "tests/render/rendertest.h"
 
 namespace {
@@ -19,11 +20,7 @@ class Navigate : public RenderTest {
   void SetUp() override {
     RenderTest::SetUp();
     zvNavInstallHooks();
-    zvSceneHooks().programDirectory = [] {
-      static std::string d = std::string(std::getenv("QUILLMOOR_SOURCE_DIR") ? std::getenv("QUILLMOOR_SOURCE_DIR")
-                                                                             : ".") + "/data/";
-      return d.c_str();
-    };
+    zvSceneHooks().programDirectory = qmtest::sourceDataDir;
     held = ZvNavKeys{};
     sounds.clear();
     messages.clear();
@@ -60,7 +57,9 @@ TEST_F(Navigate, HeldArrowSpeedsUpToFiveFromThe25thFrame) {
     last = z;
     int want = frame < 25 ? std::max(1, frame <= 5 ? 1 : frame / 5) : 5;
     EXPECT_NEAR(moved, nav->step * float(want), 1e-4) << "frame " << frame;
-    if (frame == 24) EXPECT_LT(moved, nav->step * 5 - 1e-3);
+    if (frame == 24) {
+      EXPECT_LT(moved, nav->step * 5 - 1e-3);
+    }
   }
   held = ZvNavKeys{};
   zvNavStep();

@@ -4,16 +4,11 @@
 #include <string>
 
 #include "nav/nav.h"
+#include "tests/nav/navtest.h"
 #include "tests/support/testsupport.h"
 #include "vrml/vrml.h"
 
 namespace {
-
-const std::string& dataDir() {
-  static std::string dir = std::string(std::getenv("QUILLMOOR_SOURCE_DIR") ? std::getenv("QUILLMOOR_SOURCE_DIR")
-                                                                           : ".") + "/data/";
-  return dir;
-}
 
 class Person : public qmtest::SceneTest {
  protected:
@@ -21,7 +16,7 @@ class Person : public qmtest::SceneTest {
     SceneTest::SetUp();
     zvVrmlInstallHooks();
     zvNavInstallHooks();
-    zvSceneHooks().programDirectory = [] { return dataDir().c_str(); };
+    zvSceneHooks().programDirectory = qmtest::sourceDataDir;
   }
   void TearDown() override {
     if (world) {
