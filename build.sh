@@ -16,7 +16,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev liblhasa-dev libjpeg62-turbo-dev libpng-dev
   libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libglu1-mesa-dev
-  libfreetype-dev fonts-dejavu-core
+  libfreetype-dev libfontconfig-dev fonts-dejavu-core
   tcl8.6-dev tk8.6-dev libx11-dev
   xvfb xdotool x11-apps
   clang libclang-rt-14-dev

@@ -1,0 +1,187 @@
+// ui.h — what the browser shows besides the 3D picture: fonts drawn into
+// camera images, text blocks (paragraphs broken into lines no wider than a
+// given width), object labels painted over the view after each frame, and
+// the "Messages" window where warnings and messages appear.
+//
+// Fonts are found through fontconfig by the face names worlds and the
+// browser have always used ("Courier New", "ARIAL Italic", "SYSTEM", ...)
+// and rendered with FreeType. Colours are 0xRRGGBB.
+#pragma once
+
+#include <cstdint>
+
+#include "rwlib/rwlib.h"
+#include "scene/scene.h"
+
+// ---------------------------------------------------------------------------
+// Fonts
+enum { ZV_FONT_SHADOW = 1, ZV_FONT_STRIPED = 2 };
+
+struct ZvFontFace;  // the FreeType face and its advance cache
+struct ZvTextFont {
+  ZvFontFace* face;
+  int32_t height;      // as requested
+  int32_t lineHeight;  // from the face's metrics at that height
+  int32_t ascent;      // baseline below the top of a line
+  uint32_t background;
+  uint32_t textColor;
+  uint32_t flags;      // ZV_FONT_*
+};
+// Null when no installed font matches or the height is not 1..512.
+ZvTextFont* zvNewFont(const char* face, int height, uint32_t background, uint32_t textColor, uint32_t flags);
+void zvDeleteFont(ZvTextFont* font);
+// The width in pixels of count bytes of text (UTF-8; a byte that starts no
+// valid sequence is one character).
+int zvFontTextWidth(const ZvTextFont* font, const char* text, int count);
+// Blends count bytes of text into the image with the top of the line at
+// (x, y); whatever falls outside the image is clipped.
+void zvFontDrawText(const ZvTextFont* font, RwImage* image, int x, int y, const char* text, int count, uint32_t color);
+// How many bytes make the character at text (at most left): 1..4.
+int zvCharacterLength(const char* text, int left);
+
+// ---------------------------------------------------------------------------
+// Text blocks
+struct ZvTextParagraph;
+struct ZvTextLine {
+  ZvTextLine* next;
+  ZvTextLine* previous;
+  ZvTextParagraph* paragraph;
+  int32_t width;
+  int32_t height;
+  int32_t start;     // first byte in the paragraph's text
+  int32_t drawn;     // bytes drawn
+  int32_t consumed;  // bytes used up, line ends included
+};
+struct ZvTextParagraph {
+  ZvTextParagraph* next;
+  ZvTextParagraph* previous;
+  ZvTextLine* lines;
+  int32_t widest;
+  int32_t height;
+  int32_t lineCount;
+  char* text;
+  int32_t length;
+  int32_t position;  // where layout goes on
+  int32_t firstLine;
+};
+struct ZvTextBlock {
+  void* window;  // kept for callers; measuring needs only the font
+  ZvTextFont* font;  // not owned
+  int32_t widest;
+  int32_t height;
+  int32_t paragraphCount;
+  int32_t lineCount;
+  int32_t wrapWidth;
+  int32_t capacity;
+  int32_t firstLine;
+  int32_t escapes;  // 1: backslash-n ends a line
+  ZvTextParagraph* first;
+  ZvTextParagraph* last;
+};
+enum { ZV_TEXT_RENUMBER_AT = 32000 };
+
+ZvTextBlock* zvNewTextBlock(ZvTextFont* font);  // wrap 320, capacity 100
+void zvDeleteTextBlock(ZvTextBlock* block);
+void zvTextSetWindow(ZvTextBlock* block, void* window);
+void zvTextSetEscapes(ZvTextBlock* block, int on);
+int zvTextSetWidth(ZvTextBlock* block, int width, int capacity);
+int zvTextAddParagraph(ZvTextBlock* block, const char* text);  // -1 on failure
+void zvTextClear(ZvTextBlock* block);
+int zvTextFindLine(ZvTextBlock* block, int number, ZvTextParagraph** paragraph, ZvTextLine** line);
+int zvTextWidest(const ZvTextBlock* block);
+int zvTextHeight(const ZvTextBlock* block);
+int zvTextLineCount(const ZvTextBlock* block);
+int zvTextFirstLine(const ZvTextBlock* block);
+int zvTextLastLine(const ZvTextBlock* block);
+
+// ---------------------------------------------------------------------------
+// Labels
+enum {
+  ZV_LABEL_FOLLOWS = 1,
+  ZV_LABEL_ONE_PLACE = 2,  // destroyed rather than moved
+  ZV_LABEL_TIMED = 4,
+  ZV_LABEL_HIDDEN = 8,
+};
+enum { ZV_LABEL_HOVER = 1, ZV_LABEL_TEXT = 2 };
+enum {
+  ZV_ANCHOR_CENTRE = 0,
+  ZV_ANCHOR_TOP = 1,
+  ZV_ANCHOR_BOTTOM = 2,
+  ZV_ANCHOR_POINT = 3,
+};
+enum { ZV_LABEL_WIDTH = 320, ZV_HOVER_TIME = 3000 };
+
+struct ZvLabel {
+  ZvLabel* next;
+  ZvLabel* previous;
+  uint32_t flags;
+  int32_t kind;
+  int32_t placed;
+  ZvTextFont* font;  // not owned
+  ZvTextBlock* text;
+  int32_t width, height;
+  int32_t x, y;  // -1 until placed
+  float point[3];
+  ZvObj* object;
+  ZvLeaf* leaf;
+  int32_t anchor;
+  int32_t expirySeconds, expiryMilliseconds;
+};
+
+ZvLabel* zvNewLabel(ZvObj* object, ZvLeaf* leaf, ZvTextFont* font, int kind);
+void zvDeleteLabel(ZvLabel* label);
+void zvDeleteAllLabels(void);
+void zvDeleteObjectLabels(ZvObj* object);
+ZvLabel* zvFindLabel(ZvObj* object, int kind);  // kind 0: any
+ZvLabel* zvFirstLabel(void);                      // newest first
+int zvSetLabelText(ZvLabel* label, const char* text);
+void zvSetLabelPoint(ZvLabel* label, const float point[3]);
+void zvSetLabelAnchor(ZvLabel* label, int mode);
+void zvSetLabelFlags(ZvLabel* label, uint32_t bits);
+void zvClearLabelFlags(ZvLabel* label, uint32_t bits);
+void zvSetLabelTime(ZvLabel* label, int milliseconds);
+// 0 placed or unchanged, 1 unplaced (behind the camera), 2 destroyed
+// (a one-place label that would move), -1 failure.
+int zvPlaceLabel(ZvLabel* label);
+void zvUpdateLabels(void);
+void zvDrawLabels(RwImage* image);
+void zvShowLabels(void);
+void zvHideLabels(void);
+int zvLabelsVisible(void);
+// The top-left corner for a label of the given size whose anchor is at
+// (ax, ay); pulled into a view of viewWidth x viewHeight when clamp is set.
+void zvLabelCorner(int ax, int ay, int width, int height, int clamp, int viewWidth, int viewHeight, int* x, int* y);
+
+// Hover labels: on every pointer move over the view of a running world.
+void zvSetHoverLabels(int on);
+int zvHoverLabelsOn(void);
+void zvLabelPointerMotion(ZvWorld* world, int x, int y);
+// The hover label's choice of text for a hit object: the object that
+// carries it (itself or an ancestor), or null with no text to show.
+ZvObj* zvHoverLabelSource(ZvObj* hit, int showNames, int showComments, const char** text);
+
+// Seams, each defaulting to the real thing: where "now" comes from and how
+// a world point reaches the view (0 with visible set, or -1).
+typedef void (*ZvLabelClock)(int32_t* seconds, int32_t* milliseconds);
+typedef int (*ZvLabelProjector)(ZvWorld* world, const float point[3], int* x, int* y, int* visible);
+void zvSetLabelClock(ZvLabelClock clock);          // null: the steady clock
+void zvSetLabelProjector(ZvLabelProjector project);  // null: the active camera
+
+// Options "-dname", "-dcomment", "-dscouter"; installs the frame painter
+// (labels re-placed and drawn into every frame) and the scene model's hook
+// that drops an object's labels with it. Uninstalling frees every label
+// and the label fonts.
+void zvInstallLabels(int showNames, int showComments, int noBackground);
+void zvUninstallLabels(void);
+
+// ---------------------------------------------------------------------------
+// The "Messages" window (needs the main window for its interpreter)
+struct ZvPlatformWindow;
+enum { ZV_NOTIFY_CAPACITY = 100 };
+int zvNotifyCreate(ZvPlatformWindow* main);  // hidden until the first text
+void zvNotifyDestroy(void);
+void zvNotifyAppend(const char* text);
+void zvNotifyShow(void);
+void zvNotifyHide(void);
+int zvNotifyShown(void);
+int zvNotifyLineCount(void);  // lines held
