@@ -33,9 +33,23 @@ struct ZvPlatformWindow {
   Tcl_TimerToken releaseTimer;
   // Which key codes are down, with the keysym each went down as.
   uint32_t down[256];
+  int cursor;
 };
 
 namespace {
+
+enum { kLocationMax = 256 };
+const char kBarFont[] = "{Courier New} -14";
+
+// Return in the location bar hands what was typed to the shell.
+int locationCommand(ClientData data, Tcl_Interp*, int objc, Tcl_Obj* const objv[]) {
+  auto* w = static_cast<ZvPlatformWindow*>(data);
+  if (objc != 2 || !w->callbacks.location) return TCL_OK;
+  std::string text = Tcl_GetString(objv[1]);
+  if (text.size() > kLocationMax) text.resize(kLocationMax);
+  w->callbacks.location(w->callbacks.user, text.c_str());
+  return TCL_OK;
+}
 
 // How long a key release waits for an auto-repeat press; well under what
 // anyone can hold a key for.
@@ -266,6 +280,7 @@ ZvPlatformWindow* zvPlatformOpenWindow(const char* title, int width, int height,
   w->width = width;
   w->height = height;
   if (callbacks) w->callbacks = *callbacks;
+  Tcl_CreateObjCommand(interp, "qmLocation", locationCommand, w, nullptr);
   std::string ws = std::to_string(width), hs = std::to_string(height);
   bool ok = evalWords(interp, {"wm", "title", ".", title ? title : ""}) == TCL_OK &&
             evalWords(interp, {".", "configure", "-background", "black"}) == TCL_OK &&
@@ -276,7 +291,26 @@ ZvPlatformWindow* zvPlatformOpenWindow(const char* title, int width, int height,
                                "-state", "hidden", "-tags", "frame"}) == TCL_OK &&
             evalWords(interp, {".view", "create", "text", std::to_string(width / 2), std::to_string(height / 2),
                                "-fill", "white", "-text", "", "-tags", "message"}) == TCL_OK &&
+            evalWords(interp, {"frame", ".bar", "-background", "black"}) == TCL_OK &&
+            evalWords(interp, {"label", ".bar.label", "-text", "Location:", "-font", kBarFont, "-foreground",
+                               "white", "-background", "black", "-borderwidth", "0", "-padx", "0"}) == TCL_OK &&
+            evalWords(interp, {"entry", ".bar.location", "-font", kBarFont, "-width", "34", "-foreground", "white",
+                               "-background", "black", "-insertbackground", "white", "-relief", "flat",
+                               "-borderwidth", "0", "-highlightthickness", "1", "-highlightbackground",
+                               "#808080", "-highlightcolor", "#808080"}) == TCL_OK &&
+            evalWords(interp, {"pack", ".bar.label", "-side", "left"}) == TCL_OK &&
+            evalWords(interp, {"pack", ".bar.location", "-side", "left", "-padx", "3 0"}) == TCL_OK &&
+            evalWords(interp, {"pack", ".bar", "-side", "top"}) == TCL_OK &&
             evalWords(interp, {"pack", ".view", "-fill", "both", "-expand", "1"}) == TCL_OK &&
+            // Return opens what was typed and gives the keys back to the view.
+            evalWords(interp, {"bind", ".bar.location", "<Return>",
+                               "qmLocation [.bar.location get]; focus .view; break"}) == TCL_OK &&
+            evalWords(interp, {"bind", ".bar.location", "<KP_Enter>",
+                               "qmLocation [.bar.location get]; focus .view; break"}) == TCL_OK &&
+            // Control-A takes the whole text, so that typing replaces it.
+            evalWords(interp, {"bind", ".bar.location", "<Control-a>",
+                               "%W selection range 0 end; %W icursor end; break"}) == TCL_OK &&
+            evalWords(interp, {"bind", ".view", "<ButtonPress>", "focus .view"}) == TCL_OK &&
             evalWords(interp, {"focus", ".view"}) == TCL_OK;
   if (ok) {
     w->view = Tk_NameToWindow(interp, ".view", w->main);
@@ -371,6 +405,21 @@ int zvPlatformShowFrame(ZvPlatformWindow* w, const uint8_t* rgba, int width, int
   return 1;
 }
 
+int zvPlatformSetLocation(ZvPlatformWindow* w, const char* text) {
+  if (!w || !w->main) return -1;
+  std::string t = text ? text : "";
+  if (t.size() > kLocationMax) t.resize(kLocationMax);
+  bool ok = evalWords(w->interp, {".bar.location", "delete", "0", "end"}) == TCL_OK &&
+            evalWords(w->interp, {".bar.location", "insert", "0", t}) == TCL_OK;
+  return ok ? 0 : -1;
+}
+
+void zvPlatformSetViewCursor(ZvPlatformWindow* w, int kind) {
+  static const char* const names[] = {"", "hand2", "hand1", "fleur", "exchange"};
+  if (!w || !w->main || kind < 0 || kind > ZV_CURSOR_DRAG || kind == w->cursor) return;
+  if (evalWords(w->interp, {".view", "configure", "-cursor", names[kind]}) == TCL_OK) w->cursor = kind;
+}
+
 void zvPlatformFlushWindow(ZvPlatformWindow* w) {
   if (!w || !w->main) return;
   while (Tcl_DoOneEvent(TCL_IDLE_EVENTS | TCL_DONT_WAIT)) {
@@ -418,6 +467,3 @@ void zvPlatformRunLoop(void) {
 }
 
 void zvPlatformQuitLoop(void) { quitAsked = 1; }
-
-// Other top-level windows of the program live in the same interpreter.
-Tcl_Interp* zvPlatformWindowInterp(ZvPlatformWindow* w) { return w && w->main ? w->interp : nullptr; }

@@ -22,6 +22,10 @@ enum {
   ZV_KEY_SHIFT_R = 0xffe2,
   ZV_KEY_CONTROL_L = 0xffe3,
   ZV_KEY_CONTROL_R = 0xffe4,
+  ZV_KEY_F5 = 0xffc2,
+  ZV_KEY_BROWSER_BACK = 0x1008ff26,
+  ZV_KEY_BROWSER_FORWARD = 0x1008ff27,
+  ZV_KEY_BROWSER_RELOAD = 0x1008ff73,
 };
 // Modifier and button state bits that come with every key and pointer event.
 enum {
@@ -41,6 +45,8 @@ struct ZvWindowCallbacks {
   void (*pointer)(void* user, int kind, int x, int y, int button, uint32_t state);
   void (*resize)(void* user, int width, int height);  // the view's client size
   void* user;
+  // Return in the location bar: what was typed, at most 256 characters.
+  void (*location)(void* user, const char* text);
 };
 
 struct ZvPlatformWindow;
@@ -66,6 +72,12 @@ int zvPlatformShowViewText(ZvPlatformWindow* window, const char* text);
 // view, hiding the text. 1 when shown.
 int zvPlatformShowFrame(ZvPlatformWindow* window, const uint8_t* rgba, int width, int height, int stride, int x,
                         int y);
+// The location bar above the view: the text it shows (cut at 256
+// characters).
+int zvPlatformSetLocation(ZvPlatformWindow* window, const char* text);
+// The pointer's shape over the view: what a click there would do.
+enum ZvCursorKind { ZV_CURSOR_ARROW = 0, ZV_CURSOR_URL, ZV_CURSOR_PICK, ZV_CURSOR_GRAB, ZV_CURSOR_DRAG };
+void zvPlatformSetViewCursor(ZvPlatformWindow* window, int kind);
 // Brings the screen up to date now, for a view text that must be seen
 // before a long piece of work.
 void zvPlatformFlushWindow(ZvPlatformWindow* window);

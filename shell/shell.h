@@ -120,6 +120,35 @@ void zvFormatFrameRate(char* out, int size, uint32_t render, uint32_t other, uin
                        uint32_t interval);
 
 // ---------------------------------------------------------------------------
+// The world cache: every world read stays loaded, newest first, keyed by its
+// URL (exact, case-sensitive). Removing a world deletes it.
+int zvAddWorldToCache(ZvWorld* world);  // 0, or -1 when out of memory
+ZvWorld* zvGetCachedWorld(const char* url);  // the newest match, or null
+int zvRemoveCachedWorld(ZvWorld* world);  // by the world's URL; -1 when none
+void zvClearWorldCache(void);             // deletes every world
+
+// The history: visited URLs in order, with the current one.
+struct ZvHistoryEntry {
+  ZvHistoryEntry* next;  // later, null at the tail
+  ZvHistoryEntry* prev;  // earlier, null at the head
+  char* url;             // owned
+  int loaded;            // 1 once the entry's world was read
+};
+// Forgets every entry after the current one and appends url as the new
+// tail (not loaded); the caller makes it current. Null when out of memory.
+ZvHistoryEntry* zvAddHistoryEntry(const char* url);
+void zvSetCurrentHistoryEntry(ZvHistoryEntry* entry);
+ZvHistoryEntry* zvGetCurrentHistoryEntry(void);
+ZvHistoryEntry* zvNextHistoryEntry(const ZvHistoryEntry* entry);  // null for null
+ZvHistoryEntry* zvPrevHistoryEntry(const ZvHistoryEntry* entry);
+void zvSetHistoryLoaded(ZvHistoryEntry* entry, int flag);
+void zvClearHistory(void);
+// Set by Reload: the next world read takes the current entry instead of
+// appending one.
+void zvSetHistoryReuse(int flag);
+int zvGetHistoryReuse(void);
+
+// ---------------------------------------------------------------------------
 // Exit handlers: at most ten routines, run last first at shutdown.
 typedef void (*ZvExitHandler)(void);
 enum { ZV_MAX_EXIT_HANDLERS = 10 };

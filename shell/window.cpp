@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "nav/nav.h"
@@ -32,6 +34,7 @@ enum ViewState {
 enum Message {
   kOpenFile = 0,     // a: the file or file: URL to open
   kStartFetch = 1,
+  kOpenUrl = 3,      // the URL waiting in Shell::pendingUrl
   kLoadError = 6,
   kClose = 16,
 };
@@ -56,6 +59,10 @@ struct Shell {
   int errorPosted;
   uint8_t held[ZV_HELD_KEYS];  // bit 1: the main key, bit 2: its twin
   ZvCommandLine* words;
+  std::string pendingUrl;  // typed or clicked, opened by kOpenUrl
+  // The left-button press in the view: where, and the anchor under it.
+  int pressX, pressY;
+  std::string pressAnchor;
 };
 
 Shell shell;
@@ -104,13 +111,14 @@ void setViewport(int width, int height) {
                               std::clamp(height, 1, int(kViewMaxHeight)));
 }
 
+// The world stays loaded in the cache; it only stops drawing.
 void leaveWorld() {
   if (!shell.world) return;
   ZvWorld* world = shell.world;
   shell.world = nullptr;
   if (shell.viewState == kRunning) shell.viewState = kWaiting;
+  zvRenderSuspend(world);
   zvSetCurrentWorld(nullptr);
-  zvDeleteWorld(world);
 }
 
 // Only local files so far: a plain path or a file: URL. Empty when the
@@ -128,20 +136,37 @@ std::string localPath(const char* name) {
   }
 }
 
+// The URL a local name's world is cached under: what the reader gives the
+// world it makes from that file.
+std::string worldUrl(const std::string& path) {
+  std::error_code ec;
+  auto p = std::filesystem::absolute(path, ec);
+  std::string abs = ec ? path : p.lexically_normal().string();
+  const char* url = zvPathToFileUrl(abs.c_str());
+  return url ? std::string(url) : abs;
+}
+
 void showWorld(ZvWorld* world) {
   shell.world = world;
   zvSetCurrentWorld(world);
+  zvWwwSetBaseUrl(world->url);
   zvPlatformSetWindowTitle(shell.window, world->title && *world->title ? world->title : kTitle);
+  zvPlatformSetLocation(shell.window, world->url);
   int width, height;
   zvPlatformGetViewSize(shell.window, &width, &height);
   zvRenderSetViewSize(width, height);
-  if (zvRenderConstructWorldInViewer(world) != ZV_OK) zvWarning("%s : not all of it was built", world->url);
+  // A world from the cache is still built; building it again would lose
+  // nothing but time.
+  if (!world->viewer && zvRenderConstructWorldInViewer(world) != ZV_OK)
+    zvWarning("%s : not all of it was built", world->url);
   zvRenderResume(world);
   zvRenderSetWindow(world, shell.window, &shell.dc);
   setViewport(width, height);
   shell.viewState = kRunning;
 }
 
+// Reads the world into the current history entry; it joins the cache only
+// once it can be shown.
 int loadWorld(const char* path) {
   leaveWorld();
   shell.viewState = kCreated;
@@ -160,27 +185,115 @@ int loadWorld(const char* path) {
     enterWaiting();
     return ZV_FAIL;
   }
-  if (zvAddPersonToWorld(world) != ZV_OK || zvAdjustPersonToActiveCamera(world->person) != ZV_OK) {
+  if (zvAddPersonToWorld(world) != ZV_OK || zvAdjustPersonToActiveCamera(world->person) != ZV_OK ||
+      zvAddWorldToCache(world) != 0) {
     zvSetCurrentWorld(nullptr);
     zvDeleteWorld(world);
     enterWaiting();
     return ZV_FAIL;
   }
+  zvSetHistoryLoaded(zvGetCurrentHistoryEntry(), 1);
   showWorld(world);
   return ZV_OK;
 }
 
-void openWorld(const char* name) {
-  if (shell.viewState == kParsing || !name) return;
+// A world already in the cache is shown as it was left; any other is read.
+// Either way the visit is one more history entry, unless a reload takes
+// the current one.
+void openUrl(const char* name) {
   std::string path = localPath(name);
   if (path.empty()) {
     std::fprintf(stderr, "quillmoor: %s: only local files can be opened\n", name);
     if (!shell.world) enterWaiting();
+    return;
+  }
+  std::string url = worldUrl(path);
+  ZvHistoryEntry* entry = zvGetCurrentHistoryEntry();
+  if (!zvGetHistoryReuse() || !entry) entry = zvAddHistoryEntry(url.c_str());
+  zvSetHistoryReuse(0);
+  if (!entry) {
+    std::fprintf(stderr, "quillmoor: %s: out of memory\n", name);
+    return;
+  }
+  zvSetCurrentHistoryEntry(entry);
+  if (ZvWorld* world = zvGetCachedWorld(url.c_str())) {
+    leaveWorld();
+    zvSetHistoryLoaded(entry, 1);
+    showWorld(world);
   } else {
     loadWorld(path.c_str());
   }
+}
+
+void openWorld(const char* name) {
+  if (shell.viewState == kParsing || !name) return;
+  openUrl(name);
   // Further worlds named on the command line follow one after the other.
   if (const char* next = zvNextCommandLineWord(shell.words)) postOpen(next);
+}
+
+void postOpenUrl(const std::string& url) {
+  shell.pendingUrl = url;
+  zvPlatformPostMessage(kOpenUrl, 0, 0);
+}
+
+// Back and Forward move along the history without changing it; an entry
+// whose world is no longer cached shows no world until another is opened.
+void goHistory(ZvHistoryEntry* entry) {
+  if (!entry || shell.viewState == kParsing) return;
+  leaveWorld();
+  zvSetCurrentHistoryEntry(entry);
+  if (ZvWorld* world = zvGetCachedWorld(entry->url)) {
+    showWorld(world);
+  } else {
+    enterWaiting();
+    zvPlatformSetLocation(shell.window, entry->url);
+  }
+}
+
+// Reads the current world again from its file, in the same history entry.
+void reloadWorld() {
+  if (shell.viewState != kRunning || !shell.world) return;
+  std::string url = shell.world->url ? shell.world->url : "";
+  ZvWorld* world = zvGetCachedWorld(url.c_str());
+  if (!world) return;
+  leaveWorld();
+  zvRemoveCachedWorld(world);
+  enterWaiting();
+  zvSetHistoryReuse(1);
+  openUrl(url.c_str());
+}
+
+// The anchor an object lies in, itself or its nearest ancestor, resolved
+// against the world's URL; empty when there is none.
+std::string anchorUrl(ZvObj* object) {
+  for (ZvObj* o = object; o; o = o->parent) {
+    auto* entry = static_cast<ZvUrlHash*>(zvGetObjExtension(o, zvWWWAnchor));
+    if (!entry) continue;
+    if (!entry->url || !*entry->url) return std::string();
+    const char* base = o->world && o->world->url ? o->world->url : zvWwwGetBaseUrl();
+    char out[ZV_WWW_PATH_MAX];
+    if (zvResolveUrl(base, entry->url, out, sizeof out) != 0) return std::string();
+    return out;
+  }
+  return std::string();
+}
+
+ZvObj* pickObject(int x, int y) {
+  ZvPickResult result{};
+  if (!shell.world || zvPickupZvShape(shell.world, x, y, &result) != ZV_OK) return nullptr;
+  return result.object;
+}
+
+// What a click at the point would do, shown by the pointer's shape.
+int cursorKind(ZvObj* object) {
+  const uint32_t kPick = 0x10000, kGrab = 0x68000;
+  for (ZvObj* o = object; o; o = o->parent)
+    if (o->eventMask & kPick) return ZV_CURSOR_PICK;
+  if (!anchorUrl(object).empty()) return ZV_CURSOR_URL;
+  for (ZvObj* o = object; o; o = o->parent)
+    if (o->eventMask & kGrab) return ZV_CURSOR_GRAB;
+  return ZV_CURSOR_ARROW;
 }
 
 void renderFrame() {
@@ -226,6 +339,13 @@ void onMessage(void*, int code, intptr_t a, intptr_t) {
     case kOpenFile:
       openWorld(reinterpret_cast<const char*>(a));
       break;
+    case kOpenUrl:
+      if (shell.viewState != kParsing && !shell.pendingUrl.empty()) {
+        std::string url = std::move(shell.pendingUrl);
+        shell.pendingUrl.clear();
+        openUrl(url.c_str());
+      }
+      break;
     case kStartFetch:
       shell.viewState = kFetching;
       break;
@@ -263,9 +383,18 @@ int heldSlot(uint32_t keysym, uint8_t* bit) {
 
 // The table follows the keys in every state, so a key let go while a world
 // loads is not left held; only what keys do waits for a running world.
-void onKey(void*, int down, uint32_t keysym, uint32_t) {
+void onKey(void*, int down, uint32_t keysym, uint32_t state) {
   uint8_t bit;
   int slot = heldSlot(keysym, &bit);
+  // Alt with an arrow moves along the history rather than the person.
+  bool alt = (state & ZV_MOD_ALT) != 0;
+  if (down && shell.viewState != kParsing) {
+    if (keysym == ZV_KEY_BROWSER_BACK || (alt && keysym == ZV_KEY_LEFT))
+      return goHistory(zvPrevHistoryEntry(zvGetCurrentHistoryEntry()));
+    if (keysym == ZV_KEY_BROWSER_FORWARD || (alt && keysym == ZV_KEY_RIGHT))
+      return goHistory(zvNextHistoryEntry(zvGetCurrentHistoryEntry()));
+    if (keysym == ZV_KEY_BROWSER_RELOAD || keysym == ZV_KEY_F5) return reloadWorld();
+  }
   if (slot >= 0) {
     if (down)
       shell.held[slot] |= bit;
@@ -275,8 +404,41 @@ void onKey(void*, int down, uint32_t keysym, uint32_t) {
   if (down && keysym == ZV_KEY_ESCAPE && shell.viewState == kRunning && hooks.jump) hooks.jump();
 }
 
+// A click (press and release within a few pixels, without Control) on an
+// object inside an anchor follows the anchor; the navigation sees every
+// pointer event as before.
 void onPointer(void*, int kind, int x, int y, int button, uint32_t state) {
-  if (shell.viewState == kRunning && hooks.pointer) hooks.pointer(kind, x, y, button, state);
+  if (shell.viewState != kRunning) return;
+  if (hooks.pointer) hooks.pointer(kind, x, y, button, state);
+  if (shell.viewState != kRunning) return;
+  const int kSlack = 5;
+  switch (kind) {
+    case ZV_POINTER_PRESS:
+      if (button != 1) break;
+      shell.pressX = x;
+      shell.pressY = y;
+      shell.pressAnchor = (state & ZV_MOD_CONTROL) ? std::string() : anchorUrl(pickObject(x, y));
+      break;
+    case ZV_POINTER_RELEASE:
+      if (button != 1) break;
+      if (!shell.pressAnchor.empty() && std::abs(x - shell.pressX) <= kSlack && std::abs(y - shell.pressY) <= kSlack &&
+          !(state & ZV_MOD_CONTROL))
+        postOpenUrl(shell.pressAnchor);
+      shell.pressAnchor.clear();
+      break;
+    case ZV_POINTER_MOTION:
+      // While a drag steers, the pointer keeps the shape it had.
+      if (!(state & (ZV_MOD_BUTTON1 | ZV_MOD_BUTTON2 | ZV_MOD_BUTTON3)))
+        zvPlatformSetViewCursor(shell.window, cursorKind(pickObject(x, y)));
+      break;
+  }
+}
+
+void onLocation(void*, const char* text) {
+  while (*text == ' ' || *text == '\t') ++text;
+  std::string url = text;
+  while (!url.empty() && (url.back() == ' ' || url.back() == '\t')) url.pop_back();
+  if (!url.empty()) postOpenUrl(url);
 }
 
 void onResize(void*, int width, int height) {
@@ -288,6 +450,8 @@ void onResize(void*, int width, int height) {
 
 void shutDown() {
   leaveWorld();
+  zvClearWorldCache();
+  zvClearHistory();
   zvPlatformDisarmTimer(&shell.timer);
   zvPlatformSetMessageHandler(nullptr, nullptr);
   zvRenderCloseViewer();
@@ -313,6 +477,8 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
     return 1;
   }
   shell = Shell{};
+  zvClearWorldCache();
+  zvClearHistory();
   shell.viewState = kWaiting;
   shell.interval = ZV_FRAME_INTERVAL_START;
   shell.frameRateReport = options ? options->frameRateReport : 0;
@@ -333,7 +499,7 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   }
   zvRenderInstallHooks();
 
-  ZvWindowCallbacks callbacks{onKey, onPointer, onResize, nullptr};
+  ZvWindowCallbacks callbacks{onKey, onPointer, onResize, nullptr, onLocation};
   shell.window = zvPlatformOpenWindow(kTitle, kStartWidth, kStartHeight, &callbacks);
   if (!shell.window) {
     std::fprintf(stderr, "quillmoor: cannot open the window: %s\n", zvPlatformWindowError());

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # window_test.sh — the browser in a real window, on an X server of its own:
 # the window opens on the welcome world and shows it, a second browser is
-# refused, the arrow keys reach the view, and closing the window ends the
-# program cleanly.
+# refused, the arrow keys reach the view, a path typed into the location
+# bar opens that world and Back returns to the first, and closing the
+# window ends the program cleanly.
 #
 #   window_test.sh QUILLMOOR_EXE SOURCE_DIR
 #
@@ -95,6 +96,56 @@ snap "$work/after.xwd"
 if [ "${QM_GUI_EXPECT_MOTION:-0}" = 1 ]; then
   cmp -s "$work/before.xwd" "$work/after.xwd" && fail "holding Up did not move the view"
 fi
+
+# The location bar: the gallery opens in its place, and Back (Alt+Left)
+# shows the welcome world again from the cache, just as it was left.
+same_view() {
+  python3 - "$1" "$2" <<'PY'
+import struct, sys
+def view(name):
+    d = open(name, 'rb').read()
+    h = struct.unpack('>25I', d[:100])
+    size, height, line, ncolours = h[0], h[5], h[12], h[19]
+    start = size + 12 * ncolours
+    # Below the location bar: the frame alone.
+    return d[start + 40 * line:start + height * line]
+print(1 if view(sys.argv[1]) == view(sys.argv[2]) else 0)
+PY
+}
+settle() {  # waits for two equal pictures in a row
+  snap "$1"
+  for _ in $(seq 40); do
+    sleep 0.25
+    snap "$work/settle.xwd"
+    [ "$(same_view "$1" "$work/settle.xwd")" = 1 ] && [ "$(colours "$1")" -gt 50 ] && return 0
+    cp "$work/settle.xwd" "$1"
+  done
+  return 1
+}
+settle "$work/welcome.xwd" || fail "the welcome world did not settle"
+xdotool mousemove --window "$win" 320 8 click 1
+sleep 0.3
+xdotool key ctrl+a
+xdotool type --delay 20 "worlds/gallery.wrl"
+xdotool key Return
+moved=0
+for _ in $(seq 60); do
+  sleep 0.25
+  snap "$work/gallery.xwd"
+  [ "$(colours "$work/gallery.xwd")" -gt 50 ] && [ "$(same_view "$work/welcome.xwd" "$work/gallery.xwd")" = 0 ] &&
+    { moved=1; break; }
+done
+[ "$moved" -eq 1 ] || fail "typing the gallery into the location bar did not show it"
+grep -q "not read" "$work/qm.log" && fail "the typed world was not read"
+xdotool mousemove --window "$win" 300 300
+xdotool key alt+Left
+back=0
+for _ in $(seq 40); do
+  sleep 0.25
+  snap "$work/back.xwd"
+  [ "$(same_view "$work/welcome.xwd" "$work/back.xwd")" = 1 ] && { back=1; break; }
+done
+[ "$back" -eq 1 ] || fail "Back did not show the welcome world as it was"
 
 xdotool windowclose "$win" 2>/dev/null
 for _ in $(seq 100); do kill -0 "$qm_pid" 2>/dev/null || break; sleep 0.1; done

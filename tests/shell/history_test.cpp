@@ -1,0 +1,112 @@
+// The history list and the world cache behind Back, Forward and Reload.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "scene/scene.h"
+#include "shell/shell.h"
+
+namespace {
+
+class History : public ::testing::Test {
+ protected:
+  void SetUp() override { zvClearHistory(); }
+  void TearDown() override {
+    zvClearHistory();
+    zvClearWorldCache();
+  }
+  static ZvHistoryEntry* visit(const char* url) {
+    ZvHistoryEntry* e = zvAddHistoryEntry(url);
+    zvSetCurrentHistoryEntry(e);
+    return e;
+  }
+  // Every URL from the head to the tail, read through the public links.
+  static std::vector<std::string> urls() {
+    ZvHistoryEntry* e = zvGetCurrentHistoryEntry();
+    while (zvPrevHistoryEntry(e)) e = zvPrevHistoryEntry(e);
+    std::vector<std::string> out;
+    for (; e; e = zvNextHistoryEntry(e)) out.push_back(e->url);
+    return out;
+  }
+};
+
+TEST_F(History, VisitsAppendAndBackForwardWalkWithoutChangingTheList) {
+  ZvHistoryEntry* a = visit("file:///a.wrl");
+  EXPECT_EQ(zvPrevHistoryEntry(a), nullptr);  // Back disabled on the first entry
+  EXPECT_EQ(a->loaded, 0);
+  zvSetHistoryLoaded(a, 1);
+  EXPECT_EQ(a->loaded, 1);
+  ZvHistoryEntry* b = visit("file:///b.wrl");
+  ZvHistoryEntry* c = visit("file:///c.wrl");
+  EXPECT_EQ(zvPrevHistoryEntry(c), b);
+  EXPECT_EQ(zvNextHistoryEntry(a), b);
+  zvSetCurrentHistoryEntry(zvPrevHistoryEntry(zvGetCurrentHistoryEntry()));
+  zvSetCurrentHistoryEntry(zvNextHistoryEntry(zvGetCurrentHistoryEntry()));
+  EXPECT_EQ(zvGetCurrentHistoryEntry(), c);
+  EXPECT_EQ((std::vector<std::string>{"file:///a.wrl", "file:///b.wrl", "file:///c.wrl"}), urls());
+  EXPECT_EQ(zvNextHistoryEntry(nullptr), nullptr);
+  EXPECT_EQ(zvPrevHistoryEntry(nullptr), nullptr);
+}
+
+TEST_F(History, ANewVisitAfterGoingBackForgetsTheForwardEntries) {
+  ZvHistoryEntry* a = visit("A");
+  visit("B");
+  visit("C");
+  zvSetCurrentHistoryEntry(a);  // Back twice
+  ZvHistoryEntry* d = visit("D");
+  EXPECT_EQ((std::vector<std::string>{"A", "D"}), urls());
+  EXPECT_EQ(zvNextHistoryEntry(d), nullptr);  // Forward disabled
+  EXPECT_EQ(zvPrevHistoryEntry(d), a);        // Back enabled
+  // The same URL twice is two visits.
+  visit("D");
+  EXPECT_EQ((std::vector<std::string>{"A", "D", "D"}), urls());
+  EXPECT_EQ(zvAddHistoryEntry(nullptr), nullptr);
+}
+
+TEST_F(History, ReuseIsAFlagThatClearingResets) {
+  zvSetHistoryReuse(1);
+  EXPECT_EQ(zvGetHistoryReuse(), 1);
+  zvClearHistory();
+  EXPECT_EQ(zvGetHistoryReuse(), 0);
+  EXPECT_EQ(zvGetCurrentHistoryEntry(), nullptr);
+}
+
+TEST_F(History, CachedWorldsStayLoadedUntilRemoved) {
+  ZvWorld* a = zvNewWorld("file:///w/a.wrl");
+  ZvWorld* upper = zvNewWorld("file:///w/A.wrl");
+  ASSERT_TRUE(a && upper);
+  ZvObj* object = nullptr;
+  ASSERT_EQ(zvNewZvObj(a, &object, 0), 0);
+  ASSERT_EQ(zvAddTopObject(object, "a.wrl"), 0);
+  ASSERT_EQ(zvAddWorldToCache(a), 0);
+  ASSERT_EQ(zvAddWorldToCache(upper), 0);
+  // A hit hands back the very world, contents and all; case matters.
+  EXPECT_EQ(zvGetCachedWorld("file:///w/a.wrl"), a);
+  EXPECT_EQ(zvGetCachedWorld("file:///w/A.wrl"), upper);
+  EXPECT_EQ(zvGetCachedWorld("file:///w/a.wrl"), a);
+  EXPECT_EQ(a->objectCount, 1);
+  EXPECT_EQ(zvGetCachedWorld("file:///w/b.wrl"), nullptr);
+  EXPECT_EQ(zvGetCachedWorld(nullptr), nullptr);
+  // Removing deletes the world; a second removal finds nothing.
+  EXPECT_EQ(zvRemoveCachedWorld(upper), 0);
+  EXPECT_EQ(zvGetCachedWorld("file:///w/A.wrl"), nullptr);
+  EXPECT_EQ(zvGetCachedWorld("file:///w/a.wrl"), a);
+  ZvWorld other{};
+  other.url = const_cast<char*>("file:///w/b.wrl");
+  EXPECT_EQ(zvRemoveCachedWorld(&other), -1);
+  EXPECT_EQ(zvRemoveCachedWorld(nullptr), -1);
+}
+
+TEST_F(History, TheNewestOfTwoWorldsWithOneUrlIsFoundFirst) {
+  ZvWorld* older = zvNewWorld("file:///same.wrl");
+  ZvWorld* newer = zvNewWorld("file:///same.wrl");
+  ASSERT_TRUE(older && newer);
+  zvAddWorldToCache(older);
+  zvAddWorldToCache(newer);
+  EXPECT_EQ(zvGetCachedWorld("file:///same.wrl"), newer);
+  EXPECT_EQ(zvRemoveCachedWorld(older), 0);  // by URL: the newest goes
+  EXPECT_EQ(zvGetCachedWorld("file:///same.wrl"), older);
+}
+
+}  // namespace
