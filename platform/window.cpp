@@ -467,3 +467,6 @@ void zvPlatformRunLoop(void) {
 }
 
 void zvPlatformQuitLoop(void) { quitAsked = 1; }
+
+// Other top-level windows of the program live in the same interpreter.
+Tcl_Interp* zvPlatformWindowInterp(ZvPlatformWindow* w) { return w && w->main ? w->interp : nullptr; }
