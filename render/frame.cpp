@@ -87,13 +87,15 @@ int drawFrame(ZvWorld* world, ZvRenderingStruct* rs, RwCamera* camera, void* win
     r = fail("cannot clear camera viewport");
   else if (!rwRenderScene(rs->scene))
     r = fail("cannot render scene");
-  if (r == ZV_OK && overlays && overlayPainter) {
+  if (!rwEndCameraUpdate(camera)) return fail("cannot end updating the current camera");
+  if (r != ZV_OK) return r;
+  // Overlays go on after the update has ended: only then does the camera
+  // image hold the finished picture (a GPU camera reads it back there).
+  if (overlays && overlayPainter) {
     int32_t device = 1;
     if (rwGetDeviceInfo(RW_INFO_OVERLAY_DEVICE, &device, sizeof device) && device == 0)
       if (RwImage* image = rwGetCameraImage(camera)) overlayPainter(world, image);
   }
-  if (!rwEndCameraUpdate(camera)) return fail("cannot end updating the current camera");
-  if (r != ZV_OK) return r;
   if (dc && !rwShowCameraImage(camera, dc)) return fail("cannot show camera image");
   return ZV_OK;
 }

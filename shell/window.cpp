@@ -17,6 +17,7 @@
 #include "rwlib/rwlib.h"
 #include "scene/scene.h"
 #include "shell/shell.h"
+#include "ui/ui.h"
 #include "www/www.h"
 
 namespace {
@@ -96,6 +97,7 @@ void windowReport(int cls, const char* text, int first, void*) {
     }
   } else {
     std::fprintf(stderr, "%s\n", text);
+    if (cls == ZV_DEBUG_WARNING || cls == ZV_DEBUG_MESSAGE) zvNotifyAppend(text);
   }
 }
 
@@ -411,6 +413,7 @@ void onPointer(void*, int kind, int x, int y, int button, uint32_t state) {
   if (shell.viewState != kRunning) return;
   if (hooks.pointer) hooks.pointer(kind, x, y, button, state);
   if (shell.viewState != kRunning) return;
+  if (kind == ZV_POINTER_MOTION) zvLabelPointerMotion(shell.world, x, y);
   const int kSlack = 5;
   switch (kind) {
     case ZV_POINTER_PRESS:
@@ -455,6 +458,8 @@ void shutDown() {
   zvPlatformDisarmTimer(&shell.timer);
   zvPlatformSetMessageHandler(nullptr, nullptr);
   zvRenderCloseViewer();
+  zvUninstallLabels();
+  zvNotifyDestroy();
   zvPlatformCloseWindow(shell.window);
   shell.window = nullptr;
 }
@@ -498,6 +503,8 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
     return 255;
   }
   zvRenderInstallHooks();
+  zvInstallLabels(options ? options->showNames : 0, options ? options->showComments : 0,
+                  options ? options->noLabelBackground : 0);
 
   ZvWindowCallbacks callbacks{onKey, onPointer, onResize, nullptr, onLocation};
   shell.window = zvPlatformOpenWindow(kTitle, kStartWidth, kStartHeight, &callbacks);
@@ -508,6 +515,7 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   }
   zvRenderSetViewSize(kStartWidth, kStartHeight);
   zvPlatformSetMessageHandler(onMessage, nullptr);
+  zvNotifyCreate(shell.window);
   shell.previousEnd = nowMs();
   zvPlatformArmTimer(&shell.timer, int(shell.interval));
   if (options && options->firstWorld)
