@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/notify.h"
+#include "platform/tkpriv.h"
 #include "platform/window.h"
 
 Tcl_Interp* zvPlatformWindowInterp(ZvPlatformWindow* w);
@@ -27,19 +28,6 @@ namespace {
 
 int serial;
 
-int eval(Tcl_Interp* interp, std::initializer_list<std::string> words) {
-  Tcl_Obj* objs[24] = {};
-  int n = 0;
-  for (const std::string& w : words) {
-    if (n == 24) break;
-    objs[n] = Tcl_NewStringObj(w.data(), int(w.size()));
-    Tcl_IncrRefCount(objs[n]);
-    ++n;
-  }
-  int r = Tcl_EvalObjv(interp, n, objs, TCL_EVAL_GLOBAL);
-  for (int i = 0; i < n; ++i) Tcl_DecrRefCount(objs[i]);
-  return r;
-}
 
 int closeCommand(ClientData data, Tcl_Interp*, int, Tcl_Obj* const*) {
   auto* w = static_cast<ZvPlatformTextWindow*>(data);
@@ -57,7 +45,7 @@ bool exists(const ZvPlatformTextWindow* w) {
 
 // Whether the last line is in view, so that new lines are followed.
 bool endInView(ZvPlatformTextWindow* w) {
-  if (eval(w->interp, {w->path + ".log", "yview"}) != TCL_OK) return true;
+  if (zvPlatformEvalWords(w->interp, {w->path + ".log", "yview"}) != TCL_OK) return true;
   const char* result = Tcl_GetStringResult(w->interp);
   char* end = nullptr;
   std::strtod(result, &end);
@@ -79,24 +67,24 @@ ZvPlatformTextWindow* zvPlatformOpenTextWindow(ZvPlatformWindow* main, const cha
   w->command = "qmTextClose" + std::to_string(n);
   Tcl_CreateObjCommand(interp, w->command.c_str(), closeCommand, w, nullptr);
   const std::string& p = w->path;
-  bool ok = eval(interp, {"toplevel", p, "-class", className ? className : "Text"}) == TCL_OK &&
-            eval(interp, {"wm", "withdraw", p}) == TCL_OK &&
-            eval(interp, {"wm", "title", p, title ? title : ""}) == TCL_OK &&
-            eval(interp, {"wm", "geometry", p, std::to_string(width) + "x" + std::to_string(height)}) == TCL_OK &&
-            eval(interp, {"wm", "protocol", p, "WM_DELETE_WINDOW", w->command}) == TCL_OK &&
-            eval(interp, {"frame", p + ".frame", "-borderwidth", "1", "-relief", "sunken"}) == TCL_OK &&
-            eval(interp, {"text", p + ".log", "-background", "black", "-foreground", "white", "-wrap", "char",
+  bool ok = zvPlatformEvalWords(interp, {"toplevel", p, "-class", className ? className : "Text"}) == TCL_OK &&
+           zvPlatformEvalWords(interp, {"wm", "withdraw", p}) == TCL_OK &&
+           zvPlatformEvalWords(interp, {"wm", "title", p, title ? title : ""}) == TCL_OK &&
+           zvPlatformEvalWords(interp, {"wm", "geometry", p, std::to_string(width) + "x" + std::to_string(height)}) == TCL_OK &&
+           zvPlatformEvalWords(interp, {"wm", "protocol", p, "WM_DELETE_WINDOW", w->command}) == TCL_OK &&
+           zvPlatformEvalWords(interp, {"frame", p + ".frame", "-borderwidth", "1", "-relief", "sunken"}) == TCL_OK &&
+           zvPlatformEvalWords(interp, {"text", p + ".log", "-background", "black", "-foreground", "white", "-wrap", "char",
                           "-state", "disabled", "-borderwidth", "0", "-highlightthickness", "0",
                           "-yscrollcommand", p + ".scroll set"}) == TCL_OK &&
-            eval(interp, {"scrollbar", p + ".scroll", "-orient", "vertical", "-command", p + ".log yview"}) ==
+           zvPlatformEvalWords(interp, {"scrollbar", p + ".scroll", "-orient", "vertical", "-command", p + ".log yview"}) ==
                 TCL_OK &&
-            eval(interp, {"pack", p + ".scroll", "-in", p + ".frame", "-side", "right", "-fill", "y"}) == TCL_OK &&
-            eval(interp, {"pack", p + ".log", "-in", p + ".frame", "-side", "left", "-fill", "both", "-expand",
+           zvPlatformEvalWords(interp, {"pack", p + ".scroll", "-in", p + ".frame", "-side", "right", "-fill", "y"}) == TCL_OK &&
+           zvPlatformEvalWords(interp, {"pack", p + ".log", "-in", p + ".frame", "-side", "left", "-fill", "both", "-expand",
                           "1"}) == TCL_OK &&
-            eval(interp, {"button", p + ".close", "-text", "Close", "-command", w->command}) == TCL_OK &&
-            eval(interp, {"place", p + ".frame", "-x", "10", "-y", "10", "-relwidth", "1", "-width", "-20",
+           zvPlatformEvalWords(interp, {"button", p + ".close", "-text", "Close", "-command", w->command}) == TCL_OK &&
+           zvPlatformEvalWords(interp, {"place", p + ".frame", "-x", "10", "-y", "10", "-relwidth", "1", "-width", "-20",
                           "-relheight", "1", "-height", "-50"}) == TCL_OK &&
-            eval(interp, {"place", p + ".close", "-relx", "0.5", "-rely", "1", "-y", "-35", "-anchor", "n",
+           zvPlatformEvalWords(interp, {"place", p + ".close", "-relx", "0.5", "-rely", "1", "-y", "-35", "-anchor", "n",
                           "-width", "50", "-height", "30"}) == TCL_OK;
   if (!ok) {
     zvPlatformCloseTextWindow(w);
@@ -107,7 +95,7 @@ ZvPlatformTextWindow* zvPlatformOpenTextWindow(ZvPlatformWindow* main, const cha
 
 void zvPlatformCloseTextWindow(ZvPlatformTextWindow* w) {
   if (!w) return;
-  if (exists(w)) eval(w->interp, {"destroy", w->path});
+  if (exists(w))zvPlatformEvalWords(w->interp, {"destroy", w->path});
   if (Tk_MainWindow(w->interp)) Tcl_DeleteCommand(w->interp, w->command.c_str());
   delete w;
 }
@@ -116,13 +104,13 @@ int zvPlatformTextAppend(ZvPlatformTextWindow* w, const char* text) {
   if (!exists(w) || !text) return -1;
   bool follow = endInView(w);
   std::string log = w->path + ".log";
-  bool ok = eval(w->interp, {log, "configure", "-state", "normal"}) == TCL_OK &&
-            eval(w->interp, {log, "insert", "end-1c", std::string(text) + "\n"}) == TCL_OK &&
-            eval(w->interp, {log, "configure", "-state", "disabled"}) == TCL_OK;
+  bool ok = zvPlatformEvalWords(w->interp, {log, "configure", "-state", "normal"}) == TCL_OK &&
+           zvPlatformEvalWords(w->interp, {log, "insert", "end-1c", std::string(text) + "\n"}) == TCL_OK &&
+           zvPlatformEvalWords(w->interp, {log, "configure", "-state", "disabled"}) == TCL_OK;
   if (!ok) return -1;
   w->lines++;
   for (const char* c = text; *c; ++c) w->lines += *c == '\n';
-  if (follow) eval(w->interp, {log, "see", "end"});
+  if (follow)zvPlatformEvalWords(w->interp, {log, "see", "end"});
   return 0;
 }
 
@@ -130,9 +118,9 @@ int zvPlatformTextDropFirst(ZvPlatformTextWindow* w, int count) {
   if (!exists(w) || count <= 0) return -1;
   if (count > w->lines) count = w->lines;
   std::string log = w->path + ".log";
-  bool ok = eval(w->interp, {log, "configure", "-state", "normal"}) == TCL_OK &&
-            eval(w->interp, {log, "delete", "1.0", std::to_string(count + 1) + ".0"}) == TCL_OK &&
-            eval(w->interp, {log, "configure", "-state", "disabled"}) == TCL_OK;
+  bool ok = zvPlatformEvalWords(w->interp, {log, "configure", "-state", "normal"}) == TCL_OK &&
+           zvPlatformEvalWords(w->interp, {log, "delete", "1.0", std::to_string(count + 1) + ".0"}) == TCL_OK &&
+           zvPlatformEvalWords(w->interp, {log, "configure", "-state", "disabled"}) == TCL_OK;
   if (!ok) return -1;
   w->lines -= count;
   return 0;
@@ -141,9 +129,9 @@ int zvPlatformTextDropFirst(ZvPlatformTextWindow* w, int count) {
 int zvPlatformTextClear(ZvPlatformTextWindow* w) {
   if (!exists(w)) return -1;
   std::string log = w->path + ".log";
-  bool ok = eval(w->interp, {log, "configure", "-state", "normal"}) == TCL_OK &&
-            eval(w->interp, {log, "delete", "1.0", "end"}) == TCL_OK &&
-            eval(w->interp, {log, "configure", "-state", "disabled"}) == TCL_OK;
+  bool ok = zvPlatformEvalWords(w->interp, {log, "configure", "-state", "normal"}) == TCL_OK &&
+           zvPlatformEvalWords(w->interp, {log, "delete", "1.0", "end"}) == TCL_OK &&
+           zvPlatformEvalWords(w->interp, {log, "configure", "-state", "disabled"}) == TCL_OK;
   w->lines = 0;
   return ok ? 0 : -1;
 }
@@ -151,14 +139,14 @@ int zvPlatformTextClear(ZvPlatformTextWindow* w) {
 int zvPlatformTextShow(ZvPlatformTextWindow* w) {
   if (!exists(w)) return -1;
   if (w->shown) return 0;
-  if (eval(w->interp, {"wm", "deiconify", w->path}) != TCL_OK) return -1;
+  if (zvPlatformEvalWords(w->interp, {"wm", "deiconify", w->path}) != TCL_OK) return -1;
   w->shown = 1;
   return 0;
 }
 
 int zvPlatformTextHide(ZvPlatformTextWindow* w) {
   if (!exists(w)) return -1;
-  if (eval(w->interp, {"wm", "withdraw", w->path}) != TCL_OK) return -1;
+  if (zvPlatformEvalWords(w->interp, {"wm", "withdraw", w->path}) != TCL_OK) return -1;
   w->shown = 0;
   return 0;
 }

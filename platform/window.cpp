@@ -14,6 +14,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "platform/tkpriv.h"
 #include "platform/window.h"
 
 struct ZvPlatformWindow {
@@ -66,19 +67,6 @@ struct Message {
   intptr_t a, b;
 };
 
-int evalWords(Tcl_Interp* interp, std::initializer_list<std::string> words) {
-  Tcl_Obj* objs[16] = {};
-  int n = 0;
-  for (const std::string& w : words) {
-    if (n == 16) break;
-    objs[n] = Tcl_NewStringObj(w.data(), int(w.size()));
-    Tcl_IncrRefCount(objs[n]);
-    ++n;
-  }
-  int r = Tcl_EvalObjv(interp, n, objs, TCL_EVAL_GLOBAL);
-  for (int i = 0; i < n; ++i) Tcl_DecrRefCount(objs[i]);
-  return r;
-}
 
 void deliverKey(ZvPlatformWindow* w, int down, uint32_t keysym, uint32_t state) {
   if (w->callbacks.key) w->callbacks.key(w->callbacks.user, down, keysym, state);
@@ -175,7 +163,7 @@ void releaseAllKeys(ZvPlatformWindow* w) {
 }
 
 void centreText(ZvPlatformWindow* w) {
-  evalWords(w->interp,
+  zvPlatformEvalWords(w->interp,
             {".view", "coords", "message", std::to_string(w->width / 2), std::to_string(w->height / 2)});
 }
 
@@ -282,36 +270,36 @@ ZvPlatformWindow* zvPlatformOpenWindow(const char* title, int width, int height,
   if (callbacks) w->callbacks = *callbacks;
   Tcl_CreateObjCommand(interp, "qmLocation", locationCommand, w, nullptr);
   std::string ws = std::to_string(width), hs = std::to_string(height);
-  bool ok = evalWords(interp, {"wm", "title", ".", title ? title : ""}) == TCL_OK &&
-            evalWords(interp, {".", "configure", "-background", "black"}) == TCL_OK &&
-            evalWords(interp, {"image", "create", "photo", "qmFrame"}) == TCL_OK &&
-            evalWords(interp, {"canvas", ".view", "-background", "black", "-highlightthickness", "0",
+  bool ok = zvPlatformEvalWords(interp, {"wm", "title", ".", title ? title : ""}) == TCL_OK &&
+            zvPlatformEvalWords(interp, {".", "configure", "-background", "black"}) == TCL_OK &&
+            zvPlatformEvalWords(interp, {"image", "create", "photo", "qmFrame"}) == TCL_OK &&
+            zvPlatformEvalWords(interp, {"canvas", ".view", "-background", "black", "-highlightthickness", "0",
                                "-borderwidth", "0", "-width", ws, "-height", hs}) == TCL_OK &&
-            evalWords(interp, {".view", "create", "image", "0", "0", "-anchor", "nw", "-image", "qmFrame",
+            zvPlatformEvalWords(interp, {".view", "create", "image", "0", "0", "-anchor", "nw", "-image", "qmFrame",
                                "-state", "hidden", "-tags", "frame"}) == TCL_OK &&
-            evalWords(interp, {".view", "create", "text", std::to_string(width / 2), std::to_string(height / 2),
+            zvPlatformEvalWords(interp, {".view", "create", "text", std::to_string(width / 2), std::to_string(height / 2),
                                "-fill", "white", "-text", "", "-tags", "message"}) == TCL_OK &&
-            evalWords(interp, {"frame", ".bar", "-background", "black"}) == TCL_OK &&
-            evalWords(interp, {"label", ".bar.label", "-text", "Location:", "-font", kBarFont, "-foreground",
+            zvPlatformEvalWords(interp, {"frame", ".bar", "-background", "black"}) == TCL_OK &&
+            zvPlatformEvalWords(interp, {"label", ".bar.label", "-text", "Location:", "-font", kBarFont, "-foreground",
                                "white", "-background", "black", "-borderwidth", "0", "-padx", "0"}) == TCL_OK &&
-            evalWords(interp, {"entry", ".bar.location", "-font", kBarFont, "-width", "34", "-foreground", "white",
+            zvPlatformEvalWords(interp, {"entry", ".bar.location", "-font", kBarFont, "-width", "34", "-foreground", "white",
                                "-background", "black", "-insertbackground", "white", "-relief", "flat",
                                "-borderwidth", "0", "-highlightthickness", "1", "-highlightbackground",
                                "#808080", "-highlightcolor", "#808080"}) == TCL_OK &&
-            evalWords(interp, {"pack", ".bar.label", "-side", "left"}) == TCL_OK &&
-            evalWords(interp, {"pack", ".bar.location", "-side", "left", "-padx", "3 0"}) == TCL_OK &&
-            evalWords(interp, {"pack", ".bar", "-side", "top"}) == TCL_OK &&
-            evalWords(interp, {"pack", ".view", "-fill", "both", "-expand", "1"}) == TCL_OK &&
+            zvPlatformEvalWords(interp, {"pack", ".bar.label", "-side", "left"}) == TCL_OK &&
+            zvPlatformEvalWords(interp, {"pack", ".bar.location", "-side", "left", "-padx", "3 0"}) == TCL_OK &&
+            zvPlatformEvalWords(interp, {"pack", ".bar", "-side", "top"}) == TCL_OK &&
+            zvPlatformEvalWords(interp, {"pack", ".view", "-fill", "both", "-expand", "1"}) == TCL_OK &&
             // Return opens what was typed and gives the keys back to the view.
-            evalWords(interp, {"bind", ".bar.location", "<Return>",
+            zvPlatformEvalWords(interp, {"bind", ".bar.location", "<Return>",
                                "qmLocation [.bar.location get]; focus .view; break"}) == TCL_OK &&
-            evalWords(interp, {"bind", ".bar.location", "<KP_Enter>",
+            zvPlatformEvalWords(interp, {"bind", ".bar.location", "<KP_Enter>",
                                "qmLocation [.bar.location get]; focus .view; break"}) == TCL_OK &&
             // Control-A takes the whole text, so that typing replaces it.
-            evalWords(interp, {"bind", ".bar.location", "<Control-a>",
+            zvPlatformEvalWords(interp, {"bind", ".bar.location", "<Control-a>",
                                "%W selection range 0 end; %W icursor end; break"}) == TCL_OK &&
-            evalWords(interp, {"bind", ".view", "<ButtonPress>", "focus .view"}) == TCL_OK &&
-            evalWords(interp, {"focus", ".view"}) == TCL_OK;
+            zvPlatformEvalWords(interp, {"bind", ".view", "<ButtonPress>", "focus .view"}) == TCL_OK &&
+            zvPlatformEvalWords(interp, {"focus", ".view"}) == TCL_OK;
   if (ok) {
     w->view = Tk_NameToWindow(interp, ".view", w->main);
     w->photo = Tk_FindPhoto(interp, "qmFrame");
@@ -357,7 +345,7 @@ int zvPlatformWindowExists(const ZvPlatformWindow* w) { return w && w->main; }
 
 int zvPlatformSetWindowTitle(ZvPlatformWindow* w, const char* title) {
   if (!w || !w->main) return -1;
-  return evalWords(w->interp, {"wm", "title", ".", title ? title : ""}) == TCL_OK ? 0 : -1;
+  return zvPlatformEvalWords(w->interp, {"wm", "title", ".", title ? title : ""}) == TCL_OK ? 0 : -1;
 }
 
 void zvPlatformGetViewSize(const ZvPlatformWindow* w, int* width, int* height) {
@@ -368,8 +356,8 @@ void zvPlatformGetViewSize(const ZvPlatformWindow* w, int* width, int* height) {
 int zvPlatformShowViewText(ZvPlatformWindow* w, const char* text) {
   if (!w || !w->main) return -1;
   w->showingFrame = 0;
-  bool ok = evalWords(w->interp, {".view", "itemconfigure", "frame", "-state", "hidden"}) == TCL_OK &&
-            evalWords(w->interp, {".view", "itemconfigure", "message", "-text", text ? text : "", "-state",
+  bool ok = zvPlatformEvalWords(w->interp, {".view", "itemconfigure", "frame", "-state", "hidden"}) == TCL_OK &&
+            zvPlatformEvalWords(w->interp, {".view", "itemconfigure", "message", "-text", text ? text : "", "-state",
                                   "normal"}) == TCL_OK;
   return ok ? 0 : -1;
 }
@@ -393,13 +381,13 @@ int zvPlatformShowFrame(ZvPlatformWindow* w, const uint8_t* rgba, int width, int
   block.offset[3] = 4;  // past the pixel: every pixel opaque, whatever its alpha byte
   if (Tk_PhotoPutBlock(w->interp, w->photo, &block, 0, 0, width, height, TK_PHOTO_COMPOSITE_SET) != TCL_OK) return 0;
   if (x != w->photoX || y != w->photoY || !w->showingFrame) {
-    evalWords(w->interp, {".view", "coords", "frame", std::to_string(x), std::to_string(y)});
+    zvPlatformEvalWords(w->interp, {".view", "coords", "frame", std::to_string(x), std::to_string(y)});
     w->photoX = x;
     w->photoY = y;
   }
   if (!w->showingFrame) {
-    evalWords(w->interp, {".view", "itemconfigure", "message", "-state", "hidden"});
-    evalWords(w->interp, {".view", "itemconfigure", "frame", "-state", "normal"});
+    zvPlatformEvalWords(w->interp, {".view", "itemconfigure", "message", "-state", "hidden"});
+    zvPlatformEvalWords(w->interp, {".view", "itemconfigure", "frame", "-state", "normal"});
     w->showingFrame = 1;
   }
   return 1;
@@ -409,15 +397,15 @@ int zvPlatformSetLocation(ZvPlatformWindow* w, const char* text) {
   if (!w || !w->main) return -1;
   std::string t = text ? text : "";
   if (t.size() > kLocationMax) t.resize(kLocationMax);
-  bool ok = evalWords(w->interp, {".bar.location", "delete", "0", "end"}) == TCL_OK &&
-            evalWords(w->interp, {".bar.location", "insert", "0", t}) == TCL_OK;
+  bool ok = zvPlatformEvalWords(w->interp, {".bar.location", "delete", "0", "end"}) == TCL_OK &&
+            zvPlatformEvalWords(w->interp, {".bar.location", "insert", "0", t}) == TCL_OK;
   return ok ? 0 : -1;
 }
 
 void zvPlatformSetViewCursor(ZvPlatformWindow* w, int kind) {
   static const char* const names[] = {"", "hand2", "hand1", "fleur", "exchange"};
   if (!w || !w->main || kind < 0 || kind > ZV_CURSOR_DRAG || kind == w->cursor) return;
-  if (evalWords(w->interp, {".view", "configure", "-cursor", names[kind]}) == TCL_OK) w->cursor = kind;
+  if (zvPlatformEvalWords(w->interp, {".view", "configure", "-cursor", names[kind]}) == TCL_OK) w->cursor = kind;
 }
 
 void zvPlatformFlushWindow(ZvPlatformWindow* w) {
@@ -470,3 +458,17 @@ void zvPlatformQuitLoop(void) { quitAsked = 1; }
 
 // Other top-level windows of the program live in the same interpreter.
 Tcl_Interp* zvPlatformWindowInterp(ZvPlatformWindow* w) { return w && w->main ? w->interp : nullptr; }
+
+int zvPlatformEvalWords(Tcl_Interp* interp, std::initializer_list<std::string> words) {
+  Tcl_Obj* objs[24] = {};
+  int n = 0;
+  for (const std::string& w : words) {
+    if (n == 24) break;
+    objs[n] = Tcl_NewStringObj(w.data(), int(w.size()));
+    Tcl_IncrRefCount(objs[n]);
+    ++n;
+  }
+  int r = Tcl_EvalObjv(interp, n, objs, TCL_EVAL_GLOBAL);
+  for (int i = 0; i < n; ++i) Tcl_DecrRefCount(objs[i]);
+  return r;
+}
