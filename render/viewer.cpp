@@ -117,10 +117,10 @@ void zvRenderGetViewSize(int* width, int* height) {
 int zvRenderInitViewerOn(const char* device) {
   if (rwOpen(device)) return ZV_OK;
   if (rwGetError() == RW_E_NOMEM) {
-    zvRenderError("zvRenderInitViewer", "Insufficient memory to open the RenderWare library");
+    zvRenderError("zvRenderInitViewer", "Insufficient memory to open the rendering library");
     return ZV_NOMEM;
   }
-  return zvRenderError("zvRenderInitViewer", "Error opening the renderWare library");
+  return zvRenderError("zvRenderInitViewer", "Error opening the rendering library");
 }
 
 int zvRenderInitViewer(void) { return zvRenderInitViewerOn("MSWindows"); }

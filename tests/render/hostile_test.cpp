@@ -144,3 +144,14 @@ TEST_F(RenderTest, ManyMovedObjectsQueueCheaply) {
 }
 
 }  // namespace
+
+namespace {
+
+// A device the library does not know is refused with the viewer's message.
+TEST_F(RenderTest, UnknownDeviceIsRefusedWithItsMessage) {
+  sink.clear();
+  EXPECT_EQ(zvRenderInitViewerOn("NoSuchDevice"), ZV_FAIL);
+  EXPECT_TRUE(sink.hasText("zvRenderInitViewer : Error opening the rendering library")) << sink.dump();
+}
+
+}  // namespace
