@@ -24,6 +24,7 @@ struct ZvNavigation {
   int32_t collision;
   float hopStep;
   int32_t pointerOff;
+  int32_t jumpMode;  // "Jumping Eye": a click on an object carries the eye to it
 };
 
 // Camera leaves as the person's camera uses them.
@@ -89,6 +90,14 @@ int zvNavPointerHandlingOff(void);
 int zvNavPointerHandlingOn(void);
 // A hop of the given height, unless an animation runs.
 int zvNavJump(ZvObj* person, float height);
+// Carries the person, in an animated approach, to stand before a point of
+// the world (a clicked object), unless an animation runs.
+int zvNavApproach(ZvObj* person, const float point[3]);
+// The person back at the world's start placement (Home).
+int zvNavGoHome(ZvWorld* world);
+// The person's head light: -1 when it has none, else whether it is on.
+int zvNavHeadLight(ZvWorld* world);
+int zvNavSetHeadLight(ZvWorld* world, int on);
 void zvUpdateFootsteps(void);
 // The key-repeat multiplier for a counter of frames held.
 int zvNavKeyMultiplier(int framesHeld);

@@ -344,6 +344,30 @@ int zvNavJump(ZvObj* person, float height) {
   return ZV_OK;
 }
 
+// The eye stops short of the point, at the height it walks at, so that the
+// object fills the view rather than the eye going inside it.
+int zvNavApproach(ZvObj* person, const float point[3]) {
+  ZvNavigation* nav = person ? zvGetNavigation(person->world) : nullptr;
+  if (!nav || nav->animationMode != 0 || !point) return ZV_FAIL;
+  for (int i = 0; i < 3; ++i)
+    if (!std::isfinite(point[i])) return ZV_FAIL;
+  ZvObj* camera = zvGetPersonCamera(person->world);
+  const ZvTransform* body = zvGetObjectWRT(person);
+  const ZvTransform* eye = camera ? zvGetObjectWRT(camera) : body;
+  float d[3] = {point[0] - eye->m[3][0], 0, point[2] - eye->m[3][2]};
+  float length = std::sqrt(d[0] * d[0] + d[2] * d[2]);
+  if (length < 1e-4f) return ZV_FAIL;
+  float keep = std::fmin(length, std::fmax(nav->step * 5, 0.5f));
+  float s = (length - keep) / length;
+  std::memcpy(nav->animation[0], body->m[3], sizeof nav->animation[0]);
+  nav->animation[1][0] = body->m[3][0] + d[0] * s;
+  nav->animation[1][1] = body->m[3][1] + (point[1] - eye->m[3][1]) * s;
+  nav->animation[1][2] = body->m[3][2] + d[2] * s;
+  nav->animationMode = 1;
+  nav->animationSteps = 20;
+  return ZV_OK;
+}
+
 void zvUpdateFootsteps(void) {
   ZvWorld* world = zvGetCurrentWorld();
   ZvNavigation* nav = zvGetNavigation(world);

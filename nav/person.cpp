@@ -247,3 +247,28 @@ void zvNavInstallHooks(void) {
   hooks.registerPersonCamera = zvRegisterPersonCamera;
   hooks.deleteNavigation = freeNavigation;
 }
+
+int zvNavGoHome(ZvWorld* world) {
+  if (!world || !world->person) return ZV_FAIL;
+  if (ZvNavigation* nav = world->navigation) {
+    nav->animationMode = 0;
+    nav->animationSteps = 0;
+    nav->dragMode = 0;
+    nav->forwardSpeed = nav->turnSpeed = nav->turnAngle = 0;
+  }
+  return zvPlacePerson(world->person, &world->home);
+}
+
+int zvNavHeadLight(ZvWorld* world) {
+  ZvLeaf* light = world ? firstLightLeaf(world->person) : nullptr;
+  if (!light) return -1;
+  return static_cast<ZvLight*>(light)->on ? 1 : 0;
+}
+
+int zvNavSetHeadLight(ZvWorld* world, int on) {
+  ZvLeaf* light = world ? firstLightLeaf(world->person) : nullptr;
+  if (!light) return ZV_FAIL;
+  setLightOn(light->owner, on ? 1 : 0);
+  static_cast<ZvLight*>(light)->on = on ? 1 : 0;
+  return ZV_OK;
+}

@@ -106,6 +106,35 @@ TEST_F(Person, HeadlightOnlyWhenTheWorldHasNoLight) {
   ASSERT_EQ(zvAdjustPersonToActiveCamera(person), ZV_OK);
   headlight = static_cast<ZvLight*>(zvFindLeafByType(person, ZV_LEAF_DIRECTIONAL_LIGHT));
   EXPECT_EQ(headlight->on, 0);
+  // The "Head Light" command switches it whatever the world brings.
+  EXPECT_EQ(zvNavHeadLight(world), 0);
+  ASSERT_EQ(zvNavSetHeadLight(world, 1), ZV_OK);
+  EXPECT_EQ(headlight->on, 1);
+  EXPECT_EQ(zvNavHeadLight(world), 1);
+  EXPECT_EQ(zvNavHeadLight(nullptr), -1);
+}
+
+TEST_F(Person, HomeAndTheJumpingEyeMoveThePerson) {
+  ZvObj* person = enter("#VRML V1.0 ascii\nCube { }\n");
+  ASSERT_EQ(zvAdjustPersonToActiveCamera(person), ZV_OK);
+  float start[3];
+  std::memcpy(start, zvGetObjectWRT(zvGetPersonCamera(world))->m[3], sizeof start);
+  // Wander off and turn; Home puts the eye back where it began.
+  const float away[3] = {7, 0, -3};
+  zvObjectTranslate(person, away, ZV_COORD_WORLD, ZV_TRANSFORM_COMPOSE);
+  ASSERT_EQ(zvNavGoHome(world), ZV_OK);
+  expectNear(zvGetObjectWRT(zvGetPersonCamera(world))->m[3], {start[0], start[1], start[2]});
+
+  // A click at the cube's face with the jumping eye: the approach stops
+  // in front of the point rather than inside it, and comes nearer.
+  const float face[3] = {0, 0, 1};
+  ASSERT_EQ(zvNavApproach(person, face), ZV_OK);
+  EXPECT_NE(zvNavApproach(person, face), ZV_OK) << "one animation at a time";
+  for (int i = 0; i < 30; ++i) zvNavStep();
+  const float* eye = zvGetObjectWRT(zvGetPersonCamera(world))->m[3];
+  EXPECT_GT(eye[2], face[2]);
+  EXPECT_LT(eye[2], start[2]);
+  EXPECT_NEAR(eye[0], 0, 1e-3f);
 }
 
 TEST_F(Person, PlacingLookingStraightDownKeepsThePersonUpright) {
