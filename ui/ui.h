@@ -185,3 +185,17 @@ void zvNotifyShow(void);
 void zvNotifyHide(void);
 int zvNotifyShown(void);
 int zvNotifyLineCount(void);  // lines held
+
+// ---------------------------------------------------------------------------
+// Button pictures: the toolbar's and navigation pad's, drawn by name
+// ("BAK1" back, "BAK2" pressed, "BAK3" disabled, "SCT4"/"SCT5" switched on,
+// "LT1"/"LT3" the pad's turn left, ...) so no image files are needed.
+
+// The size a named button picture is drawn at (41 x 34 for the main bar,
+// 20 x 15 for the pad); 0 and the size, -1 for an unknown name.
+int zvButtonPictureSize(const char* name, int* width, int* height);
+// Draws the named picture into rgba (width x height, stride bytes per row,
+// 4 bytes a pixel R,G,B,A, top row first). -1 for an unknown name or a
+// buffer smaller than the picture's size. A larger buffer gets the picture
+// in its top-left corner and the rest is left alone.
+int zvDrawButtonPicture(const char* name, uint8_t* rgba, int width, int height, int stride);
