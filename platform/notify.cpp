@@ -1,11 +1,17 @@
-// notify.cpp — top-level text windows over Tk: a read-only text widget with
-// a scroll bar and a "Close" button centred under it, laid out by place so
-// that resizing keeps the margins.
+// notify.cpp — pop-ups and log views over Tk. A pop-up is a toplevel with a
+// button; a log view is a sunken frame holding a canvas that shows one photo
+// image and a scroll bar beside it. Both are laid out with place, so the
+// caller decides every rectangle. Tk may destroy either behind our back (the
+// main window going takes all its children along); the records notice it
+// through DestroyNotify and then only answer failure.
 #include <tcl.h>
 #include <tk.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 
@@ -15,141 +21,359 @@
 
 Tcl_Interp* zvPlatformWindowInterp(ZvPlatformWindow* w);
 
-struct ZvPlatformTextWindow {
+struct ZvPlatformPopup {
   Tcl_Interp* interp;
+  Tk_Window tkwin;  // null once Tk destroyed it
   std::string path, command;
-  void (*onClose)(void* user);
-  void* user;
+  ZvPopupCallbacks callbacks;
   int shown;
-  int lines;
+  int width, height;
+};
+
+struct ZvPlatformLogView {
+  Tcl_Interp* interp;
+  Tk_Window frame, area, scroll;  // each null once Tk destroyed it
+  Tk_PhotoHandle photo;
+  std::string path, command, image;
+  ZvLogViewCallbacks callbacks;
+  int photoWidth, photoHeight;
+  int areaWidth, areaHeight;
+  int paintPending;
 };
 
 namespace {
 
+const int kBorder = 1;  // the log view's sunken frame
 int serial;
 
+std::string number(int n) { return std::to_string(n); }
 
-int closeCommand(ClientData data, Tcl_Interp*, int, Tcl_Obj* const*) {
-  auto* w = static_cast<ZvPlatformTextWindow*>(data);
-  if (w->onClose)
-    w->onClose(w->user);
+// ---------------------------------------------------------------------------
+// Pop-ups
+
+int popupCloseCommand(ClientData data, Tcl_Interp*, int, Tcl_Obj* const*) {
+  auto* p = static_cast<ZvPlatformPopup*>(data);
+  if (p->callbacks.close)
+    p->callbacks.close(p->callbacks.user);
   else
-    zvPlatformTextHide(w);
+    zvPlatformHidePopup(p);
   return TCL_OK;
 }
 
-bool exists(const ZvPlatformTextWindow* w) {
-  return w && w->interp && Tk_MainWindow(w->interp) &&
-         Tk_NameToWindow(w->interp, w->path.c_str(), Tk_MainWindow(w->interp)) != nullptr;
+void popupEvent(ClientData data, XEvent* ev) {
+  auto* p = static_cast<ZvPlatformPopup*>(data);
+  if (ev->type == DestroyNotify) {
+    p->tkwin = nullptr;
+    p->shown = 0;
+    return;
+  }
+  if (ev->type != ConfigureNotify) return;
+  int w = ev->xconfigure.width, h = ev->xconfigure.height;
+  if (w == p->width && h == p->height) return;
+  p->width = w;
+  p->height = h;
+  if (p->callbacks.resize) p->callbacks.resize(p->callbacks.user, w, h);
 }
 
-// Whether the last line is in view, so that new lines are followed.
-bool endInView(ZvPlatformTextWindow* w) {
-  if (zvPlatformEvalWords(w->interp, {w->path + ".log", "yview"}) != TCL_OK) return true;
-  const char* result = Tcl_GetStringResult(w->interp);
-  char* end = nullptr;
-  std::strtod(result, &end);
-  return std::strtod(end, nullptr) >= 0.999;
+// ---------------------------------------------------------------------------
+// Log views
+
+void handleScroll(ZvPlatformLogView* v, int kind, double amount) {
+  if (v->callbacks.scroll) v->callbacks.scroll(v->callbacks.user, kind, amount);
 }
+
+// The words a scroll bar's -command adds: "scroll N units|pages",
+// "moveto F"; and ours for the keys, "top" and "bottom".
+int runScrollWords(ZvPlatformLogView* v, int count, const char* const* words) {
+  if (count == 1 && std::strcmp(words[0], "top") == 0) {
+    handleScroll(v, ZV_SCROLL_TOP, 0);
+    return 0;
+  }
+  if (count == 1 && std::strcmp(words[0], "bottom") == 0) {
+    handleScroll(v, ZV_SCROLL_BOTTOM, 0);
+    return 0;
+  }
+  char* end = nullptr;
+  if (count == 2 && std::strcmp(words[0], "moveto") == 0) {
+    double f = std::strtod(words[1], &end);
+    if (end == words[1] || *end || !std::isfinite(f)) return -1;
+    handleScroll(v, ZV_SCROLL_MOVETO, std::clamp(f, 0.0, 1.0));
+    return 0;
+  }
+  if (count == 3 && std::strcmp(words[0], "scroll") == 0) {
+    long n = std::strtol(words[1], &end, 10);
+    if (end == words[1] || *end) return -1;
+    n = std::clamp(n, -1000000L, 1000000L);
+    if (std::strcmp(words[2], "units") == 0)
+      handleScroll(v, ZV_SCROLL_UNITS, double(n));
+    else if (std::strcmp(words[2], "pages") == 0)
+      handleScroll(v, ZV_SCROLL_PAGES, double(n));
+    else
+      return -1;
+    return 0;
+  }
+  return -1;
+}
+
+int logScrollCommand(ClientData data, Tcl_Interp*, int objc, Tcl_Obj* const objv[]) {
+  const char* words[3];
+  if (objc < 2 || objc > 4) return TCL_OK;
+  for (int i = 1; i < objc; ++i) words[i - 1] = Tcl_GetString(objv[i]);
+  runScrollWords(static_cast<ZvPlatformLogView*>(data), objc - 1, words);
+  return TCL_OK;
+}
+
+void logFrameEvent(ClientData data, XEvent* ev) {
+  if (ev->type == DestroyNotify) static_cast<ZvPlatformLogView*>(data)->frame = nullptr;
+}
+
+void logScrollEvent(ClientData data, XEvent* ev) {
+  if (ev->type == DestroyNotify) static_cast<ZvPlatformLogView*>(data)->scroll = nullptr;
+}
+
+void logAreaEvent(ClientData data, XEvent* ev) {
+  auto* v = static_cast<ZvPlatformLogView*>(data);
+  if (ev->type == DestroyNotify) {
+    v->area = nullptr;
+    return;
+  }
+  if (ev->type != ConfigureNotify) return;
+  int w = ev->xconfigure.width, h = ev->xconfigure.height;
+  // Tk says 1 x 1 until it has laid the window out.
+  if (w <= 1 || h <= 1 || (w == v->areaWidth && h == v->areaHeight)) return;
+  v->areaWidth = w;
+  v->areaHeight = h;
+  if (v->callbacks.resize) v->callbacks.resize(v->callbacks.user, w, h);
+}
+
+void paintWhenIdle(ClientData data) {
+  auto* v = static_cast<ZvPlatformLogView*>(data);
+  v->paintPending = 0;
+  if (v->frame && v->callbacks.paint) v->callbacks.paint(v->callbacks.user);
+}
+
+bool tkAlive(Tcl_Interp* interp) { return interp && Tk_MainWindow(interp) != nullptr; }
 
 }  // namespace
 
-ZvPlatformTextWindow* zvPlatformOpenTextWindow(ZvPlatformWindow* main, const char* className, const char* title,
-                                               int width, int height, void (*onClose)(void*), void* user) {
+// ---------------------------------------------------------------------------
+// Pop-ups
+
+ZvPlatformPopup* zvPlatformOpenPopup(ZvPlatformWindow* main, const char* className, const char* title, int width,
+                                     int height, const char* buttonText, const ZvPopupCallbacks* callbacks) {
   Tcl_Interp* interp = zvPlatformWindowInterp(main);
-  if (!interp || width < 100 || height < 80) return nullptr;
-  auto* w = new ZvPlatformTextWindow{};
-  w->interp = interp;
-  w->onClose = onClose;
-  w->user = user;
+  if (!interp || width < 100 || height < 80 || width > 4096 || height > 4096) return nullptr;
+  auto* p = new ZvPlatformPopup{};
+  p->interp = interp;
+  if (callbacks) p->callbacks = *callbacks;
+  p->width = width;
+  p->height = height;
   int n = ++serial;
-  w->path = ".text" + std::to_string(n);
-  w->command = "qmTextClose" + std::to_string(n);
-  Tcl_CreateObjCommand(interp, w->command.c_str(), closeCommand, w, nullptr);
-  const std::string& p = w->path;
-  bool ok = zvPlatformEvalWords(interp, {"toplevel", p, "-class", className ? className : "Text"}) == TCL_OK &&
-           zvPlatformEvalWords(interp, {"wm", "withdraw", p}) == TCL_OK &&
-           zvPlatformEvalWords(interp, {"wm", "title", p, title ? title : ""}) == TCL_OK &&
-           zvPlatformEvalWords(interp, {"wm", "geometry", p, std::to_string(width) + "x" + std::to_string(height)}) == TCL_OK &&
-           zvPlatformEvalWords(interp, {"wm", "protocol", p, "WM_DELETE_WINDOW", w->command}) == TCL_OK &&
-           zvPlatformEvalWords(interp, {"frame", p + ".frame", "-borderwidth", "1", "-relief", "sunken"}) == TCL_OK &&
-           zvPlatformEvalWords(interp, {"text", p + ".log", "-background", "black", "-foreground", "white", "-wrap", "char",
-                          "-state", "disabled", "-borderwidth", "0", "-highlightthickness", "0",
-                          "-yscrollcommand", p + ".scroll set"}) == TCL_OK &&
-           zvPlatformEvalWords(interp, {"scrollbar", p + ".scroll", "-orient", "vertical", "-command", p + ".log yview"}) ==
-                TCL_OK &&
-           zvPlatformEvalWords(interp, {"pack", p + ".scroll", "-in", p + ".frame", "-side", "right", "-fill", "y"}) == TCL_OK &&
-           zvPlatformEvalWords(interp, {"pack", p + ".log", "-in", p + ".frame", "-side", "left", "-fill", "both", "-expand",
-                          "1"}) == TCL_OK &&
-           zvPlatformEvalWords(interp, {"button", p + ".close", "-text", "Close", "-command", w->command}) == TCL_OK &&
-           zvPlatformEvalWords(interp, {"place", p + ".frame", "-x", "10", "-y", "10", "-relwidth", "1", "-width", "-20",
-                          "-relheight", "1", "-height", "-50"}) == TCL_OK &&
-           zvPlatformEvalWords(interp, {"place", p + ".close", "-relx", "0.5", "-rely", "1", "-y", "-35", "-anchor", "n",
-                          "-width", "50", "-height", "30"}) == TCL_OK;
+  p->path = ".popup" + number(n);
+  p->command = "qmPopupClose" + number(n);
+  Tcl_CreateObjCommand(interp, p->command.c_str(), popupCloseCommand, p, nullptr);
+  const std::string& path = p->path;
+  bool ok = zvPlatformEvalWords(interp, {"toplevel", path, "-class", className ? className : "Popup"}) == TCL_OK &&
+            zvPlatformEvalWords(interp, {"wm", "withdraw", path}) == TCL_OK &&
+            zvPlatformEvalWords(interp, {"wm", "title", path, title ? title : ""}) == TCL_OK &&
+            zvPlatformEvalWords(interp, {"wm", "geometry", path, number(width) + "x" + number(height)}) == TCL_OK &&
+            zvPlatformEvalWords(interp, {"wm", "protocol", path, "WM_DELETE_WINDOW", p->command}) == TCL_OK &&
+            zvPlatformEvalWords(interp, {"button", path + ".button", "-text", buttonText ? buttonText : "",
+                                         "-command", p->command}) == TCL_OK;
+  if (ok) {
+    p->tkwin = Tk_NameToWindow(interp, path.c_str(), Tk_MainWindow(interp));
+    ok = p->tkwin != nullptr;
+  }
   if (!ok) {
-    zvPlatformCloseTextWindow(w);
+    zvPlatformClosePopup(p);
     return nullptr;
   }
-  return w;
+  Tk_CreateEventHandler(p->tkwin, StructureNotifyMask, popupEvent, p);
+  return p;
 }
 
-void zvPlatformCloseTextWindow(ZvPlatformTextWindow* w) {
-  if (!w) return;
-  if (exists(w))zvPlatformEvalWords(w->interp, {"destroy", w->path});
-  if (Tk_MainWindow(w->interp)) Tcl_DeleteCommand(w->interp, w->command.c_str());
-  delete w;
+void zvPlatformClosePopup(ZvPlatformPopup* p) {
+  if (!p) return;
+  if (p->tkwin) {
+    Tk_DeleteEventHandler(p->tkwin, StructureNotifyMask, popupEvent, p);
+    zvPlatformEvalWords(p->interp, {"destroy", p->path});
+  } else if (tkAlive(p->interp)) {
+    zvPlatformEvalWords(p->interp, {"destroy", p->path});  // half built
+  }
+  Tcl_DeleteCommand(p->interp, p->command.c_str());
+  delete p;
 }
 
-int zvPlatformTextAppend(ZvPlatformTextWindow* w, const char* text) {
-  if (!exists(w) || !text) return -1;
-  bool follow = endInView(w);
-  std::string log = w->path + ".log";
-  bool ok = zvPlatformEvalWords(w->interp, {log, "configure", "-state", "normal"}) == TCL_OK &&
-           zvPlatformEvalWords(w->interp, {log, "insert", "end-1c", std::string(text) + "\n"}) == TCL_OK &&
-           zvPlatformEvalWords(w->interp, {log, "configure", "-state", "disabled"}) == TCL_OK;
-  if (!ok) return -1;
-  w->lines++;
-  for (const char* c = text; *c; ++c) w->lines += *c == '\n';
-  if (follow)zvPlatformEvalWords(w->interp, {log, "see", "end"});
+int zvPlatformShowPopup(ZvPlatformPopup* p) {
+  if (!p || !p->tkwin) return -1;
+  if (p->shown) return 0;
+  if (zvPlatformEvalWords(p->interp, {"wm", "deiconify", p->path}) != TCL_OK) return -1;
+  p->shown = 1;
   return 0;
 }
 
-int zvPlatformTextDropFirst(ZvPlatformTextWindow* w, int count) {
-  if (!exists(w) || count <= 0) return -1;
-  if (count > w->lines) count = w->lines;
-  std::string log = w->path + ".log";
-  bool ok = zvPlatformEvalWords(w->interp, {log, "configure", "-state", "normal"}) == TCL_OK &&
-           zvPlatformEvalWords(w->interp, {log, "delete", "1.0", std::to_string(count + 1) + ".0"}) == TCL_OK &&
-           zvPlatformEvalWords(w->interp, {log, "configure", "-state", "disabled"}) == TCL_OK;
-  if (!ok) return -1;
-  w->lines -= count;
+int zvPlatformHidePopup(ZvPlatformPopup* p) {
+  if (!p || !p->tkwin) return -1;
+  if (zvPlatformEvalWords(p->interp, {"wm", "withdraw", p->path}) != TCL_OK) return -1;
+  p->shown = 0;
   return 0;
 }
 
-int zvPlatformTextClear(ZvPlatformTextWindow* w) {
-  if (!exists(w)) return -1;
-  std::string log = w->path + ".log";
-  bool ok = zvPlatformEvalWords(w->interp, {log, "configure", "-state", "normal"}) == TCL_OK &&
-           zvPlatformEvalWords(w->interp, {log, "delete", "1.0", "end"}) == TCL_OK &&
-           zvPlatformEvalWords(w->interp, {log, "configure", "-state", "disabled"}) == TCL_OK;
-  w->lines = 0;
+int zvPlatformPopupShown(const ZvPlatformPopup* p) { return p && p->tkwin && p->shown; }
+
+void zvPlatformGetPopupSize(const ZvPlatformPopup* p, int* width, int* height) {
+  if (width) *width = p ? p->width : 0;
+  if (height) *height = p ? p->height : 0;
+}
+
+int zvPlatformPlacePopupButton(ZvPlatformPopup* p, int x, int y, int width, int height) {
+  if (!p || !p->tkwin) return -1;
+  bool ok = zvPlatformEvalWords(p->interp, {"place", p->path + ".button", "-x", number(x), "-y", number(y), "-width",
+                                            number(std::max(width, 1)), "-height", number(std::max(height, 1))}) ==
+            TCL_OK;
   return ok ? 0 : -1;
 }
 
-int zvPlatformTextShow(ZvPlatformTextWindow* w) {
-  if (!exists(w)) return -1;
-  if (w->shown) return 0;
-  if (zvPlatformEvalWords(w->interp, {"wm", "deiconify", w->path}) != TCL_OK) return -1;
-  w->shown = 1;
-  return 0;
+int zvPlatformPressPopupButton(ZvPlatformPopup* p) {
+  if (!p || !p->tkwin) return -1;
+  return zvPlatformEvalWords(p->interp, {p->path + ".button", "invoke"}) == TCL_OK ? 0 : -1;
 }
 
-int zvPlatformTextHide(ZvPlatformTextWindow* w) {
-  if (!exists(w)) return -1;
-  if (zvPlatformEvalWords(w->interp, {"wm", "withdraw", w->path}) != TCL_OK) return -1;
-  w->shown = 0;
-  return 0;
+// ---------------------------------------------------------------------------
+// Log views
+
+ZvPlatformLogView* zvPlatformOpenLogView(ZvPlatformWindow* main, ZvPlatformPopup* parent, int x, int y, int width,
+                                         int height, const ZvLogViewCallbacks* callbacks) {
+  Tcl_Interp* interp = zvPlatformWindowInterp(main);
+  if (!interp || (parent && (!parent->tkwin || parent->interp != interp))) return nullptr;
+  auto* v = new ZvPlatformLogView{};
+  v->interp = interp;
+  if (callbacks) v->callbacks = *callbacks;
+  int n = ++serial;
+  v->path = (parent ? parent->path : std::string()) + ".log" + number(n);
+  v->command = "qmLogScroll" + number(n);
+  v->image = "qmLogImage" + number(n);
+  Tcl_CreateObjCommand(interp, v->command.c_str(), logScrollCommand, v, nullptr);
+  const std::string& path = v->path;
+  const std::string area = path + ".area", scroll = path + ".scroll", c = v->command;
+  bool ok =
+      zvPlatformEvalWords(interp, {"frame", path, "-borderwidth", number(kBorder), "-relief", "sunken"}) == TCL_OK &&
+      zvPlatformEvalWords(interp, {"scrollbar", scroll, "-orient", "vertical", "-command", c}) == TCL_OK &&
+      // Sized by the frame alone: asking for nothing keeps place in charge.
+      zvPlatformEvalWords(interp, {"canvas", area, "-background", "black", "-highlightthickness", "0",
+                                   "-borderwidth", "0", "-width", "1", "-height", "1"}) == TCL_OK &&
+      zvPlatformEvalWords(interp, {"image", "create", "photo", v->image}) == TCL_OK &&
+      zvPlatformEvalWords(interp, {area, "create", "image", "0", "0", "-anchor", "nw", "-image", v->image}) == TCL_OK &&
+      zvPlatformEvalWords(interp, {"pack", scroll, "-side", "right", "-fill", "y"}) == TCL_OK &&
+      zvPlatformEvalWords(interp, {"pack", area, "-side", "left", "-fill", "both", "-expand", "1"}) == TCL_OK &&
+      zvPlatformEvalWords(interp, {"bind", area, "<ButtonPress-1>", "focus %W"}) == TCL_OK &&
+      zvPlatformEvalWords(interp, {"bind", area, "<Home>", c + " top"}) == TCL_OK &&
+      zvPlatformEvalWords(interp, {"bind", area, "<End>", c + " bottom"}) == TCL_OK &&
+      zvPlatformEvalWords(interp, {"bind", area, "<Up>", c + " scroll -1 units"}) == TCL_OK &&
+      zvPlatformEvalWords(interp, {"bind", area, "<Down>", c + " scroll 1 units"}) == TCL_OK &&
+      zvPlatformEvalWords(interp, {"bind", area, "<Prior>", c + " scroll -1 pages"}) == TCL_OK &&
+      zvPlatformEvalWords(interp, {"bind", area, "<Next>", c + " scroll 1 pages"}) == TCL_OK &&
+      zvPlatformEvalWords(interp, {"bind", area, "<Button-4>", c + " scroll -3 units"}) == TCL_OK &&
+      zvPlatformEvalWords(interp, {"bind", area, "<Button-5>", c + " scroll 3 units"}) == TCL_OK;
+  if (ok) {
+    Tk_Window top = Tk_MainWindow(interp);
+    v->frame = Tk_NameToWindow(interp, path.c_str(), top);
+    v->area = Tk_NameToWindow(interp, area.c_str(), top);
+    v->scroll = Tk_NameToWindow(interp, scroll.c_str(), top);
+    v->photo = Tk_FindPhoto(interp, v->image.c_str());
+    ok = v->frame && v->area && v->scroll && v->photo;
+  }
+  if (ok) {
+    Tk_CreateEventHandler(v->frame, StructureNotifyMask, logFrameEvent, v);
+    Tk_CreateEventHandler(v->scroll, StructureNotifyMask, logScrollEvent, v);
+    Tk_CreateEventHandler(v->area, StructureNotifyMask, logAreaEvent, v);
+    ok = zvPlatformPlaceLogView(v, x, y, width, height) == 0;
+  }
+  if (!ok) {
+    zvPlatformCloseLogView(v);
+    return nullptr;
+  }
+  return v;
 }
 
-int zvPlatformTextShown(const ZvPlatformTextWindow* w) { return w && w->shown; }
-int zvPlatformTextLineCount(const ZvPlatformTextWindow* w) { return w ? w->lines : 0; }
+void zvPlatformCloseLogView(ZvPlatformLogView* v) {
+  if (!v) return;
+  if (v->paintPending) Tcl_CancelIdleCall(paintWhenIdle, v);
+  if (v->area) Tk_DeleteEventHandler(v->area, StructureNotifyMask, logAreaEvent, v);
+  if (v->scroll) Tk_DeleteEventHandler(v->scroll, StructureNotifyMask, logScrollEvent, v);
+  if (v->frame) Tk_DeleteEventHandler(v->frame, StructureNotifyMask, logFrameEvent, v);
+  // Images outlive windows, but not the main window: Tk deletes them all
+  // with it.
+  if (tkAlive(v->interp)) {
+    zvPlatformEvalWords(v->interp, {"destroy", v->path});
+    zvPlatformEvalWords(v->interp, {"image", "delete", v->image});
+  }
+  Tcl_DeleteCommand(v->interp, v->command.c_str());
+  delete v;
+}
+
+int zvPlatformPlaceLogView(ZvPlatformLogView* v, int x, int y, int width, int height) {
+  if (!v || !v->frame) return -1;
+  bool ok = zvPlatformEvalWords(v->interp, {"place", v->path, "-x", number(x), "-y", number(y), "-width",
+                                            number(std::max(width, 1)), "-height", number(std::max(height, 1))}) ==
+            TCL_OK;
+  return ok ? 0 : -1;
+}
+
+void zvPlatformLogViewArea(const ZvPlatformLogView* v, int width, int height, int* areaWidth, int* areaHeight) {
+  int bar = v && v->scroll ? Tk_ReqWidth(v->scroll) : 0;
+  if (areaWidth) *areaWidth = std::max(width - 2 * kBorder - bar, 0);
+  if (areaHeight) *areaHeight = std::max(height - 2 * kBorder, 0);
+}
+
+void zvPlatformRequestLogPaint(ZvPlatformLogView* v) {
+  if (!v || !v->frame || v->paintPending) return;
+  v->paintPending = 1;
+  Tcl_DoWhenIdle(paintWhenIdle, v);
+}
+
+int zvPlatformShowLogImage(ZvPlatformLogView* v, const uint8_t* rgba, int width, int height, int stride) {
+  if (!v || !v->frame || !rgba || width < 1 || height < 1 || stride < 4 * width) return -1;
+  if (width != v->photoWidth || height != v->photoHeight) {
+    if (Tk_PhotoSetSize(v->interp, v->photo, width, height) != TCL_OK) return -1;
+    v->photoWidth = width;
+    v->photoHeight = height;
+  }
+  Tk_PhotoImageBlock block;
+  block.pixelPtr = const_cast<unsigned char*>(rgba);
+  block.width = width;
+  block.height = height;
+  block.pitch = stride;
+  block.pixelSize = 4;
+  block.offset[0] = 0;
+  block.offset[1] = 1;
+  block.offset[2] = 2;
+  block.offset[3] = 4;  // past the pixel: every pixel opaque
+  return Tk_PhotoPutBlock(v->interp, v->photo, &block, 0, 0, width, height, TK_PHOTO_COMPOSITE_SET) == TCL_OK ? 0
+                                                                                                            : -1;
+}
+
+int zvPlatformSetLogScroll(ZvPlatformLogView* v, int maximum, int position, int page) {
+  if (!v || !v->scroll) return -1;
+  double first = 0, last = 1;
+  if (maximum > 0) {
+    first = std::clamp(double(position) / maximum, 0.0, 1.0);
+    last = std::clamp(double(position + std::max(page, 1)) / maximum, first, 1.0);
+  }
+  char a[32], b[32];
+  std::snprintf(a, sizeof a, "%.6f", first);
+  std::snprintf(b, sizeof b, "%.6f", last);
+  return zvPlatformEvalWords(v->interp, {v->path + ".scroll", "set", a, b}) == TCL_OK ? 0 : -1;
+}
+
+int zvPlatformLogViewCommand(ZvPlatformLogView* v, const char* command) {
+  if (!v || !command) return -1;
+  std::string copy = command;
+  const char* words[4];
+  int count = 0;
+  for (char* word = std::strtok(copy.data(), " "); word; word = std::strtok(nullptr, " ")) {
+    if (count == 4) return -1;
+    words[count++] = word;
+  }
+  return count > 0 && count <= 3 ? runScrollWords(v, count, words) : -1;
+}

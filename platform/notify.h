@@ -1,27 +1,75 @@
-// notify.h — a second top-level window beside the main one, for text that
-// piles up (the messages window): a scrolling read-only text with a
-// "Close" button under it. Like window.h, nothing Tcl or Tk shows here.
+// notify.h — windows beside the main one, in its interpreter: pop-ups (a
+// top-level window with one button, for the messages window) and log views
+// (a child that shows a picture the caller paints, with a vertical scroll
+// bar). The caller lays the children out and paints them; this layer only
+// reports what the user did. Like window.h, nothing Tcl or Tk shows here.
 #pragma once
 
-struct ZvPlatformWindow;
-struct ZvPlatformTextWindow;
+#include <cstdint>
 
-// Created withdrawn, in the main window's interpreter, with its own window
-// class (so that it is never taken for the main window). onClose runs when
-// "Close" is pressed or the window manager closes it; the window itself is
-// only hidden. Null when it cannot be built.
-ZvPlatformTextWindow* zvPlatformOpenTextWindow(ZvPlatformWindow* main, const char* className, const char* title,
-                                               int width, int height, void (*onClose)(void* user), void* user);
-void zvPlatformCloseTextWindow(ZvPlatformTextWindow* window);
-// Appends one logical line; the view follows it when the end was in view.
-int zvPlatformTextAppend(ZvPlatformTextWindow* window, const char* text);
-// Drops the first count logical lines.
-int zvPlatformTextDropFirst(ZvPlatformTextWindow* window, int count);
-int zvPlatformTextClear(ZvPlatformTextWindow* window);
+struct ZvPlatformWindow;
+struct ZvPlatformPopup;
+struct ZvPlatformLogView;
+
+// ---------------------------------------------------------------------------
+// Pop-ups
+struct ZvPopupCallbacks {
+  // The button was pressed or the window manager closed the window; the
+  // window itself stays until zvPlatformClosePopup.
+  void (*close)(void* user);
+  void (*resize)(void* user, int width, int height);  // client size
+  void* user;
+};
+
+// Created withdrawn, with its own window class (so that it is never taken
+// for the main window), a caption and a sizing frame, and a button showing
+// buttonText placed by zvPlatformPlacePopupButton. Null when it cannot be
+// built.
+ZvPlatformPopup* zvPlatformOpenPopup(ZvPlatformWindow* main, const char* className, const char* title, int width,
+                                     int height, const char* buttonText, const ZvPopupCallbacks* callbacks);
+void zvPlatformClosePopup(ZvPlatformPopup* popup);
 // Maps the window where it was, at the size it had; withdraws it.
-int zvPlatformTextShow(ZvPlatformTextWindow* window);
-int zvPlatformTextHide(ZvPlatformTextWindow* window);
-// 1 while mapped.
-int zvPlatformTextShown(const ZvPlatformTextWindow* window);
-// The number of logical lines it holds.
-int zvPlatformTextLineCount(const ZvPlatformTextWindow* window);
+int zvPlatformShowPopup(ZvPlatformPopup* popup);
+int zvPlatformHidePopup(ZvPlatformPopup* popup);
+int zvPlatformPopupShown(const ZvPlatformPopup* popup);  // 1 while mapped
+// The client size last set or reported.
+void zvPlatformGetPopupSize(const ZvPlatformPopup* popup, int* width, int* height);
+int zvPlatformPlacePopupButton(ZvPlatformPopup* popup, int x, int y, int width, int height);
+// Presses the button as a click would (for tests and the keyboard).
+int zvPlatformPressPopupButton(ZvPlatformPopup* popup);
+
+// ---------------------------------------------------------------------------
+// Log views: a sunken border around a drawing area and a scroll bar.
+enum ZvScrollKind {
+  ZV_SCROLL_UNITS = 1,   // amount: lines, negative up
+  ZV_SCROLL_PAGES = 2,   // amount: pages, negative up
+  ZV_SCROLL_MOVETO = 3,  // amount: the thumb's top as a fraction of the range
+  ZV_SCROLL_TOP = 4,
+  ZV_SCROLL_BOTTOM = 5,
+};
+struct ZvLogViewCallbacks {
+  void (*scroll)(void* user, int kind, double amount);
+  void (*resize)(void* user, int width, int height);  // the drawing area
+  // Asked for by zvPlatformRequestLogPaint, once the loop is idle.
+  void (*paint)(void* user);
+  void* user;
+};
+
+// A child of the pop-up (null: of the main window), placed at (x, y) with
+// its border at width x height.
+ZvPlatformLogView* zvPlatformOpenLogView(ZvPlatformWindow* main, ZvPlatformPopup* parent, int x, int y, int width,
+                                         int height, const ZvLogViewCallbacks* callbacks);
+void zvPlatformCloseLogView(ZvPlatformLogView* view);
+int zvPlatformPlaceLogView(ZvPlatformLogView* view, int x, int y, int width, int height);
+// The drawing area that an outer size leaves inside the border and beside
+// the scroll bar.
+void zvPlatformLogViewArea(const ZvPlatformLogView* view, int width, int height, int* areaWidth, int* areaHeight);
+// Paints come together: many requests before the loop is idle make one.
+void zvPlatformRequestLogPaint(ZvPlatformLogView* view);
+// Shows an RGBA picture (top row first) at the drawing area's top left.
+int zvPlatformShowLogImage(ZvPlatformLogView* view, const uint8_t* rgba, int width, int height, int stride);
+// The scroll bar over a range 0..maximum with the page's top at position.
+int zvPlatformSetLogScroll(ZvPlatformLogView* view, int maximum, int position, int page);
+// Runs a scroll command as the scroll bar would send it ("scroll -1 units",
+// "moveto 0.5", "top", "bottom"); -1 when it means nothing.
+int zvPlatformLogViewCommand(ZvPlatformLogView* view, const char* command);

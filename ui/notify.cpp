@@ -1,58 +1,75 @@
 // notify.cpp — the "Messages" window: warnings and messages of the whole
-// program, the latest hundred kept. The first text shows the window; "Close"
-// hides it and forgets what it held.
-#include <deque>
-#include <string>
+// program in a log window, the latest hundred kept. The first text shows
+// the window; "Close" hides it and forgets what it held.
+#include <algorithm>
 
 #include "platform/notify.h"
 #include "ui/ui.h"
 
 namespace {
 
-ZvPlatformTextWindow* window;
-std::deque<int> paragraphLines;  // logical lines of each message, oldest first
+enum {
+  kWidth = 480,
+  kHeight = 280,
+  kMargin = 10,       // around the log, left, top and right
+  kBelowLog = 50,     // what the log leaves of the client height
+  kButtonGap = 15,    // between the log and the button
+  kButtonWidth = 50,
+  kButtonHeight = 30,
+};
+
+ZvPlatformPopup* popup;
+ZvLogWindow* messageLog;
+// A report raised while a message is being added must not add itself.
+int appending;
+
+void layOut(int width, int height) {
+  int logWidth = std::max(width - 2 * kMargin, 1), logHeight = std::max(height - kBelowLog, 1);
+  zvLogPlace(messageLog, kMargin, kMargin, logWidth, logHeight);
+  // Kept whole inside a window made too short for the gap.
+  int buttonY = std::min(kMargin + logHeight + kButtonGap, height - kButtonHeight);
+  zvPlatformPlacePopupButton(popup, (width - kButtonWidth) / 2, std::max(buttonY, 0), kButtonWidth, kButtonHeight);
+}
+
+void resizeMessages(void*, int width, int height) { layOut(width, height); }
 
 void closeMessages(void*) {
-  // The "Close" button: hidden, and what it held is forgotten.
   zvNotifyHide();
-  zvPlatformTextClear(window);
-  paragraphLines.clear();
+  zvLogClear(messageLog);
 }
 
 }  // namespace
 
 int zvNotifyCreate(ZvPlatformWindow* main) {
-  if (window) return 0;
-  window = zvPlatformOpenTextWindow(main, "zvNotify", "Messages", 480, 280, closeMessages, nullptr);
-  return window ? 0 : -1;
+  if (popup) return 0;
+  ZvPopupCallbacks callbacks{closeMessages, resizeMessages, nullptr};
+  popup = zvPlatformOpenPopup(main, "zvNotify", "Messages", kWidth, kHeight, "Close", &callbacks);
+  if (!popup) return -1;
+  messageLog = zvNewLogWindow(main, popup, ZV_NOTIFY_CAPACITY);
+  if (!messageLog) {
+    zvNotifyDestroy();
+    return -1;
+  }
+  layOut(kWidth, kHeight);
+  return 0;
 }
 
 void zvNotifyDestroy(void) {
-  zvPlatformCloseTextWindow(window);
-  window = nullptr;
-  paragraphLines.clear();
+  zvDeleteLogWindow(messageLog);
+  messageLog = nullptr;
+  zvPlatformClosePopup(popup);
+  popup = nullptr;
 }
 
 void zvNotifyAppend(const char* text) {
-  if (!window || !text) return;
-  // One message may hold several lines; CR LF and CR count as line ends.
-  std::string s;
-  int lines = 1;
-  for (const char* p = text; *p; ++p) {
-    if (*p == '\r' && p[1] == '\n') continue;
-    char c = *p == '\r' ? '\n' : *p;
-    if (c == '\n') ++lines;
-    s += c;
-  }
+  if (!popup || !messageLog || !text || appending) return;
+  appending = 1;
   zvNotifyShow();
-  if (int(paragraphLines.size()) >= ZV_NOTIFY_CAPACITY) {
-    zvPlatformTextDropFirst(window, paragraphLines.front());
-    paragraphLines.pop_front();
-  }
-  if (zvPlatformTextAppend(window, s.c_str()) == 0) paragraphLines.push_back(lines);
+  zvLogAppend(messageLog, text);
+  appending = 0;
 }
 
-void zvNotifyShow(void) { zvPlatformTextShow(window); }
-void zvNotifyHide(void) { zvPlatformTextHide(window); }
-int zvNotifyShown(void) { return zvPlatformTextShown(window); }
-int zvNotifyLineCount(void) { return zvPlatformTextLineCount(window); }
+void zvNotifyShow(void) { zvPlatformShowPopup(popup); }
+void zvNotifyHide(void) { zvPlatformHidePopup(popup); }
+int zvNotifyShown(void) { return zvPlatformPopupShown(popup); }
+int zvNotifyLineCount(void) { return messageLog ? zvTextLineCount(messageLog->view.text) : 0; }

@@ -1,7 +1,8 @@
 // ui.h — what the browser shows besides the 3D picture: fonts drawn into
 // camera images, text blocks (paragraphs broken into lines no wider than a
-// given width), object labels painted over the view after each frame, and
-// the "Messages" window where warnings and messages appear.
+// given width), object labels painted over the view after each frame, log
+// windows that scroll through a text block, and the "Messages" window where
+// warnings and messages appear.
 //
 // Fonts are found through fontconfig by the face names worlds and the
 // browser have always used ("Courier New", "ARIAL Italic", "SYSTEM", ...)
@@ -175,8 +176,73 @@ void zvInstallLabels(int showNames, int showComments, int noBackground);
 void zvUninstallLabels(void);
 
 // ---------------------------------------------------------------------------
-// The "Messages" window (needs the main window for its interpreter)
+// Log windows: a scrolling child window that shows the latest lines of a
+// text block, painted by us. The scroll model is a plain record that tests
+// drive without a window; the window only reports what the user did.
 struct ZvPlatformWindow;
+struct ZvPlatformPopup;
+struct ZvPlatformLogView;
+
+enum { ZV_LOG_WIDTH = 480, ZV_LOG_HEIGHT = 400 };
+enum {
+  ZV_LOG_LINE_UP = 1,
+  ZV_LOG_LINE_DOWN,
+  ZV_LOG_PAGE_UP,
+  ZV_LOG_PAGE_DOWN,
+  ZV_LOG_THUMB,  // position: the top line counted from the first
+  ZV_LOG_TOP,
+  ZV_LOG_BOTTOM,
+};
+
+struct ZvLogView {
+  ZvTextBlock* text;  // owned; its font is not
+  int32_t width, height;  // the client area
+  int32_t capacity;       // paragraphs kept
+  int32_t firstLine;      // the block's first line number
+  int32_t topLine;        // the line at the top of the client area
+  int32_t linesPerPage;   // client height / line height, at least 1
+};
+struct ZvLogWindow {
+  ZvPlatformLogView* window;
+  ZvLogView view;
+  ZvTextFont* font;  // owned
+  RwImage image;     // the client area as last painted
+};
+
+// "SYSTEM" at 12, white on black, shadowed.
+ZvTextFont* zvNewLogFont(void);
+
+int zvInitLogView(ZvLogView* view, ZvTextFont* font, int capacity, int width, int height);  // -1 on failure
+void zvFreeLogView(ZvLogView* view);
+// Adds a paragraph; the view follows the end only while the last line was
+// in view. -1 on failure.
+int zvLogViewAppend(ZvLogView* view, const char* text);
+void zvLogViewClear(ZvLogView* view);
+// Re-wraps at the new width, keeping the top line's paragraph at the top.
+void zvLogViewResize(ZvLogView* view, int width, int height);
+// ZV_LOG_*; 1 when the top line moved, 0 when it stayed, -1 for no action.
+int zvLogViewScroll(ZvLogView* view, int action, int position);
+// The scroll bar: range 0..maximum (the line count), position the top line
+// counted from the first.
+void zvLogViewScrollRange(const ZvLogView* view, int* maximum, int* position);
+// Fills the image with the background and draws the lines from the top
+// line down until the client height is filled.
+void zvLogViewPaint(const ZvLogView* view, RwImage* image);
+
+// A ZV_LOG_WIDTH x ZV_LOG_HEIGHT child with a border and a vertical scroll
+// bar, in the pop-up (null: in the main window), at its top left until
+// placed. Paints once the loop is idle.
+ZvLogWindow* zvNewLogWindow(ZvPlatformWindow* main, ZvPlatformPopup* parent, int capacity);
+void zvDeleteLogWindow(ZvLogWindow* log);
+int zvLogAppend(ZvLogWindow* log, const char* text);
+void zvLogClear(ZvLogWindow* log);
+// The client area's new size (the window reports its own).
+void zvLogResize(ZvLogWindow* log, int width, int height);
+// Moves and sizes the window, border and scroll bar included.
+int zvLogPlace(ZvLogWindow* log, int x, int y, int width, int height);
+
+// ---------------------------------------------------------------------------
+// The "Messages" window (needs the main window for its interpreter)
 enum { ZV_NOTIFY_CAPACITY = 100 };
 int zvNotifyCreate(ZvPlatformWindow* main);  // hidden until the first text
 void zvNotifyDestroy(void);

@@ -1,5 +1,6 @@
 // The "Messages" window on a real display (skipped without one): the first
-// text shows it, the 101st message drops the first.
+// text shows it, the 101st message drops the first, and it goes quietly
+// with the main window.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -28,8 +29,14 @@ TEST(NotifyTest, ShowsOnTextAndKeepsTheLatestHundred) {
   EXPECT_EQ(zvNotifyShown(), 1);
   while (zvPlatformDoOneEvent(0)) {
   }
+  // Closing the main window takes the messages window along, as when the
+  // browser is closed with it open.
+  zvPlatformDestroyWindow(main);
+  zvNotifyAppend("while the window goes");
+  EXPECT_EQ(zvNotifyShown(), 0);
   zvNotifyDestroy();
   zvNotifyAppend("after the window went");  // dropped quietly
+  EXPECT_EQ(zvNotifyLineCount(), 0);
   zvPlatformCloseWindow(main);
 }
 
