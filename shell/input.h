@@ -1,0 +1,136 @@
+// input.h — the view's left button, pointer motion and keys turned into the
+// world's interaction events (pick, grab, drag, release, key down and up),
+// into the held-key table the navigation reads, and into the drawn state of
+// the on-screen navigation buttons. Everything outside goes through the
+// hooks, so the logic runs without a window and can be driven by tests.
+#pragma once
+
+#include <cstdint>
+
+#include "scene/scene.h"
+
+// Event kinds, as the bits of a handler's mask.
+enum : uint32_t {
+  ZV_EVENT_KEY_DOWN = 0x1,
+  ZV_EVENT_KEY_UP = 0x2,
+  ZV_EVENT_COLLISION = 0x4,
+  ZV_EVENT_WORLD_IN = 0x200,
+  ZV_EVENT_WORLD_OUT = 0x400,
+  ZV_EVENT_FRAME = 0x4000,
+  ZV_EVENT_DRAG = 0x8000,
+  ZV_EVENT_PICK = 0x10000,
+  ZV_EVENT_GRAB = 0x20000,
+  ZV_EVENT_RELEASE = 0x40000,
+  ZV_EVENT_GRAB_MASK = ZV_EVENT_DRAG | ZV_EVENT_GRAB | ZV_EVENT_RELEASE,  // 0x68000
+};
+
+// Modifier bits of an event.
+enum { ZV_EVENT_SHIFT = 1, ZV_EVENT_CONTROL = 4, ZV_EVENT_ALT = 8 };
+
+// Key codes carried by key events.
+enum {
+  ZV_KEYCODE_UP = 0x48,
+  ZV_KEYCODE_DOWN = 0x49,
+  ZV_KEYCODE_LEFT = 0x4A,
+  ZV_KEYCODE_RIGHT = 0x4B,
+  ZV_KEYCODE_ESCAPE = 0x45,
+  ZV_KEYCODE_ALT = 0x46,
+  ZV_KEYCODE_OTHER = 0x4C,
+};
+
+// The record a handler receives.
+struct ZvEvent {
+  uint32_t type;
+  float point3[3];  // the picked point, world coordinates
+  float point2[2];  // the pointer in the view
+  uint32_t modifiers;
+  uint32_t key;
+  ZvLeaf* part;  // the leaf that was hit, or null
+  uint32_t seconds, milliseconds;
+  ZvObj* object;  // the object whose handler runs (set by the dispatcher)
+};
+
+// The six navigation pad buttons and the held-key slots they stand for.
+enum {
+  ZV_PAD_TURN_LEFT = 130,
+  ZV_PAD_SLIDE_LEFT = 131,
+  ZV_PAD_FORWARD = 132,
+  ZV_PAD_BACKWARD = 133,
+  ZV_PAD_SLIDE_RIGHT = 134,
+  ZV_PAD_TURN_RIGHT = 135,
+};
+
+// Virtual keys of the key-state table (256 entries; bit 7 down, bit 0
+// toggled by every press).
+enum {
+  ZV_VK_SHIFT = 0x10,
+  ZV_VK_CONTROL = 0x11,
+  ZV_VK_ALT = 0x12,
+  ZV_VK_ESCAPE = 0x1B,
+  ZV_VK_LEFT = 0x25,
+  ZV_VK_UP = 0x26,
+  ZV_VK_RIGHT = 0x27,
+  ZV_VK_DOWN = 0x28,
+};
+
+// What the input layer reaches outside itself; each may stay null.
+struct ZvInputHooks {
+  // The object under a view point in the current world: 0 and the object,
+  // the world point and the leaf hit; nonzero for nothing.
+  int (*pick)(int x, int y, ZvObj** object, float point[3], ZvLeaf** part);
+  // The pointer's shape (ZV_CURSOR_* of platform/window.h: 0 arrow, 1 URL,
+  // 2 pick, 3 grab, 4 drag).
+  void (*setCursor)(int kind);
+  // A pad button drawn pressed (1) or not (0).
+  void (*showPadButton)(int id, int pressed);
+  // Runs the object's handlers for the event (the behaviour layer); until
+  // that exists the shell records the calls.
+  void (*deliver)(ZvObj* target, ZvEvent* event);
+  // Opens a URL as the location bar would, with no viewpoint.
+  void (*openUrl)(const char* url);
+  // The anchor's URL of an anchor object, resolved, or null when it has
+  // none (or an empty one).
+  const char* (*anchorUrl)(ZvObj* anchor);
+  // Switches the navigation's own drag handling off (0) or on (1).
+  void (*navPointer)(int on);
+  // The person hops (Escape).
+  void (*hop)(void);
+};
+ZvInputHooks& zvInputHooks(void);
+
+// Pointer in the view, only while a world runs. kind: ZV_POINTER_PRESS,
+// ZV_POINTER_RELEASE (left button only) or ZV_POINTER_MOTION; state:
+// ZV_MOD_* bits; time in milliseconds of the program's clock.
+void zvMouseInput(int kind, int x, int y, uint32_t state, uint32_t time);
+// A key went down or up: keysym as the view reports it (ZV_KEY_*),
+// state the modifier bits.
+void zvKeyInput(int down, uint32_t keysym, uint32_t state, uint32_t time);
+// A pad button pressed or let go with the mouse: holds or releases its
+// keys in the table.
+void zvPadButtonInput(int id, int pressed);
+
+// The key-state table.
+void zvClearKeyStates(void);
+uint8_t zvKeyState(int virtualKey);
+// Whether a virtual key is held (bit 7).
+int zvKeyDown(int virtualKey);
+
+// The pointer state, for tests and for the shell's cursor.
+struct ZvPointerState {
+  int x, y;            // current point
+  int pressX, pressY;  // last left press
+  int buttonDown;
+  uint32_t pressTime;
+  ZvObj* picked;  // at the last pick, or null
+  float point[3];
+  ZvLeaf* part;
+  ZvObj* target;       // the picked object at the press
+  ZvObj* pickObject;   // nearest ancestor-or-self with a PICK handler
+  ZvObj* anchorObject; // nearest ancestor-or-self that is an anchor
+  ZvObj* grabObject;   // nearest with GRAB, DRAG or RELEASE handlers
+  int steerX, steerY;  // drag direction shown on the pad, -1 0 +1
+  int cursor;
+  ZvEvent event;  // the one being built
+};
+const ZvPointerState* zvPointerState(void);
+void zvResetPointerState(void);
