@@ -18,7 +18,7 @@ PACKAGES=(
   libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libglu1-mesa-dev
   libfreetype-dev libfontconfig-dev fonts-dejavu-core
   tcl8.6-dev tk8.6-dev libx11-dev
-  xvfb xdotool x11-apps
+  tkdnd xvfb xdotool x11-apps x11-utils
   clang libclang-rt-14-dev
 )
 

@@ -47,6 +47,13 @@ struct ZvWindowCallbacks {
   void* user;
   // Return in the location bar: what was typed, at most 256 characters.
   void (*location)(void* user, const char* text);
+  // A menu item chosen (press 1), or a picture button pressed (1) or let
+  // go (0): every command goes through this one entry.
+  void (*command)(void* user, int id, int press);
+  // The main window's client area changed size: lay out its parts.
+  void (*layout)(void* user, int width, int height);
+  // Files dropped on the window: count names, each a local path.
+  void (*drop)(void* user, int count, const char* const* paths);
 };
 
 struct ZvPlatformWindow;
@@ -81,6 +88,67 @@ void zvPlatformSetViewCursor(ZvPlatformWindow* window, int kind);
 // Brings the screen up to date now, for a view text that must be seen
 // before a long piece of work.
 void zvPlatformFlushWindow(ZvPlatformWindow* window);
+
+// Places the view (inside its frame) and the location bar in the main
+// window's client area. The frame is border pixels wide around the view.
+int zvPlatformPlaceView(ZvPlatformWindow* window, int x, int y, int width, int height, int border);
+int zvPlatformPlaceLocationBar(ZvPlatformWindow* window, int x, int y, int width, int height);
+// The width of the location bar's label and the bar's natural height.
+void zvPlatformLocationBarSize(const ZvPlatformWindow* window, int* labelWidth, int* height);
+// The client size the window starts at (before the first layout) and the
+// largest it may be resized to.
+int zvPlatformSetClientSize(ZvPlatformWindow* window, int width, int height);
+int zvPlatformSetMaxClientSize(ZvPlatformWindow* window, int width, int height);
+void zvPlatformGetClientSize(const ZvPlatformWindow* window, int* width, int* height);
+// The colour (0xRRGGBB) of the frame around the view.
+int zvPlatformSetViewFrameColor(ZvPlatformWindow* window, uint32_t rgb);
+// Whether Shift is held as the pointer last reported it anywhere.
+int zvPlatformShiftHeld(const ZvPlatformWindow* window);
+
+// ---------------------------------------------------------------------------
+// The menu bar. Labels mark their keyboard letter with "&" ("&File").
+// Items are known by their command identifier; choosing one calls the
+// command callback with (id, 1).
+enum ZvMenuItemKind { ZV_MENU_COMMAND = 0, ZV_MENU_CHECK = 1, ZV_MENU_SEPARATOR = 2 };
+// The new menu's index, or -1.
+int zvPlatformAddMenu(ZvPlatformWindow* window, const char* label);
+int zvPlatformAddMenuItem(ZvPlatformWindow* window, int menu, const char* label, int id, int kind);
+// Removes an item by identifier (for lists that are rebuilt).
+int zvPlatformRemoveMenuItem(ZvPlatformWindow* window, int id);
+int zvPlatformEnableMenuItem(ZvPlatformWindow* window, int id, int enabled);
+int zvPlatformCheckMenuItem(ZvPlatformWindow* window, int id, int checked);
+// -1 for an unknown item, else 0 or 1.
+int zvPlatformMenuItemEnabled(const ZvPlatformWindow* window, int id);
+int zvPlatformMenuItemChecked(const ZvPlatformWindow* window, int id);
+
+// ---------------------------------------------------------------------------
+// Panels and picture buttons: a panel is a black child area of the main
+// window; a picture button is a child of a panel that shows an RGBA
+// picture and reports the left button: press, motion while held and
+// release, each with whether the pointer is inside it. The button keeps
+// the pointer between its press and release.
+struct ZvPlatformPanel;
+struct ZvPlatformButton;
+enum ZvButtonEventKind { ZV_BUTTON_PRESS = 1, ZV_BUTTON_MOTION = 2, ZV_BUTTON_RELEASE = 3 };
+typedef void (*ZvButtonProc)(void* user, ZvPlatformButton* button, int kind, int inside);
+ZvPlatformPanel* zvPlatformNewPanel(ZvPlatformWindow* window);
+void zvPlatformDeletePanel(ZvPlatformPanel* panel);
+int zvPlatformPlacePanel(ZvPlatformPanel* panel, int x, int y, int width, int height);
+ZvPlatformButton* zvPlatformNewButton(ZvPlatformPanel* panel, int width, int height, ZvButtonProc proc, void* user);
+int zvPlatformPlaceButton(ZvPlatformButton* button, int x, int y);
+int zvPlatformShowButtonPicture(ZvPlatformButton* button, const uint8_t* rgba, int width, int height, int stride);
+
+// ---------------------------------------------------------------------------
+// Modal boxes and dialogs; each runs a nested loop until answered.
+enum ZvBoxIcon { ZV_BOX_INFO = 0, ZV_BOX_WARNING = 1, ZV_BOX_ERROR = 2 };
+void zvPlatformMessageBox(ZvPlatformWindow* window, const char* title, const char* text, int icon);
+// A file to open among "VRML Files (*.wrl)": 1 with its path in out (at
+// most size - 1 bytes), 0 when cancelled or too long.
+int zvPlatformAskOpenFile(ZvPlatformWindow* window, char* out, int size);
+// One line of text under a prompt, preset to initial: 1 on OK with the
+// text (cut at size - 1 bytes), 0 when cancelled.
+int zvPlatformAskText(ZvPlatformWindow* window, const char* title, const char* prompt, const char* initial,
+                      char* out, int size);
 
 // ---------------------------------------------------------------------------
 // Timers: one shot each; arming an armed timer moves it. The record is the

@@ -16,19 +16,21 @@
 #include "render/render.h"
 #include "rwlib/rwlib.h"
 #include "scene/scene.h"
+#include "shell/input.h"
 #include "shell/shell.h"
+#include "shell/windowpriv.h"
 #include "ui/ui.h"
 #include "www/www.h"
 
 namespace {
 
 enum ViewState {
-  kWaiting = 1,
-  kFetching = 2,
-  kParsing = 3,
-  kCreated = 4,
-  kRunning = 10,
-  kTicking = 11,
+  kWaiting = ZV_VIEW_WAITING,
+  kFetching = ZV_VIEW_FETCHING,
+  kParsing = ZV_VIEW_PARSING,
+  kCreated = ZV_VIEW_CREATED,
+  kRunning = ZV_VIEW_RUNNING,
+  kTicking = ZV_VIEW_TICKING,
 };
 
 // Private messages to the main window.
@@ -36,6 +38,7 @@ enum Message {
   kOpenFile = 0,     // a: the file or file: URL to open
   kStartFetch = 1,
   kOpenUrl = 3,      // the URL waiting in Shell::pendingUrl
+  kFlash = 5,        // a: the colour, 0xRRGGBB
   kLoadError = 6,
   kClose = 16,
 };
@@ -43,7 +46,10 @@ enum Message {
 const char kTitle[] = "Quillmoor";
 const char kWaitingText[] = "Waiting for world to be loaded...";
 const char kLoadingText[] = "Now Loading...";
-enum { kStartWidth = 640, kStartHeight = 480, kViewMaxWidth = 1024, kViewMaxHeight = 768 };
+enum { kStartWidth = 512, kStartHeight = 384, kViewMaxWidth = 1024, kViewMaxHeight = 768 };
+// The frame flashes three times, a quarter of a second each way.
+enum { kFlashCount = 3, kFlashStep = 250 };
+const char kOneFile[] = "One file at a time please.";
 
 struct Shell {
   ZvPlatformWindow* window;
@@ -58,12 +64,13 @@ struct Shell {
   int frameRateReport;
   int fetchTicks;
   int errorPosted;
-  uint8_t held[ZV_HELD_KEYS];  // bit 1: the main key, bit 2: its twin
   ZvCommandLine* words;
   std::string pendingUrl;  // typed or clicked, opened by kOpenUrl
-  // The left-button press in the view: where, and the anchor under it.
-  int pressX, pressY;
-  std::string pressAnchor;
+  int flashCount;
+  uint32_t flashNext, flashColor;
+  int fatalShown;  // one "Fatal Error" box per process
+  std::string anchorText;  // the last resolved anchor URL
+  uint32_t delivered;  // interaction events handed to the seam
 };
 
 Shell shell;
@@ -80,16 +87,23 @@ void enterWaiting() {
   shell.viewState = kWaiting;
   showText(kWaitingText);
   zvPlatformSetWindowTitle(shell.window, kTitle);
+  zvUpdateCommands();
 }
 
 // Words are the process's arguments, which outlive every message.
 void postOpen(const char* word) { zvPlatformPostMessage(kOpenFile, reinterpret_cast<intptr_t>(word), 0); }
 
-// Errors end the program, as the window's "Fatal Error" box would: the view
-// goes back to waiting and the window closes.
-void windowReport(int cls, const char* text, int first, void*) {
+// Every error ends the program: the first shows the "Fatal Error" box,
+// then the view goes back to waiting and the window closes.
+void windowReport(int cls, const char* text, int, void*) {
   if (cls == ZV_DEBUG_ERROR) {
-    std::fprintf(stderr, first ? "Fatal Error: %s\n" : "Error: %s\n", text);
+    std::fprintf(stderr, "Fatal Error: %s\n", text);
+    if (!shell.fatalShown && shell.window && zvPlatformWindowExists(shell.window)) {
+      shell.fatalShown = 1;
+      shell.modalBox = 1;
+      zvPlatformMessageBox(shell.window, "Fatal Error", text, ZV_BOX_ERROR);
+      shell.modalBox = 0;
+    }
     if (!shell.errorPosted) {
       shell.errorPosted = 1;
       zvPlatformPostMessage(kLoadError, 0, 0);
@@ -119,6 +133,8 @@ void leaveWorld() {
   ZvWorld* world = shell.world;
   shell.world = nullptr;
   if (shell.viewState == kRunning) shell.viewState = kWaiting;
+  // What the pointer held belongs to the world being left.
+  zvResetPointerState();
   zvRenderSuspend(world);
   zvSetCurrentWorld(nullptr);
 }
@@ -148,7 +164,10 @@ std::string worldUrl(const std::string& path) {
   return url ? std::string(url) : abs;
 }
 
+void stopFlash();
+
 void showWorld(ZvWorld* world) {
+  stopFlash();
   shell.world = world;
   zvSetCurrentWorld(world);
   zvWwwSetBaseUrl(world->url);
@@ -165,6 +184,7 @@ void showWorld(ZvWorld* world) {
   zvRenderSetWindow(world, shell.window, &shell.dc);
   setViewport(width, height);
   shell.viewState = kRunning;
+  zvUpdateCommands();
 }
 
 // Reads the world into the current history entry; it joins the cache only
@@ -175,6 +195,7 @@ int loadWorld(const char* path) {
   showText(kLoadingText);
   zvPlatformFlushWindow(shell.window);
   shell.viewState = kParsing;
+  zvUpdateCommands();
   // The renderer builds the world once it has its person, below, so that a
   // shape that cannot be built costs its own picture, not the whole world.
   ZvSceneHooks& sceneHooks = zvSceneHooks();
@@ -281,21 +302,66 @@ std::string anchorUrl(ZvObj* object) {
   return std::string();
 }
 
-ZvObj* pickObject(int x, int y) {
+// The input layer's view of the world: what lies under a point.
+int pickAt(int x, int y, ZvObj** object, float point[3], ZvLeaf** part) {
   ZvPickResult result{};
-  if (!shell.world || zvPickupZvShape(shell.world, x, y, &result) != ZV_OK) return nullptr;
-  return result.object;
+  if (!shell.world || shell.viewState != kRunning || zvPickupZvShape(shell.world, x, y, &result) != ZV_OK ||
+      !result.object)
+    return -1;
+  *object = result.object;
+  std::memcpy(point, result.point, sizeof result.point);
+  *part = result.leaf;
+  return 0;
 }
 
-// What a click at the point would do, shown by the pointer's shape.
-int cursorKind(ZvObj* object) {
-  const uint32_t kPick = 0x10000, kGrab = 0x68000;
-  for (ZvObj* o = object; o; o = o->parent)
-    if (o->eventMask & kPick) return ZV_CURSOR_PICK;
-  if (!anchorUrl(object).empty()) return ZV_CURSOR_URL;
-  for (ZvObj* o = object; o; o = o->parent)
-    if (o->eventMask & kGrab) return ZV_CURSOR_GRAB;
-  return ZV_CURSOR_ARROW;
+const char* anchorOf(ZvObj* anchor) {
+  shell.anchorText = anchorUrl(anchor);
+  return shell.anchorText.empty() ? nullptr : shell.anchorText.c_str();
+}
+
+void setCursor(int kind) { zvPlatformSetViewCursor(shell.window, kind); }
+
+// Until worlds run handlers, an interaction event only counts; a click on
+// a plain object with the jumping eye on carries the eye to it.
+void deliverEvent(ZvObj* target, ZvEvent* event) {
+  ++shell.delivered;
+  if (event->type != ZV_EVENT_PICK || !target || !shell.world) return;
+  const ZvPointerState* pointer = zvPointerState();
+  if (pointer->anchorObject || pointer->pickObject) return;
+  if (ZvNavigation* nav = zvGetNavigation(shell.world); nav && nav->jumpMode)
+    zvNavApproach(shell.world->person, event->point3);
+}
+
+void navPointer(int on) {
+  if (on)
+    zvNavPointerHandlingOn();
+  else
+    zvNavPointerHandlingOff();
+}
+
+void hop() {
+  if (shell.viewState == kRunning && hooks.jump) hooks.jump();
+}
+
+void flashFrame(uint32_t rgb) {
+  shell.flashCount = kFlashCount;
+  shell.flashNext = nowMs() + kFlashStep;
+  shell.flashColor = rgb;
+  zvPlatformSetViewFrameColor(shell.window, rgb);
+}
+
+void stopFlash() {
+  if (!shell.flashCount) return;
+  shell.flashCount = 0;
+  zvPlatformSetViewFrameColor(shell.window, 0);
+}
+
+// Flash, plain, flash, plain: the count's parity picks the colour.
+void stepFlash(uint32_t now) {
+  if (shell.flashCount <= 0 || int32_t(now - shell.flashNext) < 0) return;
+  shell.flashNext = now + kFlashStep;
+  --shell.flashCount;
+  zvPlatformSetViewFrameColor(shell.window, shell.flashCount % 2 ? shell.flashColor : 0);
 }
 
 void renderFrame() {
@@ -320,6 +386,7 @@ void tick(void*) {
   // changed interval takes effect with the next one.
   zvPlatformArmTimer(&shell.timer, int(shell.interval));
   shell.resetPending = 0;
+  stepFlash(nowMs());
   if (shell.viewState == kRunning) {
     shell.viewState = kTicking;
     // The world's timed tasks and ambient sounds will run here.
@@ -328,6 +395,7 @@ void tick(void*) {
   if (shell.modalBox) return;
   if (shell.viewState == kRunning) {
     if (hooks.navStep) hooks.navStep();
+    zvUpdateCommands();  // the jumping eye may have changed with the world
     renderFrame();
   } else if (shell.viewState == kFetching) {
     char text[32];
@@ -351,10 +419,16 @@ void onMessage(void*, int code, intptr_t a, intptr_t) {
     case kStartFetch:
       shell.viewState = kFetching;
       break;
+    case kFlash:
+      flashFrame(uint32_t(a));
+      break;
     case kLoadError:
       std::fprintf(stderr, "Quillmoor: Load Error\n");
       leaveWorld();
       enterWaiting();
+      shell.modalBox = 1;
+      zvPlatformMessageBox(shell.window, kTitle, "Load Error", ZV_BOX_WARNING);
+      shell.modalBox = 0;
       break;
     case kClose:
       zvPlatformDestroyWindow(shell.window);
@@ -362,79 +436,51 @@ void onMessage(void*, int code, intptr_t a, intptr_t) {
     default:
       break;
   }
+  if (zvPlatformWindowExists(shell.window)) zvUpdateCommands();
 }
 
-int heldSlot(uint32_t keysym, uint8_t* bit) {
-  *bit = 1;
-  switch (keysym) {
-    case ZV_KEY_KP_UP: *bit = 2; [[fallthrough]];
-    case ZV_KEY_UP: return ZV_HELD_UP;
-    case ZV_KEY_KP_DOWN: *bit = 2; [[fallthrough]];
-    case ZV_KEY_DOWN: return ZV_HELD_DOWN;
-    case ZV_KEY_KP_LEFT: *bit = 2; [[fallthrough]];
-    case ZV_KEY_LEFT: return ZV_HELD_LEFT;
-    case ZV_KEY_KP_RIGHT: *bit = 2; [[fallthrough]];
-    case ZV_KEY_RIGHT: return ZV_HELD_RIGHT;
-    case ZV_KEY_SHIFT_R: *bit = 2; [[fallthrough]];
-    case ZV_KEY_SHIFT_L: return ZV_HELD_SHIFT;
-    case ZV_KEY_CONTROL_R: *bit = 2; [[fallthrough]];
-    case ZV_KEY_CONTROL_L: return ZV_HELD_CONTROL;
-    default: return -1;
-  }
+// The navigation's collision alert asks for a red flash (a Windows colour:
+// red in the low byte).
+void navMainMessage(int message, int, int colour) {
+  if (message != 1024 + kFlash) return;
+  uint32_t c = uint32_t(colour);
+  zvPlatformPostMessage(kFlash, intptr_t(((c & 0xff) << 16) | (c & 0xff00) | ((c >> 16) & 0xff)), 0);
 }
 
-// The table follows the keys in every state, so a key let go while a world
-// loads is not left held; only what keys do waits for a running world.
+// Keys reach the input layer in every state, so a key let go while a
+// world loads is not left held; history keys act first.
 void onKey(void*, int down, uint32_t keysym, uint32_t state) {
-  uint8_t bit;
-  int slot = heldSlot(keysym, &bit);
   // Alt with an arrow moves along the history rather than the person.
   bool alt = (state & ZV_MOD_ALT) != 0;
   if (down && shell.viewState != kParsing) {
-    if (keysym == ZV_KEY_BROWSER_BACK || (alt && keysym == ZV_KEY_LEFT))
-      return goHistory(zvPrevHistoryEntry(zvGetCurrentHistoryEntry()));
-    if (keysym == ZV_KEY_BROWSER_FORWARD || (alt && keysym == ZV_KEY_RIGHT))
-      return goHistory(zvNextHistoryEntry(zvGetCurrentHistoryEntry()));
-    if (keysym == ZV_KEY_BROWSER_RELOAD || keysym == ZV_KEY_F5) return reloadWorld();
+    if (keysym == ZV_KEY_BROWSER_BACK || (alt && keysym == ZV_KEY_LEFT)) return zvShellGoBack();
+    if (keysym == ZV_KEY_BROWSER_FORWARD || (alt && keysym == ZV_KEY_RIGHT)) return zvShellGoForward();
+    if (keysym == ZV_KEY_BROWSER_RELOAD || keysym == ZV_KEY_F5) return zvShellReload();
   }
-  if (slot >= 0) {
-    if (down)
-      shell.held[slot] |= bit;
-    else
-      shell.held[slot] &= uint8_t(~bit);
-  }
-  if (down && keysym == ZV_KEY_ESCAPE && shell.viewState == kRunning && hooks.jump) hooks.jump();
+  zvKeyInput(down, keysym, state, nowMs());
 }
 
-// A click (press and release within a few pixels, without Control) on an
-// object inside an anchor follows the anchor; the navigation sees every
-// pointer event as before.
+// The left button and the motion go to the input layer first, which may
+// take the press from the navigation's drag (a grab, or Alt held).
 void onPointer(void*, int kind, int x, int y, int button, uint32_t state) {
   if (shell.viewState != kRunning) return;
-  if (hooks.pointer) hooks.pointer(kind, x, y, button, state);
+  if (kind == ZV_POINTER_MOTION || button == 1) zvMouseInput(kind, x, y, state, nowMs());
   if (shell.viewState != kRunning) return;
-  if (kind == ZV_POINTER_MOTION) zvLabelPointerMotion(shell.world, x, y);
-  const int kSlack = 5;
-  switch (kind) {
-    case ZV_POINTER_PRESS:
-      if (button != 1) break;
-      shell.pressX = x;
-      shell.pressY = y;
-      shell.pressAnchor = (state & ZV_MOD_CONTROL) ? std::string() : anchorUrl(pickObject(x, y));
-      break;
-    case ZV_POINTER_RELEASE:
-      if (button != 1) break;
-      if (!shell.pressAnchor.empty() && std::abs(x - shell.pressX) <= kSlack && std::abs(y - shell.pressY) <= kSlack &&
-          !(state & ZV_MOD_CONTROL))
-        postOpenUrl(shell.pressAnchor);
-      shell.pressAnchor.clear();
-      break;
-    case ZV_POINTER_MOTION:
-      // While a drag steers, the pointer keeps the shape it had.
-      if (!(state & (ZV_MOD_BUTTON1 | ZV_MOD_BUTTON2 | ZV_MOD_BUTTON3)))
-        zvPlatformSetViewCursor(shell.window, cursorKind(pickObject(x, y)));
-      break;
+  if (hooks.pointer) hooks.pointer(kind, x, y, button, state);
+  if (shell.viewState == kRunning && kind == ZV_POINTER_MOTION) zvLabelPointerMotion(shell.world, x, y);
+}
+
+void onCommand(void*, int id, int press) { zvMenuExec(id, press); }
+
+void onLayout(void*, int width, int height) { zvLayoutMainWindow(width, height); }
+
+// Exactly one dropped file is opened.
+void onDrop(void*, int count, const char* const* paths) {
+  if (count != 1) {
+    zvWarning("%s", kOneFile);
+    return;
   }
+  if (std::strlen(paths[0]) < 256) postOpenUrl(paths[0]);
 }
 
 void onLocation(void*, const char* text) {
@@ -453,6 +499,7 @@ void onResize(void*, int width, int height) {
 
 void shutDown() {
   leaveWorld();
+  zvDestroyCommands();
   zvClearWorldCache();
   zvClearHistory();
   zvPlatformDisarmTimer(&shell.timer);
@@ -468,7 +515,23 @@ void shutDown() {
 
 ZvShellHooks* zvShellHooks(void) { return &hooks; }
 
-int zvShellKeyHeld(int key) { return key >= 0 && key < ZV_HELD_KEYS && shell.held[key] != 0; }
+int zvShellKeyHeld(int key) {
+  static const int keys[ZV_HELD_KEYS] = {ZV_VK_UP, ZV_VK_DOWN, ZV_VK_LEFT, ZV_VK_RIGHT, ZV_VK_SHIFT, ZV_VK_CONTROL};
+  return key >= 0 && key < ZV_HELD_KEYS && zvKeyDown(keys[key]);
+}
+
+ZvPlatformWindow* zvShellWindow(void) { return shell.window; }
+int zvShellViewState(void) { return shell.viewState; }
+ZvWorld* zvShellWorld(void) { return shell.world; }
+void zvShellPostOpenUrl(const char* url) {
+  if (url && *url) postOpenUrl(url);
+}
+void zvShellGoBack(void) { goHistory(zvPrevHistoryEntry(zvGetCurrentHistoryEntry())); }
+void zvShellGoForward(void) { goHistory(zvNextHistoryEntry(zvGetCurrentHistoryEntry())); }
+void zvShellReload(void) { reloadWorld(); }
+void zvShellClose(void) { zvPlatformPostMessage(kClose, 0, 0); }
+void zvShellFlashFrame(uint32_t rgb) { zvPlatformPostMessage(kFlash, intptr_t(rgb & 0xffffff), 0); }
+void zvShellSetModalBox(int on) { shell.modalBox = on; }
 
 int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   // Only the window takes the lock: headless runs go beside an open browser.
@@ -490,12 +553,24 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   shell.words = words;
   shell.dc = RwDeviceContext{deliverFrame, nullptr};
   shell.timer = ZvPlatformTimer{tick, nullptr, nullptr};
-  std::memset(shell.held, 0, sizeof shell.held);
+  zvClearKeyStates();
+  zvResetPointerState();
 
   zvSetReportSink(windowReport, nullptr);
   zvInstallSubsystems();
   zvNavInstallHooks();
   zvConnectNavigation();
+  zvNavHooks().postMainMessage = navMainMessage;
+  ZvInputHooks& input = zvInputHooks();
+  input = ZvInputHooks{};
+  input.pick = pickAt;
+  input.setCursor = setCursor;
+  input.showPadButton = zvShowPadButton;
+  input.deliver = deliverEvent;
+  input.openUrl = zvShellPostOpenUrl;
+  input.anchorUrl = anchorOf;
+  input.navPointer = navPointer;
+  input.hop = hop;
   zvSceneHooks().programDirectory = zvDataDirectory;
   if (zvRenderInitViewer() != ZV_OK) {
     zvSetReportSink(nullptr, nullptr);
@@ -506,13 +581,18 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   zvInstallLabels(options ? options->showNames : 0, options ? options->showComments : 0,
                   options ? options->noLabelBackground : 0);
 
-  ZvWindowCallbacks callbacks{onKey, onPointer, onResize, nullptr, onLocation};
+  ZvWindowCallbacks callbacks{onKey, onPointer, onResize, nullptr, onLocation, onCommand, onLayout, onDrop};
   shell.window = zvPlatformOpenWindow(kTitle, kStartWidth, kStartHeight, &callbacks);
   if (!shell.window) {
     std::fprintf(stderr, "quillmoor: cannot open the window: %s\n", zvPlatformWindowError());
     zvRenderCloseViewer();
     return 1;
   }
+  // The bars and the location bar take their room around the view.
+  zvCreateCommands(shell.window);
+  int clientWidth, clientHeight;
+  zvClientSizeForView(kStartWidth, kStartHeight, &clientWidth, &clientHeight);
+  zvPlatformSetClientSize(shell.window, clientWidth, clientHeight);
   zvRenderSetViewSize(kStartWidth, kStartHeight);
   zvPlatformSetMessageHandler(onMessage, nullptr);
   zvNotifyCreate(shell.window);

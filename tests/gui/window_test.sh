@@ -7,12 +7,13 @@
 #
 #   window_test.sh QUILLMOOR_EXE SOURCE_DIR
 #
-# Exits 77 (skipped) when Xvfb, xdotool, xwd or python3 is missing. With
+# Exits 77 (skipped) when Xvfb, xdotool, xwd, xwininfo or python3 is missing. With
 # QM_GUI_EXPECT_MOTION=1 the picture must change while Up is held.
 set -u
 exe=$1
 src=$2
-for tool in Xvfb xdotool xwd python3; do
+here=$(cd "$(dirname "$0")" && pwd)
+for tool in Xvfb xdotool xwd xwininfo python3; do
   command -v "$tool" >/dev/null || { echo "window_test: $tool is missing; skipped"; exit 77; }
 done
 
@@ -28,7 +29,7 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() {
-  echo "window_test: FAILED: $*"
+  echo "window_test: FAILED after ${SECONDS}s: $*"
   [ -f "$work/qm.log" ] && sed 's/^/  quillmoor: /' "$work/qm.log" | tail -20
   exit 1
 }
@@ -54,76 +55,73 @@ status=$?
 [ "$status" -eq 255 ] || fail "a second browser ended with $status, not 255"
 [[ "$out" == *"Quillmoor is already running."* ]] || fail "a second browser said: $out"
 
-# Distinct colours in the window's picture: a drawn world has many, the
-# waiting text on black a handful.
-colours() {
-  python3 - "$1" <<'PY'
-import struct, sys
-d = open(sys.argv[1], 'rb').read()
-if len(d) < 100:
-    print(0); sys.exit()
-h = struct.unpack('>25I', d[:100])
-size, width, height, bpp, line, ncolours = h[0], h[4], h[5], h[11], h[12], h[19]
-start = size + 12 * ncolours
-step = bpp // 8
-seen = set()
-if step in (3, 4):
-    for y in range(0, height, 4):
-        row = d[start + y * line:start + y * line + width * step]
-        for x in range(0, len(row) - step + 1, 4 * step):
-            seen.add(row[x:x + 3])
-print(len(seen))
-PY
+pic() { python3 "$here/xpicture.py" "$@"; }
+snap() { xwd -root -silent >"$1" 2>/dev/null; }
+
+# Where the view, the location bar and the buttons are on the screen.
+layout() {
+  pic layout "$win" >"$work/layout"
+  read -r _ vx vy vw vh < <(grep '^view ' "$work/layout")
+  read -r _ lx ly lw lh < <(grep '^location ' "$work/layout")
 }
-snap() { xwd -id "$win" -silent >"$1" 2>/dev/null; }
+button() { awk -v n="$2" -v k="$1" '$1 == k && $2 == n { print $3, $4 }' "$work/layout"; }
+view_colours() { pic colours "$1" "$vx" "$vy" "$vw" "$vh"; }
+same_view() { pic same "$1" "$2" "$vx" "$vy" "$vw" "$vh"; }
 
 shown=0
 for _ in $(seq 60); do
   kill -0 "$qm_pid" 2>/dev/null || fail "the browser ended early"
-  snap "$work/before.xwd"
-  [ "$(colours "$work/before.xwd")" -gt 50 ] && { shown=1; break; }
+  layout 2>/dev/null
+  if [ -n "${vw:-}" ]; then
+    snap "$work/before.xwd"
+    [ "$(view_colours "$work/before.xwd")" -gt 50 ] && { shown=1; break; }
+  fi
   sleep 0.25
 done
 [ "$shown" -eq 1 ] || fail "the window never showed the world"
+[ "$(wc -l <"$work/layout")" -ge 16 ] || fail "the window lacks its bars: $(cat "$work/layout")"
 
-xdotool windowfocus --sync "$win" 2>/dev/null || xdotool mousemove --window "$win" 100 100
+settle() {  # waits for two equal pictures of the view in a row
+  snap "$1"
+  for _ in $(seq 40); do
+    sleep 0.25
+    snap "$work/settle.xwd"
+    [ "$(same_view "$1" "$work/settle.xwd")" = 1 ] && [ "$(view_colours "$1")" -gt 50 ] && return 0
+    cp "$work/settle.xwd" "$1"
+  done
+  return 1
+}
+
+xdotool windowfocus --sync "$win" 2>/dev/null
+# Pointing at the fountain shows its comment over the view.
+xdotool mousemove $((vx + vw + 100)) $((vy + 10))
+settle "$work/plain.xwd" || fail "the welcome world did not settle"
+white_before=$(pic white "$work/plain.xwd" "$vx" "$vy" "$vw" "$vh")
+xdotool mousemove $((vx + vw / 2)) $((vy + vh * 51 / 100))
+labelled=0
+for _ in $(seq 20); do
+  sleep 0.2
+  snap "$work/hover.xwd"
+  [ "$(pic white "$work/hover.xwd" "$vx" "$vy" "$vw" "$vh")" -gt $((white_before + 40)) ] && { labelled=1; break; }
+done
+[ "$labelled" -eq 1 ] || fail "pointing at the fountain showed no label"
+
 xdotool keydown Up
 sleep 1
 xdotool keyup Up
 sleep 0.3
 snap "$work/after.xwd"
-[ "$(colours "$work/after.xwd")" -gt 50 ] || fail "the world is gone after the Up key"
+[ "$(view_colours "$work/after.xwd")" -gt 50 ] || fail "the world is gone after the Up key"
 if [ "${QM_GUI_EXPECT_MOTION:-0}" = 1 ]; then
-  cmp -s "$work/before.xwd" "$work/after.xwd" && fail "holding Up did not move the view"
+  same=$(same_view "$work/hover.xwd" "$work/after.xwd")
+  [ "$same" = 1 ] && fail "holding Up did not move the view"
 fi
 
-# The location bar: the gallery opens in its place, and Back (Alt+Left)
-# shows the welcome world again from the cache, just as it was left.
-same_view() {
-  python3 - "$1" "$2" <<'PY'
-import struct, sys
-def view(name):
-    d = open(name, 'rb').read()
-    h = struct.unpack('>25I', d[:100])
-    size, height, line, ncolours = h[0], h[5], h[12], h[19]
-    start = size + 12 * ncolours
-    # Below the location bar: the frame alone.
-    return d[start + 40 * line:start + height * line]
-print(1 if view(sys.argv[1]) == view(sys.argv[2]) else 0)
-PY
-}
-settle() {  # waits for two equal pictures in a row
-  snap "$1"
-  for _ in $(seq 40); do
-    sleep 0.25
-    snap "$work/settle.xwd"
-    [ "$(same_view "$1" "$work/settle.xwd")" = 1 ] && [ "$(colours "$1")" -gt 50 ] && return 0
-    cp "$work/settle.xwd" "$1"
-  done
-  return 1
-}
+# The location bar: the gallery opens in its place; the Back button shows
+# the welcome world again from the cache, just as it was left; Forward
+# from the Go menu returns to the gallery, and Alt+Left goes back again.
 settle "$work/welcome.xwd" || fail "the welcome world did not settle"
-xdotool mousemove --window "$win" 320 8 click 1
+xdotool mousemove $((lx + lw - 20)) $((ly + lh / 2)) click 1
 sleep 0.3
 xdotool key ctrl+a
 xdotool type --delay 20 "worlds/gallery.wrl"
@@ -132,20 +130,40 @@ moved=0
 for _ in $(seq 60); do
   sleep 0.25
   snap "$work/gallery.xwd"
-  [ "$(colours "$work/gallery.xwd")" -gt 50 ] && [ "$(same_view "$work/welcome.xwd" "$work/gallery.xwd")" = 0 ] &&
+  [ "$(view_colours "$work/gallery.xwd")" -gt 50 ] && [ "$(same_view "$work/welcome.xwd" "$work/gallery.xwd")" = 0 ] &&
     { moved=1; break; }
 done
 [ "$moved" -eq 1 ] || fail "typing the gallery into the location bar did not show it"
 grep -q "not read" "$work/qm.log" && fail "the typed world was not read"
-xdotool mousemove --window "$win" 300 300
+settle "$work/gallery.xwd" || fail "the gallery did not settle"
+
+wait_for() {  # wait_for WANT REFERENCE: the view equal (1) or not (0) to it
+  for _ in $(seq 40); do
+    sleep 0.25
+    snap "$work/now.xwd"
+    [ "$(same_view "$2" "$work/now.xwd")" = "$1" ] && return 0
+  done
+  return 1
+}
+read -r bx by < <(button button 0)
+xdotool mousemove "$bx" "$by" click 1
+wait_for 1 "$work/welcome.xwd" || fail "the Back button did not show the welcome world as it was"
+
+xdotool mousemove $((vx + vw / 2)) $((vy + 5)) click 3
+xdotool key alt+g
+sleep 0.4
+xdotool key f
+wait_for 1 "$work/gallery.xwd" || fail "Forward in the Go menu did not show the gallery again"
+xdotool mousemove $((vx + vw / 2)) $((vy + 5))
 xdotool key alt+Left
-back=0
-for _ in $(seq 40); do
-  sleep 0.25
-  snap "$work/back.xwd"
-  [ "$(same_view "$work/welcome.xwd" "$work/back.xwd")" = 1 ] && { back=1; break; }
-done
-[ "$back" -eq 1 ] || fail "Back did not show the welcome world as it was"
+wait_for 1 "$work/welcome.xwd" || fail "Alt+Left did not show the welcome world"
+
+# Holding the pad's backward button walks like the Down key.
+read -r px py < <(button pad 3)
+xdotool mousemove "$px" "$py" mousedown 1
+sleep 1
+xdotool mouseup 1
+wait_for 0 "$work/welcome.xwd" || fail "holding the pad's backward button did not move the view"
 
 xdotool windowclose "$win" 2>/dev/null
 for _ in $(seq 100); do kill -0 "$qm_pid" 2>/dev/null || break; sleep 0.1; done
@@ -154,4 +172,4 @@ wait "$qm_pid"
 status=$?
 qm_pid=
 [ "$status" -eq 0 ] || fail "the browser ended with $status after its window closed"
-echo "window_test: passed"
+echo "window_test: passed in ${SECONDS}s"
