@@ -205,6 +205,7 @@ int loadWorld(const char* path) {
   sceneHooks.renderConstructWorld = construct;
   if (!world) {
     std::fprintf(stderr, "quillmoor: %s: not read\n", path);
+    zvMessage("%s : cannot be read as a world", path);
     enterWaiting();
     return ZV_FAIL;
   }
@@ -227,6 +228,7 @@ void openUrl(const char* name) {
   std::string path = localPath(name);
   if (path.empty()) {
     std::fprintf(stderr, "quillmoor: %s: only local files can be opened\n", name);
+    zvMessage("%s : only local files and file: URLs can be opened", name);
     if (!shell.world) enterWaiting();
     return;
   }
