@@ -344,8 +344,8 @@ int zvNavJump(ZvObj* person, float height) {
   return ZV_OK;
 }
 
-// The eye stops short of the point, at the height it walks at, so that the
-// object fills the view rather than the eye going inside it.
+// The eye stops short of the point and keeps its height, so that the
+// object fills the view rather than the eye going inside it or the floor.
 int zvNavApproach(ZvObj* person, const float point[3]) {
   ZvNavigation* nav = person ? zvGetNavigation(person->world) : nullptr;
   if (!nav || nav->animationMode != 0 || !point) return ZV_FAIL;
@@ -361,7 +361,7 @@ int zvNavApproach(ZvObj* person, const float point[3]) {
   float s = (length - keep) / length;
   std::memcpy(nav->animation[0], body->m[3], sizeof nav->animation[0]);
   nav->animation[1][0] = body->m[3][0] + d[0] * s;
-  nav->animation[1][1] = body->m[3][1] + (point[1] - eye->m[3][1]) * s;
+  nav->animation[1][1] = body->m[3][1];
   nav->animation[1][2] = body->m[3][2] + d[2] * s;
   nav->animationMode = 1;
   nav->animationSteps = 20;

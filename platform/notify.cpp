@@ -206,7 +206,7 @@ void zvPlatformClosePopup(ZvPlatformPopup* p) {
 
 int zvPlatformShowPopup(ZvPlatformPopup* p) {
   if (!p || !p->tkwin) return -1;
-  if (p->shown) return 0;
+  // Deiconified every time: the user may have minimised it meanwhile.
   if (zvPlatformEvalWords(p->interp, {"wm", "deiconify", p->path}) != TCL_OK) return -1;
   p->shown = 1;
   return 0;

@@ -124,7 +124,8 @@ int dropCommand(ClientData data, Tcl_Interp* interp, int objc, Tcl_Obj* const ob
   for (int i = 0; i < count && i < 64; ++i) paths.push_back(Tcl_GetString(names[i]));
   std::vector<const char*> list;
   for (auto& p : paths) list.push_back(p.c_str());
-  if (w->callbacks.drop) w->callbacks.drop(w->callbacks.user, int(count), list.data());
+  // At most 64 names are handed on; a drop that big is "several" anyway.
+  if (w->callbacks.drop && !list.empty()) w->callbacks.drop(w->callbacks.user, int(list.size()), list.data());
   Tcl_SetResult(interp, const_cast<char*>("copy"), TCL_STATIC);
   return TCL_OK;
 }

@@ -27,7 +27,8 @@ struct Commands {
   int autoImages;
   int autoSounds;
   std::string lastUrl;
-  int correcting;  // a 4:3 size asked for and not yet seen
+  int chatShown;
+  int askedWidth, askedHeight;  // the 4:3 size last asked for, until seen
 };
 
 Commands commands;
@@ -134,6 +135,9 @@ void viewRect(int width, int height, int* x, int* y, int* w, int* h) {
 
 void openDialogUrl() {
   char text[kUrlMax + 1];
+  // Preset to the last URL asked for, else the world's own.
+  ZvWorld* world = zvShellWorld();
+  if (commands.lastUrl.empty() && world && world->url) commands.lastUrl = world->url;
   zvShellSetModalBox(1);
   int ok = zvPlatformAskText(commands.window, "Open URL", "URL:", commands.lastUrl.c_str(), text, sizeof text);
   zvShellSetModalBox(0);
@@ -228,21 +232,22 @@ int zvLayoutMainWindow(int width, int height) {
   h = std::clamp(h, 1, 768);
   // A size the user gives keeps the view at 4:3, unless Shift is held;
   // the size asked for here is taken as it comes.
-  if (commands.correcting) {
-    commands.correcting = 0;
-  } else if (w > 1 && h > 1 && !zvPlatformShiftHeld(commands.window)) {
+  bool asked = width == commands.askedWidth && height == commands.askedHeight;
+  commands.askedWidth = commands.askedHeight = 0;
+  if (!asked && w > 1 && h > 1 && !zvPlatformShiftHeld(commands.window)) {
     int newWidth = width, newHeight = height;
     if (3 * w <= 4 * h)
       newHeight -= h - 3 * w / 4;
     else
       newWidth -= w - 4 * h / 3;
     if (newWidth != width || newHeight != height) {
-      commands.correcting = 1;
+      commands.askedWidth = newWidth;
+      commands.askedHeight = newHeight;
       zvPlatformSetClientSize(commands.window, newWidth, newHeight);
     }
   }
   zvPlatformPlaceView(commands.window, x, y, w, h, kFrame);
-  return commands.correcting;
+  return commands.askedWidth != 0;
 }
 
 void zvShowPadButton(int id, int pressed) {
@@ -308,7 +313,7 @@ void zvMenuExec(int id, int press) {
       if (world && zvNavHeadLight(world) >= 0) zvNavSetHeadLight(world, !zvNavHeadLight(world));
       break;
     case ZV_CMD_CHAT:
-      if (commandHooks.toggleChat) commandHooks.toggleChat();
+      if (commandHooks.toggleChat) commands.chatShown = commandHooks.toggleChat() != 0;
       break;
     case ZV_CMD_VIEW_BOOKMARK:
       if (commandHooks.viewBookmarks) commandHooks.viewBookmarks();
@@ -358,6 +363,7 @@ void zvUpdateCommands(void) {
   zvPlatformEnableMenuItem(w, ZV_CMD_HEAD_LIGHT, light >= 0);
   zvPlatformCheckMenuItem(w, ZV_CMD_HEAD_LIGHT, light == 1);
   zvPlatformEnableMenuItem(w, ZV_CMD_CHAT, commandHooks.toggleChat != nullptr);
+  zvPlatformCheckMenuItem(w, ZV_CMD_CHAT, commands.chatShown);
   zvPlatformEnableMenuItem(w, ZV_CMD_VIEW_AVATAR, commandHooks.viewAvatar != nullptr);
   zvPlatformEnableMenuItem(w, ZV_CMD_PREFERENCES, commandHooks.preferences != nullptr);
   zvPlatformCheckMenuItem(w, ZV_CMD_AUTO_IMAGES, commands.autoImages);

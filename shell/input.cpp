@@ -21,6 +21,9 @@ ZvInputHooks hooks;
 ZvPointerState pointer;
 int navigationOff;  // the navigation's drag handling is off for this press
 uint8_t keyStates[256];
+// Keys held by the pad's buttons, apart from the keyboard's, so that
+// letting go of one never lets go of the other.
+uint8_t padHeld[256];
 
 // Keys without a slot of their own share this one, so they still record
 // as held without disturbing a real key.
@@ -344,17 +347,23 @@ void zvPadButtonInput(int id, int pressed) {
   }
   for (int vk : keys) {
     if (!vk) continue;
-    if (pressed)
-      holdKey(vk);
-    else
-      letKeyGo(vk);
+    if (pressed) {
+      if (!padHeld[vk]) keyStates[vk] ^= 0x01;
+      padHeld[vk] = 1;
+    } else {
+      padHeld[vk] = 0;
+    }
   }
 }
 
-void zvClearKeyStates(void) { std::memset(keyStates, 0, sizeof keyStates); }
+void zvClearKeyStates(void) {
+  std::memset(keyStates, 0, sizeof keyStates);
+  std::memset(padHeld, 0, sizeof padHeld);
+}
 
 uint8_t zvKeyState(int virtualKey) {
-  return virtualKey >= 0 && virtualKey < 256 ? keyStates[virtualKey] : 0;
+  if (virtualKey < 0 || virtualKey >= 256) return 0;
+  return padHeld[virtualKey] ? uint8_t(keyStates[virtualKey] | 0x80) : keyStates[virtualKey];
 }
 
 int zvKeyDown(int virtualKey) { return (zvKeyState(virtualKey) & 0x80) != 0; }
@@ -364,5 +373,6 @@ const ZvPointerState* zvPointerState(void) { return &pointer; }
 void zvResetPointerState(void) {
   // A press cut short by a new world must not leave the navigation deaf.
   setNavigationPointer(1);
+  if (pointer.steerX || pointer.steerY) releaseSteering();
   std::memset(&pointer, 0, sizeof pointer);
 }

@@ -178,8 +178,14 @@ void showWorld(ZvWorld* world) {
   zvRenderSetViewSize(width, height);
   // A world from the cache is still built; building it again would lose
   // nothing but time.
-  if (!world->viewer && zvRenderConstructWorldInViewer(world) != ZV_OK)
-    zvWarning("%s : not all of it was built", world->url);
+  if (!world->viewer) {
+    // Textures wait until the world is built; without "Auto Load Images"
+    // the world is shown without them.
+    zvVFresetPendingTextures();
+    if (zvRenderConstructWorldInViewer(world) != ZV_OK) zvWarning("%s : not all of it was built", world->url);
+    if (!zvAutoLoadImages()) zvVFresetPendingTextures();
+    zvVFloadAllPendingTextures();
+  }
   zvRenderResume(world);
   zvRenderSetWindow(world, shell.window, &shell.dc);
   setViewport(width, height);
@@ -324,14 +330,15 @@ const char* anchorOf(ZvObj* anchor) {
 void setCursor(int kind) { zvPlatformSetViewCursor(shell.window, kind); }
 
 // Until worlds run handlers, an interaction event only counts; a click on
-// a plain object with the jumping eye on carries the eye to it.
+// a plain object with the jumping eye on carries the eye to it (to the
+// point picked at the press, which the event may not carry yet).
 void deliverEvent(ZvObj* target, ZvEvent* event) {
   ++shell.delivered;
   if (event->type != ZV_EVENT_PICK || !target || !shell.world) return;
   const ZvPointerState* pointer = zvPointerState();
   if (pointer->anchorObject || pointer->pickObject) return;
   if (ZvNavigation* nav = zvGetNavigation(shell.world); nav && nav->jumpMode)
-    zvNavApproach(shell.world->person, event->point3);
+    zvNavApproach(shell.world->person, pointer->point);
 }
 
 void navPointer(int on) {

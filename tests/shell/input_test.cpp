@@ -263,6 +263,9 @@ TEST_F(Input, PadButtonsHoldTheirKeys) {
   EXPECT_EQ(pads.back(), Pad(131, 1));
   zvPadButtonInput(ZV_PAD_SLIDE_LEFT, 0);
   EXPECT_FALSE(zvKeyDown(ZV_VK_SHIFT));
+  EXPECT_TRUE(zvKeyDown(ZV_VK_LEFT)) << "the key still held on the keyboard stays held";
+  zvKeyInput(0, ZV_KEY_LEFT, 0, 0);
+  EXPECT_FALSE(zvKeyDown(ZV_VK_LEFT));
   zvPadButtonInput(ZV_PAD_TURN_RIGHT, 1);
   zvPadButtonInput(999, 1);
   EXPECT_EQ(zvKeyState(ZV_VK_RIGHT), 0x81);
