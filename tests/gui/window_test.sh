@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # window_test.sh — the browser in a real window, on an X server of its own:
 # the window opens on the welcome world and shows it, a second browser is
-# refused, the arrow keys reach the view, a path typed into the location
-# bar opens that world and Back returns to the first, and closing the
-# window ends the program cleanly.
+# refused, hovering shows a label, the arrow keys, the pad and drags walk,
+# a path typed into the location bar opens that world, the Back button,
+# the Go menu and Alt+Left move along the history, Home returns to the
+# start, an anchor is followed, and closing the window ends the program
+# cleanly.
 #
 #   window_test.sh QUILLMOOR_EXE SOURCE_DIR
 #
@@ -164,6 +166,22 @@ xdotool mousemove "$px" "$py" mousedown 1
 sleep 1
 xdotool mouseup 1
 wait_for 0 "$work/welcome.xwd" || fail "holding the pad's backward button did not move the view"
+
+# Home puts the person back where the world began; a click on the gate
+# follows its anchor to the gallery; a drag up the view walks forward.
+read -r hx hy < <(button button 2)
+xdotool mousemove "$hx" "$hy" click 1
+wait_for 1 "$work/plain.xwd" || fail "Home did not return to the start of the welcome world"
+xdotool mousemove $((vx + vw * 80 / 100)) $((vy + vh * 41 / 100)) click 1
+wait_for 1 "$work/gallery.xwd" || fail "a click on the gate did not follow its anchor to the gallery"
+xdotool mousemove $((vx + vw / 2)) $((vy + vh * 3 / 4)) mousedown 1
+for step in 1 2 3 4 5 6; do
+  xdotool mousemove $((vx + vw / 2)) $((vy + vh * 3 / 4 - 10 * step))
+  sleep 0.1
+done
+sleep 0.5
+xdotool mouseup 1
+wait_for 0 "$work/gallery.xwd" || fail "dragging up the view did not walk"
 
 xdotool windowclose "$win" 2>/dev/null
 for _ in $(seq 100); do kill -0 "$qm_pid" 2>/dev/null || break; sleep 0.1; done
