@@ -292,6 +292,9 @@ void zvMenuExec(int id, int press) {
     case ZV_CMD_ADD_BOOKMARK:
       if (world && commandHooks.addBookmark) commandHooks.addBookmark();
       break;
+    case ZV_CMD_REBUILD_BOOKMARKS:
+      if (commandHooks.rebuildBookmarkItems) commandHooks.rebuildBookmarkItems();
+      break;
     case ZV_CMD_AUTO_IMAGES:
       commands.autoImages = !commands.autoImages;
       break;

@@ -84,6 +84,7 @@ int zvJumpingEyeOn(void);
 // null, and the command is then greyed or does nothing.
 struct ZvCommandHooks {
   int (*addBookmark)(void);
+  int (*rebuildBookmarkItems)(void);  // the bookmark menu's items, anew
   int (*viewBookmarks)(void);
   int (*jumpToBookmark)(int index);
   int (*toggleChat)(void);  // answers whether the chat window is now shown

@@ -69,6 +69,12 @@ layout() {
 button() { awk -v n="$2" -v k="$1" '$1 == k && $2 == n { print $3, $4 }' "$work/layout"; }
 view_colours() { pic colours "$1" "$vx" "$vy" "$vw" "$vh"; }
 same_view() { pic same "$1" "$2" "$vx" "$vy" "$vw" "$vh"; }
+# Whether column button N looks the same in two pictures (its state).
+same_button() {
+  local x y
+  read -r x y < <(button button "$3")
+  pic same "$1" "$2" $((x - 20)) $((y - 17)) 41 34
+}
 
 shown=0
 for _ in $(seq 60); do
@@ -138,6 +144,9 @@ done
 [ "$moved" -eq 1 ] || fail "typing the gallery into the location bar did not show it"
 grep -q "not read" "$work/qm.log" && fail "the typed world was not read"
 settle "$work/gallery.xwd" || fail "the gallery did not settle"
+# Back is enabled now that there is somewhere to go back to; Forward not.
+[ "$(same_button "$work/plain.xwd" "$work/gallery.xwd" 0)" = 0 ] || fail "Back stayed disabled"
+[ "$(same_button "$work/plain.xwd" "$work/gallery.xwd" 1)" = 1 ] || fail "Forward changed with nothing ahead"
 
 wait_for() {  # wait_for WANT REFERENCE: the view equal (1) or not (0) to it
   for _ in $(seq 40); do
@@ -150,6 +159,10 @@ wait_for() {  # wait_for WANT REFERENCE: the view equal (1) or not (0) to it
 read -r bx by < <(button button 0)
 xdotool mousemove "$bx" "$by" click 1
 wait_for 1 "$work/welcome.xwd" || fail "the Back button did not show the welcome world as it was"
+sleep 0.3
+snap "$work/back.xwd"
+[ "$(same_button "$work/plain.xwd" "$work/back.xwd" 0)" = 1 ] || fail "Back is not disabled on the first world"
+[ "$(same_button "$work/plain.xwd" "$work/back.xwd" 1)" = 0 ] || fail "Forward is not enabled after going back"
 
 xdotool mousemove $((vx + vw / 2)) $((vy + 5)) click 3
 xdotool key alt+g
