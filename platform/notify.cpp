@@ -339,18 +339,7 @@ int zvPlatformShowLogImage(ZvPlatformLogView* v, const uint8_t* rgba, int width,
     v->photoWidth = width;
     v->photoHeight = height;
   }
-  Tk_PhotoImageBlock block;
-  block.pixelPtr = const_cast<unsigned char*>(rgba);
-  block.width = width;
-  block.height = height;
-  block.pitch = stride;
-  block.pixelSize = 4;
-  block.offset[0] = 0;
-  block.offset[1] = 1;
-  block.offset[2] = 2;
-  block.offset[3] = 4;  // past the pixel: every pixel opaque
-  return Tk_PhotoPutBlock(v->interp, v->photo, &block, 0, 0, width, height, TK_PHOTO_COMPOSITE_SET) == TCL_OK ? 0
-                                                                                                            : -1;
+  return zvPlatformPutPicture(v->interp, v->photo, rgba, width, height, stride) == TCL_OK ? 0 : -1;
 }
 
 int zvPlatformSetLogScroll(ZvPlatformLogView* v, int maximum, int position, int page) {

@@ -535,17 +535,7 @@ int zvPlatformShowFrame(ZvPlatformWindow* w, const uint8_t* rgba, int width, int
     w->photoWidth = width;
     w->photoHeight = height;
   }
-  Tk_PhotoImageBlock block;
-  block.pixelPtr = const_cast<unsigned char*>(rgba);
-  block.width = width;
-  block.height = height;
-  block.pitch = stride;
-  block.pixelSize = 4;
-  block.offset[0] = 0;
-  block.offset[1] = 1;
-  block.offset[2] = 2;
-  block.offset[3] = 4;  // past the pixel: every pixel opaque, whatever its alpha byte
-  if (Tk_PhotoPutBlock(w->interp, w->photo, &block, 0, 0, width, height, TK_PHOTO_COMPOSITE_SET) != TCL_OK) return 0;
+  if (zvPlatformPutPicture(w->interp, w->photo, rgba, width, height, stride) != TCL_OK) return 0;
   if (x != w->photoX || y != w->photoY || !w->showingFrame) {
     zvPlatformEvalWords(w->interp, {".view", "coords", "frame", std::to_string(x), std::to_string(y)});
     w->photoX = x;
@@ -920,20 +910,8 @@ int zvPlatformPlaceButton(ZvPlatformButton* b, int x, int y) {
 
 int zvPlatformShowButtonPicture(ZvPlatformButton* b, const uint8_t* rgba, int width, int height, int stride) {
   if (!b || !b->panel->window->main || !rgba || width < 1 || height < 1 || stride < 4 * width) return -1;
-  Tk_PhotoImageBlock block;
-  block.pixelPtr = const_cast<unsigned char*>(rgba);
-  block.width = width;
-  block.height = height;
-  block.pitch = stride;
-  block.pixelSize = 4;
-  block.offset[0] = 0;
-  block.offset[1] = 1;
-  block.offset[2] = 2;
-  block.offset[3] = 4;
   int w = width < b->width ? width : b->width, h = height < b->height ? height : b->height;
-  return Tk_PhotoPutBlock(b->panel->window->interp, b->photo, &block, 0, 0, w, h, TK_PHOTO_COMPOSITE_SET) == TCL_OK
-             ? 0
-             : -1;
+  return zvPlatformPutPicture(b->panel->window->interp, b->photo, rgba, w, h, stride) == TCL_OK ? 0 : -1;
 }
 
 // ---------------------------------------------------------------------------
@@ -981,4 +959,19 @@ int zvPlatformAskText(ZvPlatformWindow* w, const char* title, const char* prompt
   }
   Tcl_ResetResult(w->interp);
   return ok;
+}
+
+int zvPlatformPutPicture(Tcl_Interp* interp, Tk_PhotoHandle photo, const uint8_t* rgba, int width, int height,
+                         int stride) {
+  Tk_PhotoImageBlock block;
+  block.pixelPtr = const_cast<unsigned char*>(rgba);
+  block.width = width;
+  block.height = height;
+  block.pitch = stride;
+  block.pixelSize = 4;
+  block.offset[0] = 0;
+  block.offset[1] = 1;
+  block.offset[2] = 2;
+  block.offset[3] = 4;  // past the pixel: no alpha channel
+  return Tk_PhotoPutBlock(interp, photo, &block, 0, 0, width, height, TK_PHOTO_COMPOSITE_SET);
 }
