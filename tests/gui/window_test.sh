@@ -4,8 +4,8 @@
 # refused, hovering shows a label, the arrow keys, the pad and drags walk,
 # a path typed into the location bar opens that world, the Back button,
 # the Go menu and Alt+Left move along the history, Home returns to the
-# start, an anchor is followed, and closing the window ends the program
-# cleanly.
+# start, an anchor is followed, a collision flashes the frame, and closing
+# the window ends the program cleanly.
 #
 #   window_test.sh QUILLMOOR_EXE SOURCE_DIR
 #
@@ -195,6 +195,18 @@ done
 sleep 0.5
 xdotool mouseup 1
 wait_for 0 "$work/gallery.xwd" || fail "dragging up the view did not walk"
+
+# Walking into the exhibits: the person stops and the frame flashes red.
+xdotool mousemove $((vx + vw / 2)) $((vy + 5)) click 3
+xdotool keydown Up
+flashed=0
+for _ in $(seq 40); do
+  sleep 0.2
+  snap "$work/walk.xwd"
+  [ "$(pic red "$work/walk.xwd" $((vx - 3)) "$vy" 3 "$vh")" -gt $((vh / 2)) ] && { flashed=1; break; }
+done
+xdotool keyup Up
+[ "$flashed" -eq 1 ] || fail "walking into the exhibits flashed no red frame"
 
 xdotool windowclose "$win" 2>/dev/null
 for _ in $(seq 100); do kill -0 "$qm_pid" 2>/dev/null || break; sleep 0.1; done

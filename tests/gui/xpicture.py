@@ -9,6 +9,7 @@ and its pictures, from xwininfo and xwd files of the whole screen.
   xpicture.py colours FILE X Y W H   distinct colours in a region
   xpicture.py same FILE FILE X Y W H 1 when the region is equal in both
   xpicture.py white FILE X Y W H     pixels of the labels' white in a region
+  xpicture.py red FILE X Y W H       pixels of a pure red in a region
 """
 import re
 import struct
@@ -91,6 +92,12 @@ def main():
             for i in range(0, len(r) - step + 1, 2 * step):
                 seen.add(r[i:i + 3])
         print(len(seen))
+    elif what == 'red':
+        n = 0
+        for r in rows:
+            for i in range(0, len(r) - step + 1, step):
+                n += r[i] <= 40 and r[i + 1] <= 40 and r[i + 2] >= 200
+        print(n)
     elif what == 'white':
         n = 0
         for r in rows:
