@@ -108,6 +108,8 @@ case "$cmd" in
     build release
     # Frame times are quoted for the software rasteriser, GPU or not.
     for b in build/release/bench/bench_*; do LIBGL_ALWAYS_SOFTWARE=1 "$b" "$@"; done
+    # And inside the window, on an X server of its own.
+    bash bench/window_frames.sh build/release/shell/quillmoor
     ;;
   *)
     echo "usage: bash build.sh run|test|bench" >&2
