@@ -803,6 +803,7 @@ int zvPlatformCheckMenuItem(ZvPlatformWindow* w, int id, int checked) {
   if (!w || !w->main) return -1;
   auto it = w->items.find(id);
   if (it == w->items.end() || it->second.kind != ZV_MENU_CHECK) return -1;
+  if (it->second.checked == (checked != 0)) return 0;
   it->second.checked = checked != 0;
   Tcl_SetVar2(w->interp, "qmCheck", std::to_string(id).c_str(), checked ? "1" : "0", TCL_GLOBAL_ONLY);
   return 0;

@@ -3,17 +3,19 @@
 // drag in the view steers, and Escape hops.
 #include "nav/nav.h"
 #include "platform/window.h"
+#include "shell/input.h"
 #include "shell/shell.h"
 
 namespace {
 
+// The key-state table, keyboard and pad together.
 void readHeldKeys(ZvNavKeys* keys) {
-  keys->up = zvShellKeyHeld(ZV_HELD_UP);
-  keys->down = zvShellKeyHeld(ZV_HELD_DOWN);
-  keys->left = zvShellKeyHeld(ZV_HELD_LEFT);
-  keys->right = zvShellKeyHeld(ZV_HELD_RIGHT);
-  keys->shift = zvShellKeyHeld(ZV_HELD_SHIFT);
-  keys->control = zvShellKeyHeld(ZV_HELD_CONTROL);
+  keys->up = zvKeyDown(ZV_VK_UP);
+  keys->down = zvKeyDown(ZV_VK_DOWN);
+  keys->left = zvKeyDown(ZV_VK_LEFT);
+  keys->right = zvKeyDown(ZV_VK_RIGHT);
+  keys->shift = zvKeyDown(ZV_VK_SHIFT);
+  keys->control = zvKeyDown(ZV_VK_CONTROL);
 }
 
 void step(void) { zvNavStep(); }

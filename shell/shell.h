@@ -87,18 +87,6 @@ const char* zvDataDirectory(void);
 // 1 when no window can be opened.
 int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options);
 
-// Keys the navigation reads while they are held down in the view.
-enum ZvHeldKey {
-  ZV_HELD_UP = 0,
-  ZV_HELD_DOWN,
-  ZV_HELD_LEFT,
-  ZV_HELD_RIGHT,
-  ZV_HELD_SHIFT,
-  ZV_HELD_CONTROL,
-  ZV_HELD_KEYS
-};
-int zvShellKeyHeld(int key);  // 1 while held; 0 for an unknown key
-
 // What the shell calls into the layers above it; each may stay null.
 struct ZvShellHooks {
   void (*navStep)(void);  // once a frame, before drawing: move the person

@@ -524,11 +524,6 @@ void shutDown() {
 
 ZvShellHooks* zvShellHooks(void) { return &hooks; }
 
-int zvShellKeyHeld(int key) {
-  static const int keys[ZV_HELD_KEYS] = {ZV_VK_UP, ZV_VK_DOWN, ZV_VK_LEFT, ZV_VK_RIGHT, ZV_VK_SHIFT, ZV_VK_CONTROL};
-  return key >= 0 && key < ZV_HELD_KEYS && zvKeyDown(keys[key]);
-}
-
 ZvPlatformWindow* zvShellWindow(void) { return shell.window; }
 int zvShellViewState(void) { return shell.viewState; }
 ZvWorld* zvShellWorld(void) { return shell.world; }
