@@ -19,15 +19,9 @@ Outcome run(const std::string& args) { return qmtest::runProgram(args); }
 
 std::string data(const char* name) { return std::string(QUILLMOOR_SOURCE_DIR) + "/tests/data/" + name; }
 
-class Batch : public ::testing::Test {
+class Batch : public qmtest::ProgramTest {
  protected:
-  void SetUp() override {
-    dir = std::filesystem::temp_directory_path() / ("qm-batch-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    setenv("XDG_CACHE_HOME", dir.c_str(), 1);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir); }
-  std::filesystem::path dir;
+  Batch() : ProgramTest("batch") {}
 };
 
 TEST_F(Batch, CheckSummarisesEachWorldAndSaysWhetherAllWereRead) {

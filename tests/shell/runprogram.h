@@ -2,11 +2,16 @@
 // printed and how it ended.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace qmtest {
 
@@ -27,5 +32,22 @@ inline Outcome runProgram(const std::string& args) {
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   return r;
 }
+
+// A scratch directory per test that also takes the program's cache, so
+// that runs never touch the user's own.
+class ProgramTest : public ::testing::Test {
+ protected:
+  explicit ProgramTest(const char* name) : name_(name) {}
+  void SetUp() override {
+    dir = std::filesystem::temp_directory_path() / ("qm-" + std::string(name_) + "-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    setenv("XDG_CACHE_HOME", dir.c_str(), 1);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+  std::filesystem::path dir;
+
+ private:
+  const char* name_;
+};
 
 }  // namespace qmtest

@@ -71,14 +71,9 @@ std::string show(Rgb c) {
 }
 const Rgb kBlack{0, 0, 0};
 
-class Screenshot : public ::testing::Test {
+class Screenshot : public qmtest::ProgramTest {
  protected:
-  void SetUp() override {
-    dir = std::filesystem::temp_directory_path() / ("qm-shot-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    setenv("XDG_CACHE_HOME", dir.c_str(), 1);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir); }
+  Screenshot() : ProgramTest("shot") {}
 
   // Draws tests/data/render/<world> at 320 x 240 into picture.
   void draw(const char* world, const char* size = "320x240") {
@@ -88,7 +83,6 @@ class Screenshot : public ::testing::Test {
     ASSERT_EQ(r.status, 0) << r.out;
     ASSERT_TRUE(picture.load(out)) << r.out;
   }
-  std::filesystem::path dir;
   Picture picture;
 };
 
