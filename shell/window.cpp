@@ -489,7 +489,10 @@ void onDrop(void*, int count, const char* const* paths) {
     zvWarning("%s", kOneFile);
     return;
   }
-  if (std::strlen(paths[0]) < 256) postOpenUrl(paths[0]);
+  if (std::strlen(paths[0]) < 256)
+    postOpenUrl(paths[0]);
+  else
+    zvMessage("%.200s... : the name is too long to open", paths[0]);
 }
 
 void onLocation(void*, const char* text) {
