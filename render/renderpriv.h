@@ -47,10 +47,11 @@ bool zvRenderWalk(ZvObj* root, Visit&& visit) {
 
 // A scratch matrix holding the object's world transform, popped on every
 // path; ok() is false (and the failure reported under who) when it could
-// not be pushed or filled.
+// not be pushed or filled. Shapes ask for the drawn frame, which carries
+// the object's Scale; lights, cameras and the box marker do not.
 class ZvScratchWRT {
  public:
-  ZvScratchWRT(ZvObj* object, const char* who);
+  ZvScratchWRT(ZvObj* object, const char* who, bool drawn = false);
   ~ZvScratchWRT();
   ZvScratchWRT(const ZvScratchWRT&) = delete;
   ZvScratchWRT& operator=(const ZvScratchWRT&) = delete;

@@ -75,7 +75,7 @@ RwClump* cylinderPart(ZvLeaf* leaf, const char* who) {
 }
 
 int buildParts(ZvObj* object, const char* who, bool cone) {
-  ZvScratchWRT m(object, who);
+  ZvScratchWRT m(object, who, true);
   if (!m.ok()) return ZV_FAIL;
   for (ZvLeaf* leaf = object->leaf; leaf; leaf = leaf->next) {
     bool ours = cone ? (leaf->type == ZV_LEAF_CONE_SIDE || leaf->type == ZV_LEAF_CONE_BOTTOM)
@@ -195,7 +195,7 @@ int zvRwSetLine(ZvObj* object) {
   const char* who = "zvRwSetLine()";
   if (!object || !object->leaf) return ZV_FAIL;
   ZvRenderingStruct* rs = zvRenderStructOfObj(object);
-  ZvScratchWRT m(object, who);
+  ZvScratchWRT m(object, who, true);
   if (!m.ok()) return ZV_FAIL;
   int32_t position = 0;
   for (ZvLeaf* l = object->leaf; l; l = l->next) {

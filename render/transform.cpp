@@ -18,14 +18,30 @@ RwMatrix* zvRwGetObjectWRT(ZvObj* object, RwMatrix* matrix) {
   return matrix;
 }
 
-ZvScratchWRT::ZvScratchWRT(ZvObj* object, const char* who) : who_(who) {
+namespace {
+
+RwMatrix* drawnWRT(ZvObj* object, RwMatrix* matrix) {
+  ZvTransform t;
+  if (zvGetObjectDrawnWRT(object, &t) != ZV_OK) return nullptr;
+  for (int row = 0; row < 4; ++row)
+    for (int column = 0; column < 3; ++column)
+      if (!rwSetMatrixElement(matrix, row, column, t.m[row][column])) {
+        zvRenderError("zvRwGetObjectWRT", "cannot set matrix element");
+        return nullptr;
+      }
+  return matrix;
+}
+
+}  // namespace
+
+ZvScratchWRT::ZvScratchWRT(ZvObj* object, const char* who, bool drawn) : who_(who) {
   RwMatrix* m = rwPushScratchMatrix();
   if (!m) {
     zvRenderError(who, "cannot push scratch matrix");
     return;
   }
   pushed_ = true;
-  matrix_ = zvRwGetObjectWRT(object, m);
+  matrix_ = drawn ? drawnWRT(object, m) : zvRwGetObjectWRT(object, m);
 }
 
 ZvScratchWRT::~ZvScratchWRT() { pop(); }
@@ -46,7 +62,7 @@ int zvRenderTransformZvShape(ZvLeaf* leaf) {
   const char* who = "zvRenderTransformZvShape";
   RwClump* clump = zvRenderGetLeafClump(leaf);
   if (!clump) return ZV_FAIL;
-  ZvScratchWRT m(leaf->owner, who);
+  ZvScratchWRT m(leaf->owner, who, true);
   if (!m.ok()) return ZV_FAIL;
   if (!rwTransformClump(clump, m.matrix(), RW_REPLACE)) return zvRenderError(who, "cannot transform clump");
   return m.pop() ? ZV_OK : ZV_FAIL;

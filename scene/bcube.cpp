@@ -182,19 +182,16 @@ void settleOwnCube(ZvObj* object) {
       box.add(child->pcubeMax);
     }
     has = !box.empty;
-    const float* s = object->bcubeScale;
-    if (s[0] != 1.0f || s[1] != 1.0f || s[2] != 1.0f)
-      zvWarning("zvSetChildBoundingCube: intermediate object uses scaling");
   } else if (object->leaf) {
     has = leafCube(object, &box);
-    if (has) {
-      // Our choice: the scale applies to both corners, so a scaled cube keeps
-      // its centre; scaling only the minimum would skew it.
-      for (int i = 0; i < 3; ++i) {
-        float a = box.min[i] * object->bcubeScale[i], b = box.max[i] * object->bcubeScale[i];
-        box.min[i] = std::min(a, b);
-        box.max[i] = std::max(a, b);
-      }
+  }
+  // A Scale applies to the object's whole subtree about its origin, so the
+  // own cube is scaled whether it came from a leaf or from children.
+  if (has) {
+    for (int i = 0; i < 3; ++i) {
+      float a = box.min[i] * object->bcubeScale[i], b = box.max[i] * object->bcubeScale[i];
+      box.min[i] = std::min(a, b);
+      box.max[i] = std::max(a, b);
     }
   }
   if (has) {

@@ -10,32 +10,38 @@
 
 namespace {
 
-struct IdRange {
-  int32_t mode;
-  int32_t first, last;
-  int64_t next;  // may step one past INT32_MAX: that is how a range runs out
-};
-constexpr int kIdRanges = 5;
-IdRange idRanges[kIdRanges];
-int idTop = 0;
+// Ranges of code that names no world: the world being read, or, before any
+// world exists, a set of ranges of its own.
+ZvIdRange looseRanges[ZV_ID_RANGES];
+int32_t looseTop = 0;
+ZvWorld* idWorld = nullptr;
 
-// -6 when the range is used up, else the identifier (0 for none).
-int32_t takeId(int wantsId, bool* exhausted) {
-  IdRange& r = idRanges[idTop];
-  *exhausted = false;
+ZvIdRange* rangesOf(ZvWorld* world) { return world ? world->idRanges : looseRanges; }
+int32_t& topOf(ZvWorld* world) { return world ? world->idTop : looseTop; }
+
+// The identifier for a new object of the world, 0 for none. A used-up range
+// gives no identifier rather than no object: a world of more objects than
+// its range holds keeps them all, findable by name and handle, with one
+// warning for the whole world.
+int32_t takeId(ZvWorld* world, int wantsId) {
+  ZvIdRange& r = world->idRanges[world->idTop];
   if (r.mode == ZV_ID_MODE_ON_REQUEST && !wantsId) return 0;
   // A range of 0 to 0 hands out nothing. Testing next for 0 instead would
   // let the local range (-10000 to -1) run on past -1 with no identifiers.
   if (r.first == 0 && r.last == 0) return 0;
   if (r.first > r.next || r.next > r.last) {
-    *exhausted = true;
+    if (!world->idsUsedUp) {
+      world->idsUsedUp = 1;
+      zvMessage("zvNewZvObj: the identifiers from %d to %d are used up; later objects have none.", r.first, r.last);
+    }
     return 0;
   }
   return int32_t(r.next++);
 }
 
-void giveBackId(int32_t id) {
-  if (id != 0 && idRanges[idTop].next == id + 1) idRanges[idTop].next = id;
+void giveBackId(ZvWorld* world, int32_t id) {
+  ZvIdRange& r = world->idRanges[world->idTop];
+  if (id != 0 && r.next == id + 1) r.next = id;
 }
 
 // Removes exactly this object's entry: shared objects may carry an
@@ -74,6 +80,9 @@ bool unlinkObj(ZvObj* object) {
       }
     return false;
   }
+  // Only a top object is in the world's list; a detached one (the reader
+  // drops thousands of flattened Separators) must not search it in vain.
+  if (!(object->flags & ZV_OBJ_TOP)) return true;
   if (ZvWorld* world = object->world) {
     ZvTopObjList* prev = nullptr;
     for (ZvTopObjList* c = world->topObjects; c; prev = c, c = c->next)
@@ -186,30 +195,45 @@ int deleteSubtree(ZvObj* root) {
 // ---------------------------------------------------------------------------
 // Identifier ranges
 
-void zvResetIdCounters(void) {
-  for (IdRange& r : idRanges) r = {ZV_ID_MODE_ON_REQUEST, 0, 0, 0};
-  idTop = 0;
+void zvUseIdRangesOf(ZvWorld* world) { idWorld = world; }
+
+void zvForgetIdRangesOf(ZvWorld* world) {
+  if (idWorld == world) idWorld = nullptr;
 }
 
-int zvPushIdCounter(int32_t first, int32_t last, int mode) {
-  if (idTop + 1 >= kIdRanges || last < first) return ZV_FAIL;
-  idRanges[++idTop] = {mode, first, last, first};
+void zvResetWorldIdCounters(ZvWorld* world) {
+  ZvIdRange* ranges = rangesOf(world);
+  for (int i = 0; i < ZV_ID_RANGES; ++i) ranges[i] = {ZV_ID_MODE_ON_REQUEST, 0, 0, 0};
+  topOf(world) = 0;
+  if (world) world->idsUsedUp = 0;
+}
+
+int zvPushWorldIdCounter(ZvWorld* world, int32_t first, int32_t last, int mode) {
+  int32_t& top = topOf(world);
+  if (top + 1 >= ZV_ID_RANGES || last < first) return ZV_FAIL;
+  rangesOf(world)[++top] = {mode, first, last, first};
   return ZV_OK;
 }
 
-int zvPopIdCounter(void) {
-  if (idTop == 0) return ZV_FAIL;
-  --idTop;
+int zvPopWorldIdCounter(ZvWorld* world) {
+  int32_t& top = topOf(world);
+  if (top == 0) return ZV_FAIL;
+  --top;
   return ZV_OK;
 }
 
-int zvSetIdCounter(int32_t first, int32_t last, int mode) {
+int zvSetWorldIdCounter(ZvWorld* world, int32_t first, int32_t last, int mode) {
   if (last < first) return ZV_FAIL;
-  idRanges[idTop] = {mode, first, last, first};
+  rangesOf(world)[topOf(world)] = {mode, first, last, first};
+  if (world) world->idsUsedUp = 0;
   return ZV_OK;
 }
 
-int zvGetIdCounterTop(void) { return idTop; }
+void zvResetIdCounters(void) { zvResetWorldIdCounters(idWorld); }
+int zvPushIdCounter(int32_t first, int32_t last, int mode) { return zvPushWorldIdCounter(idWorld, first, last, mode); }
+int zvPopIdCounter(void) { return zvPopWorldIdCounter(idWorld); }
+int zvSetIdCounter(int32_t first, int32_t last, int mode) { return zvSetWorldIdCounter(idWorld, first, last, mode); }
+int zvGetIdCounterTop(void) { return topOf(idWorld); }
 
 // ---------------------------------------------------------------------------
 // Objects
@@ -218,12 +242,10 @@ int zvNewZvObj(ZvWorld* world, ZvObj** out, int wantsId) {
   if (!out) return ZV_FAIL;
   *out = nullptr;
   if (!world) return ZV_FAIL;
-  bool exhausted;
-  int32_t id = takeId(wantsId, &exhausted);
-  if (exhausted) return ZV_NOID;
+  int32_t id = takeId(world, wantsId);
   ZvObj* o = static_cast<ZvObj*>(zvMalloc(sizeof(ZvObj)));
   if (!o) {
-    giveBackId(id);
+    giveBackId(world, id);
     zvError("zvNewZvObj: zvMalloc failed");
     return ZV_NOMEM;
   }
@@ -238,7 +260,7 @@ int zvNewZvObj(ZvWorld* world, ZvObj** out, int wantsId) {
     // Quiet: the hash reports its own failure; ours names the caller.
     if (zvNewHashEntry(world->idHash, &o->id, sizeof o->id, o) != ZV_OK) {
       zvFree(o);
-      giveBackId(id);
+      giveBackId(world, id);
       zvError("zvNewZvObj: zvNewHashEntry failed");
       return ZV_NOMEM;
     }

@@ -6,3 +6,8 @@
 // Unlinks and deletes the subtree without asking the renderer first: for a
 // world that is being cleared whatever its objects' structures say.
 int zvDeleteZvObjContents(ZvObj* object);
+
+// A new or cleared world starts with one empty range; a world going away
+// stops being the one the range calls without a world act on.
+void zvResetWorldIdCounters(ZvWorld* world);
+void zvForgetIdRangesOf(ZvWorld* world);

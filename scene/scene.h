@@ -176,7 +176,8 @@ void zvTransformIdentity(ZvTransform* t);
 // out = a ∘ b: b applied first, then a. out may alias a or b.
 void zvTransformCompose(ZvTransform* out, const ZvTransform* a, const ZvTransform* b);
 // Transposes the rotation: exact for rigid transforms only.
-void zvTransformInvert(ZvTransform* out, const ZvTransform* t);
+void zvTransformInvert(ZvTransform* out, const ZvTransform* t);  // rigid transforms only
+int zvTransformInvertAffine(ZvTransform* out, const ZvTransform* t);  // -1 when singular
 void zvTransformPoint(const ZvTransform* t, const float in[3], float out[3]);
 void zvTransformVector(const ZvTransform* t, const float in[3], float out[3]);
 
@@ -478,13 +479,25 @@ int zvAddZvObjToZvMFObj(ZvMFObj* array, ZvObj* object);
 int zvRemoveZvObjFromZvMFObj(ZvMFObj* array, ZvObj* object);
 void zvClearZvMFObj(ZvMFObj* array);
 
-// Identifier ranges: a stack of five.
-enum { ZV_ID_MODE_ALWAYS = 0, ZV_ID_MODE_ON_REQUEST = 1 };
+// Identifier ranges: a stack of five per world, so that a world taken from
+// the cache and extended later never hands out a number that another
+// world's objects hold. The forms without a world act on the world most
+// recently made or constructed (the one being read).
+enum { ZV_ID_MODE_ALWAYS = 0, ZV_ID_MODE_ON_REQUEST = 1, ZV_ID_RANGES = 5 };
+struct ZvIdRange {
+  int32_t mode;
+  int32_t first, last;
+  int64_t next;  // may step one past INT32_MAX: that is how a range runs out
+};
 int zvPushIdCounter(int32_t first, int32_t last, int mode);
 int zvPopIdCounter(void);
 int zvSetIdCounter(int32_t first, int32_t last, int mode);  // replaces the top
 void zvResetIdCounters(void);
 int zvGetIdCounterTop(void);
+int zvPushWorldIdCounter(ZvWorld* world, int32_t first, int32_t last, int mode);
+int zvPopWorldIdCounter(ZvWorld* world);
+int zvSetWorldIdCounter(ZvWorld* world, int32_t first, int32_t last, int mode);
+void zvUseIdRangesOf(ZvWorld* world);  // the world the forms without one act on
 
 // ---------------------------------------------------------------------------
 // Worlds
@@ -521,6 +534,9 @@ struct ZvWorld {
   void* soundList;
   ZvTopObjList* lastTopObject;
   ZvLeaf* keptLeaves;  // light and camera records whose objects are gone, freed with the world
+  ZvIdRange idRanges[ZV_ID_RANGES];
+  int32_t idTop;
+  int32_t idsUsedUp;  // the one warning about an exhausted range was given
 };
 
 ZvWorld* zvNewWorld(const char* url);
@@ -655,6 +671,9 @@ int zvObjectRotateTrans(ZvObj* object, const ZvTransform* transform, int system,
 int zvObjectRotate(ZvObj* object, const float rotation[9], int system, int mode);
 int zvObjectTranslate(ZvObj* object, const float translation[3], int system, int mode);
 const ZvTransform* zvGetObjectWRT(ZvObj* object);
+// The frame the object's own leaf and its children are drawn in: the world
+// transform with the object's Scale applied about its origin.
+int zvGetObjectDrawnWRT(ZvObj* object, ZvTransform* out);
 const ZvTransform* zvGetObjectLRT(const ZvObj* object);
 int zvValidateChildWRT(ZvObj* object);
 // Marks the cached world transform of the object and its subtree stale, as

@@ -1,6 +1,7 @@
 // transform.cpp — local and world transforms of objects. The world transform
 // is a cache: every change invalidates the descendants at once and the next
 // read recomputes lazily up the first valid ancestor.
+#include <cmath>
 #include <cstring>
 
 #include "scene/scene.h"
@@ -43,17 +44,70 @@ void zvTransformInvert(ZvTransform* out, const ZvTransform* t) {
 
 const ZvTransform* zvGetObjectLRT(const ZvObj* object) { return object ? &object->lrt : nullptr; }
 
+int zvTransformInvertAffine(ZvTransform* out, const ZvTransform* t) {
+  const float(*m)[3] = t->m;
+  double c00 = double(m[1][1]) * m[2][2] - double(m[1][2]) * m[2][1];
+  double c01 = double(m[1][2]) * m[2][0] - double(m[1][0]) * m[2][2];
+  double c02 = double(m[1][0]) * m[2][1] - double(m[1][1]) * m[2][0];
+  double det = m[0][0] * c00 + m[0][1] * c01 + m[0][2] * c02;
+  if (!(std::fabs(det) > 1e-30) || !std::isfinite(det)) return ZV_FAIL;
+  double inv[3][3] = {
+      {c00 / det, (double(m[0][2]) * m[2][1] - double(m[0][1]) * m[2][2]) / det,
+       (double(m[0][1]) * m[1][2] - double(m[0][2]) * m[1][1]) / det},
+      {c01 / det, (double(m[0][0]) * m[2][2] - double(m[0][2]) * m[2][0]) / det,
+       (double(m[0][2]) * m[1][0] - double(m[0][0]) * m[1][2]) / det},
+      {c02 / det, (double(m[0][1]) * m[2][0] - double(m[0][0]) * m[2][1]) / det,
+       (double(m[0][0]) * m[1][1] - double(m[0][1]) * m[1][0]) / det},
+  };
+  // Row vectors: p' = p M + T, so p = (p' - T) M^-1.
+  ZvTransform r;
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) r.m[i][j] = float(inv[i][j]);
+  for (int j = 0; j < 3; ++j)
+    r.m[3][j] = float(-(m[3][0] * inv[0][j] + m[3][1] * inv[1][j] + m[3][2] * inv[2][j]));
+  *out = r;
+  return ZV_OK;
+}
+
 namespace {
 
+bool isScaled(const ZvObj* o) {
+  return o->bcubeScale[0] != 1.0f || o->bcubeScale[1] != 1.0f || o->bcubeScale[2] != 1.0f;
+}
+
+// A Scale node scales its object about the object's own origin: with row
+// vectors (p' = p M + T) that is S M, each axis row times its factor.
+void scaleRows(ZvTransform* t, const float s[3]) {
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) t->m[i][j] *= s[i];
+}
+
+// The parent's frame as its children see it: the world transform with the
+// parent's own scale in front, since that scale applies to its subtree.
 void composeWRT(ZvObj* o) {
-  if (o->parent)
-    zvTransformCompose(&o->wrt, &o->parent->wrt, &o->lrt);
-  else
+  if (ZvObj* p = o->parent) {
+    if (isScaled(p)) {
+      ZvTransform frame = p->wrt;
+      scaleRows(&frame, p->bcubeScale);
+      zvTransformCompose(&o->wrt, &frame, &o->lrt);
+    } else {
+      zvTransformCompose(&o->wrt, &p->wrt, &o->lrt);
+    }
+  } else {
     o->wrt = o->lrt;
+  }
   o->flags |= ZV_OBJ_WRT_VALID;
 }
 
 }  // namespace
+
+int zvGetObjectDrawnWRT(ZvObj* object, ZvTransform* out) {
+  const ZvTransform* wrt = zvGetObjectWRT(object);
+  if (!wrt || !out) return ZV_FAIL;
+  *out = *wrt;
+  if (isScaled(object)) scaleRows(out, object->bcubeScale);
+  return ZV_OK;
+}
 
 const ZvTransform* zvGetObjectWRT(ZvObj* object) {
   if (!object) return nullptr;
@@ -135,14 +189,18 @@ int zvObjectRotateTrans(ZvObj* object, const ZvTransform* t, int system, int mod
       else
         zvTransformCompose(&next, t, &old);
       effective = std::memcmp(&next, &old, sizeof next) != 0;
-      object->wrt = next;
       if (object->parent) {
-        ZvTransform inv;
-        zvTransformInvert(&inv, zvGetObjectWRT(object->parent));
-        zvTransformCompose(&object->lrt, &inv, &object->wrt);
+        ZvTransform frame, inv;
+        zvGetObjectDrawnWRT(object->parent, &frame);
+        if (zvTransformInvertAffine(&inv, &frame) != ZV_OK) {
+          zvWarning("zvObjectRotateTrans() : parent transform cannot be inverted");
+          return ZV_FAIL;
+        }
+        zvTransformCompose(&object->lrt, &inv, &next);
       } else {
-        object->lrt = object->wrt;
+        object->lrt = next;
       }
+      object->wrt = next;
       object->flags |= ZV_OBJ_WRT_VALID;
       break;
     }

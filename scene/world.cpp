@@ -108,6 +108,7 @@ int zvInitWorld(ZvWorld* world, uint32_t buckets, const char* url) {
   world->worldIn = world->worldOut = world->frame = ZvMFObj{};
   if (hooks.newUrlTable && hooks.newUrlTable(world) == ZV_OK && hooks.deleteUrlTable)
     zvAddWorldExitHandler(world, hooks.deleteUrlTable);
+  zvResetWorldIdCounters(world);
   std::memset(world->bboxMin, 0, sizeof world->bboxMin);
   std::memset(world->bboxMax, 0, sizeof world->bboxMax);
   zvTransformIdentity(&world->home);
@@ -133,7 +134,7 @@ ZvWorld* zvNewWorld(const char* url) {
     zvError("zvNewWorld() : can not allocate memory for ZvWorld.");
     return nullptr;
   }
-  zvResetIdCounters();
+  zvUseIdRangesOf(world);
   return world;
 }
 
@@ -144,6 +145,7 @@ int zvDeleteWorld(ZvWorld* world) {
     return ZV_FAIL;
   }
   if (currentWorld == world) currentWorld = nullptr;
+  zvForgetIdRangesOf(world);
   zvFree(world);
   return ZV_OK;
 }
@@ -159,7 +161,8 @@ int zvClearWorld(ZvWorld* world) {
 
 int zvConstructWorld(const char* file, ZvWorld* world) {
   if (!file || !world) return ZV_FAIL;
-  if (zvSetIdCounter(-10000, -1, ZV_ID_MODE_ALWAYS) != ZV_OK) {
+  zvUseIdRangesOf(world);
+  if (zvSetWorldIdCounter(world, -10000, -1, ZV_ID_MODE_ALWAYS) != ZV_OK) {
     zvWarning("zvConstructWorld: fails to initialize ZvId.");
     return ZV_FAIL;
   }

@@ -42,12 +42,16 @@ void releaseNodes(std::vector<QvNode*>& nodes) {
 }
 
 // Reads every top-level node of the input; an unknown one is skipped with
-// its braces. False (and nothing kept) when the file holds no node.
+// its braces. False (and nothing kept) when the file holds no node. A file
+// of nodes this reader does not know (a Fog, a Background) is a world with
+// nothing in it, not a file that cannot be read.
 bool readNodes(QvInput* in, std::vector<QvNode*>* nodes) {
+  bool skipped = false;
   for (;;) {
     QvNode* n = nullptr;
     if (!QvDB::read(in, n)) {
       if (QvGetLastError() == QV_ERR_UNKNOWN_NODE) {
+        skipped = true;
         QvClearLastError();
         if (in->isDataInFile() == 1) continue;
         break;
@@ -61,7 +65,7 @@ bool readNodes(QvInput* in, std::vector<QvNode*>* nodes) {
     nodes->push_back(n);
     if (in->isDataInFile() != 1) break;
   }
-  return !nodes->empty();
+  return !nodes->empty() || skipped;
 }
 
 // Parses a file (or text) into objects of the world, unlinked, in file
@@ -139,10 +143,14 @@ bool parseFile(const char* fileName, ZvWorld* world, const std::string& url, QvS
 }
 
 // Folds a flattened Separator's own placement into its child, which takes
-// the Separator's place.
+// the Separator's place; a Scale the Separator had goes with it.
 void liftChild(ZvObj* separator, ZvObj* child) {
-  zvTransformCompose(&child->lrt, &separator->lrt, &child->lrt);
-  child->flags &= ~uint32_t(ZV_OBJ_WRT_VALID);
+  ZvTransform frame = separator->lrt;
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) frame.m[i][j] *= separator->bcubeScale[i];
+  zvTransformCompose(&child->lrt, &frame, &child->lrt);
+  zvInvalidateWRT(child);
+  zvInvalidateBoundingCube(child);
 }
 
 // A top-level Separator is flattened: its children take its place.

@@ -507,16 +507,16 @@ __attribute__((noinline)) int traverseInline(QvWWWInline* node, QvState* state, 
       deleteObj(o);
       return ZV_FAIL;
     }
-    int r = node->index < 1 ? zvPushIdCounter(0, 0, ZV_ID_MODE_ALWAYS)
-                            : zvPushIdCounter(-2000 * (5 * node->index + 5), -2000 * (5 * node->index + 5) + 9999,
-                                              ZV_ID_MODE_ALWAYS);
+    int r = node->index < 1 ? zvPushWorldIdCounter(state->world, 0, 0, ZV_ID_MODE_ALWAYS)
+                            : zvPushWorldIdCounter(state->world, -2000 * (5 * node->index + 5),
+                                                   -2000 * (5 * node->index + 5) + 9999, ZV_ID_MODE_ALWAYS);
     if (r != ZV_OK) {
       zvMessage("%s", "QvWWWInline::traverse: zvPushIdCounter() failed.");
       deleteObj(o);
       return ZV_FAIL;
     }
     int parsed = qvParseInline(file, url.c_str(), o, state);
-    if (zvPopIdCounter() != ZV_OK) zvMessage("%s", "QvWWWInline::traverse: zvPopIdCounter() failed.");
+    if (zvPopWorldIdCounter(state->world) != ZV_OK) zvMessage("%s", "QvWWWInline::traverse: zvPopIdCounter() failed.");
     if (parsed != ZV_OK) {
       zvMessage("%s: %s%s%s", "QvWWWInline::traverse", "zvParseVRMLInZvObj(\"", file, "\") failed.");
       deleteObj(o);
@@ -564,6 +564,14 @@ int qvTraverse(QvNode* node, QvState* state, ZvObj** out) {
   ++traversalDepth;
   int r = traverseNode(node, state, out);
   --traversalDepth;
+  // The children were placed from the state's frame, which knows nothing of
+  // their parent's Scale; it applies to them too, so their cached world
+  // transforms are recomputed through the scaled parent when next asked.
+  ZvObj* o = *out;
+  if (o && o->children && (o->bcubeScale[0] != 1.0f || o->bcubeScale[1] != 1.0f || o->bcubeScale[2] != 1.0f)) {
+    ZvObjList* cursor = o->children;
+    while (ZvObj* child = zvNextChild(&cursor)) zvInvalidateWRT(child);
+  }
   return r;
 }
 

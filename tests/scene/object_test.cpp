@@ -29,11 +29,40 @@ TEST_F(ObjectTest, NewObjectsNumberTheLocalRangeUntilItIsExhausted) {
   EXPECT_EQ(zvGetObjById(world, -10000), root);
   EXPECT_EQ(kid(root)->id, -9999);
   for (int i = 2; i < 10000; ++i) ASSERT_NE(kid(root), nullptr);
-  ZvObj* extra = reinterpret_cast<ZvObj*>(1);
-  EXPECT_EQ(zvNewZvObj(world, &extra, 1), ZV_NOID);
-  EXPECT_EQ(extra, nullptr);
-  EXPECT_EQ(world->objectCount, 10000);
+  // Past the range objects are still made, without an identifier, and the
+  // world says so once.
+  ZvObj* extra = kid(root);
+  ZvObj* more = kid(root);
+  ASSERT_NE(extra, nullptr);
+  EXPECT_EQ(extra->id, 0);
+  EXPECT_EQ(more->id, 0);
+  EXPECT_EQ(world->objectCount, 10002);
   EXPECT_EQ(zvGetObjById(world, -1)->id, -1);
+  int said = 0;
+  for (const auto& r : sink.reports()) said += r.text.find("are used up") != std::string::npos;
+  EXPECT_EQ(said, 1);
+}
+
+TEST_F(ObjectTest, EachWorldKeepsItsOwnRanges) {
+  ZvObj* mine = make();
+  EXPECT_EQ(mine->id, -10000);
+  // Another world is read meanwhile and numbers its own objects from the
+  // start of its range...
+  ZvWorld* other = zvNewWorld("file:///other.wrl");
+  ASSERT_EQ(zvSetWorldIdCounter(other, -10000, -1, ZV_ID_MODE_ALWAYS), ZV_OK);
+  ASSERT_EQ(zvPushWorldIdCounter(other, -20000, -10001, ZV_ID_MODE_ALWAYS), ZV_OK);
+  ZvObj* theirs = nullptr;
+  ASSERT_EQ(zvNewZvObj(other, &theirs, 1), ZV_OK);
+  EXPECT_EQ(theirs->id, -20000);
+  zvAddTopObject(theirs, nullptr);
+  // ...and the first world, extended later, goes on where it was, with no
+  // inline range of the other world on top of its own.
+  ZvObj* later = nullptr;
+  ASSERT_EQ(zvNewZvObj(world, &later, 1), ZV_OK);
+  EXPECT_EQ(later->id, -9999);
+  EXPECT_EQ(zvAddChild(mine, later), ZV_OK);
+  EXPECT_EQ(zvGetObjById(other, -9999), nullptr);
+  EXPECT_EQ(zvDeleteWorld(other), ZV_OK);
 }
 
 TEST_F(ObjectTest, RangesStackAndUnstack) {
@@ -41,7 +70,7 @@ TEST_F(ObjectTest, RangesStackAndUnstack) {
   ASSERT_EQ(zvPushIdCounter(-20000, -19999, ZV_ID_MODE_ALWAYS), ZV_OK);  // inline 1
   EXPECT_EQ(kid(local)->id, -20000);
   EXPECT_EQ(kid(local)->id, -19999);
-  EXPECT_EQ(zvNewZvObj(world, &o, 1), ZV_NOID);
+  EXPECT_EQ(kid(local)->id, 0);  // the inline's range is used up
   ASSERT_EQ(zvPushIdCounter(0, 0, ZV_ID_MODE_ALWAYS), ZV_OK);  // inline without a number
   EXPECT_EQ(kid(local)->id, 0);
   ASSERT_EQ(zvPushIdCounter(5, 9, ZV_ID_MODE_ON_REQUEST), ZV_OK);  // server range
@@ -60,8 +89,8 @@ TEST_F(ObjectTest, RangesStackAndUnstack) {
   ASSERT_EQ(zvPushIdCounter(INT32_MAX - 1, INT32_MAX, ZV_ID_MODE_ALWAYS), ZV_OK);
   kid(local);
   EXPECT_EQ(kid(local)->id, INT32_MAX);
-  EXPECT_EQ(zvNewZvObj(world, &o, 1), ZV_NOID);
-  EXPECT_EQ(zvNewZvObj(world, &o, 1), ZV_NOID);
+  EXPECT_EQ(kid(local)->id, 0);
+  EXPECT_EQ(kid(local)->id, 0);
 }
 
 TEST_F(ObjectTest, AssignIdRehashes) {

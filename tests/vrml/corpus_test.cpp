@@ -120,9 +120,9 @@ TEST_F(CorpusTest, EveryFileReadsInTimeWithoutLeaks) {
   EXPECT_GE(count(".wrl.gz"), 1);
   EXPECT_GE(count(".wrz"), 1);
 
-  // These two hold nothing but nodes we do not know, so there is no world in
-  // them; every other file must read.
-  const std::set<std::string> refused = {
+  // Every file must read. Two hold nothing but nodes we do not know (a Fog,
+  // a Background): they are worlds with nothing in them.
+  const std::set<std::string> empty = {
       "castle-engine__castle-game/data/levels/gate/gate_fog.wrl",
       "castle-engine__castle-game/data/skies/cages/test.wrl",
   };
@@ -148,15 +148,15 @@ TEST_F(CorpusTest, EveryFileReadsInTimeWithoutLeaks) {
     EXPECT_EQ(memory.live(), before) << name << ": blocks left behind by the world";
     if (r == ZV_OK) {
       ++read;
-      // A world that reads holds something.
-      EXPECT_GT(summary.objects, 0) << name;
+      // A world that reads holds something, unless it is one of the two.
+      EXPECT_EQ(summary.objects > 0, !empty.count(name)) << name;
     } else {
       failed.insert(name);
-      if (!refused.count(name)) ADD_FAILURE() << name << " was not read; last report: " << sink.last();
+      ADD_FAILURE() << name << " was not read; last report: " << sink.last();
     }
   }
-  EXPECT_EQ(failed, refused);
-  EXPECT_GE(read, 175);
+  EXPECT_TRUE(failed.empty());
+  EXPECT_GE(read, 177);
   RecordProperty("slowest_file", slowestName);
   RecordProperty("slowest_ms", int(slowest * 1000));
 }
