@@ -40,6 +40,10 @@ ZvObj* zvGetPersonCamera(ZvWorld* world);
 // Places the person at the world's start viewpoint: its own camera (3) when
 // it has one, else a view from in front that takes in the whole world.
 int zvAdjustPersonToActiveCamera(ZvObj* person);
+// The world-space box around what the world shows at the start: chosen
+// Switch children and levels of detail only, visible shapes, text by its
+// laid-out extent; the person left out. -1 when nothing is to be seen.
+int zvNavVisibleBounds(ZvWorld* world, float min[3], float max[3]);
 // Moves and turns the person so that its camera has the given world
 // transform (a camera looking along its -z).
 int zvPlacePerson(ZvObj* person, const ZvTransform* transform);

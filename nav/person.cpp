@@ -197,11 +197,19 @@ int zvAdjustPersonToActiveCamera(ZvObj* person) {
       zvWarning("zvAdjustPersonToActiveCamera : cannot get a view window");
       return ZV_FAIL;
     }
+    // Framed from in front of what can be seen: centred on it across, the
+    // eye at the camera's height unless the box lies wholly above or below
+    // it, then level with the box's middle.
     float y = zvGetObjectWRT(active)->m[3][1];
-    const float* mn = world->bboxMin;
-    const float* mx = world->bboxMax;
-    float a = std::fmax(std::fabs(mx[0]), std::fabs(mn[0]));
+    float mn[3], mx[3];
+    if (zvNavVisibleBounds(world, mn, mx) != ZV_OK) {
+      for (int i = 0; i < 3; ++i) mn[i] = world->bboxMin[i], mx[i] = world->bboxMax[i];
+    }
+    float x = (mn[0] + mx[0]) / 2;
+    if (y > mx[1] || y < mn[1]) y = (mn[1] + mx[1]) / 2;
+    float a = std::fmax(std::fabs(mx[0] - x), std::fabs(mn[0] - x));
     float b = std::fmax(std::fabs(mx[1] - y), std::fabs(mn[1] - y));
+    start.m[3][0] = x;
     start.m[3][1] = y;
     start.m[3][2] = b <= a ? a * 4 / (2 * w) + mx[2] : b * 4 / (2 * h) + mx[2];
   }

@@ -1,5 +1,9 @@
 // bbox.cpp — the wire-frame box drawn around a selected object: a yellow
-// outer box on the object's bounding cube and a blue one just inside it.
+// outer box on the object's bounding cube and a blue one just inside it;
+// and the extent a shape was actually drawn with, for shapes (text) whose
+// size only the renderer knows.
+#include <vector>
+
 #include "render/renderpriv.h"
 
 namespace {
@@ -89,4 +93,38 @@ int zvRenderDeleteBoundingBoxInViewer(ZvObj* object) {
   zvRemoveObjExtension(object, zvRenderBoundingBox);
   if (!rwDestroyClump(clump)) return zvRenderError("zvRenderDeleteBoundingBoxInViewer", "cannot destroy clump");
   return ZV_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Drawn extent of a shape
+
+int zvRenderGetShapeWorldBounds(ZvLeaf* leaf, float min[3], float max[3]) {
+  RwClump* root = zvRenderGetLeafClump(leaf);
+  if (!root || !min || !max) return ZV_FAIL;
+  bool any = false;
+  // The clump and everything below it, each child placed by its own
+  // local-to-world matrix: text is a tree of glyphs, not one mesh.
+  std::vector<RwClump*> pending{root};
+  while (!pending.empty()) {
+    RwClump* c = pending.back();
+    pending.pop_back();
+    for (RwClump* child = rwGetFirstChildClump(c); child; child = rwGetNextSiblingClump(child)) pending.push_back(child);
+    RwV3d lo, hi;
+    if (rwGetClumpVertexCount(c) == 0 || !rwGetClumpBounds(c, &lo, &hi)) continue;
+    RwMatrix* m = rwPushScratchMatrix();
+    if (!m) return zvRenderError("zvRenderGetShapeWorldBounds", "cannot push scratch matrix");
+    bool placed = rwGetClumpLTM(c, m);
+    for (int corner = 0; placed && corner < 8; ++corner) {
+      RwV3d p{corner & 1 ? hi.x : lo.x, corner & 2 ? hi.y : lo.y, corner & 4 ? hi.z : lo.z};
+      if (!rwTransformPoint(&p, m)) break;
+      const float q[3] = {p.x, p.y, p.z};
+      for (int i = 0; i < 3; ++i) {
+        if (!any || q[i] < min[i]) min[i] = q[i];
+        if (!any || q[i] > max[i]) max[i] = q[i];
+      }
+      any = true;
+    }
+    if (!rwPopScratchMatrix()) return zvRenderError("zvRenderGetShapeWorldBounds", "cannot pop scratch matrix");
+  }
+  return any ? ZV_OK : ZV_FAIL;
 }

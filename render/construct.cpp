@@ -92,26 +92,30 @@ int construct(ZvObj* object, const Walk& walk, int depth) {
   if (isSwitch(object)) {
     auto* which = static_cast<int32_t*>(zvGetObjExtension(object, zvSwitchWhichChild));
     if (!which) return ZV_OK;
-    int i = 0;
+    int i = 0, result = ZV_OK;
     for (ZvObjList* c = object->children; c; c = c->next, ++i) {
       if (!c->object) continue;
-      if (construct(c->object, walk, depth + 1) != ZV_OK) return ZV_FAIL;
+      if (construct(c->object, walk, depth + 1) != ZV_OK) result = ZV_FAIL;
       zvRenderSetObjState(c->object, *which == -3 || *which == i ? 1 : 0);
     }
-    return ZV_OK;
+    return result;
   }
+  // A part that cannot be built costs itself: its siblings are still built
+  // and the failure is passed up once the walk is done.
   if (isLOD(object)) {
+    int result = ZV_OK;
     for (ZvObjList* c = object->children; c; c = c->next)
-      if (c->object && construct(c->object, walk, depth + 1) != ZV_OK) return ZV_FAIL;
+      if (c->object && construct(c->object, walk, depth + 1) != ZV_OK) result = ZV_FAIL;
     auto* lod = static_cast<ZvLOD*>(zvGetObjExtension(object, zvLODNode));
     if (lod && lod->rangeCount != childCount(object) - 1)
       zvRenderWarning(walk.who, "number of LOD range or children is wrong");
-    return ZV_OK;
+    return result;
   }
   if (object->children) {
+    int result = ZV_OK;
     for (ZvObjList* c = object->children; c; c = c->next)
-      if (c->object && construct(c->object, walk, depth + 1) != ZV_OK) return ZV_FAIL;
-    return ZV_OK;
+      if (c->object && construct(c->object, walk, depth + 1) != ZV_OK) result = ZV_FAIL;
+    return result;
   }
   if (object->leaf) return constructLeaf(object, walk) == ZV_OK ? ZV_OK : ZV_FAIL;
   return ZV_OK;

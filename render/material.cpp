@@ -32,6 +32,16 @@ void compute(ZvRenderMaterial* out, const ZvSFColor& A, const ZvSFColor& D, cons
   out->opacity = 1.0f - transparency;
 }
 
+// A leaf that got no material (a cone or cylinder whose parts the reader
+// could not name) is drawn as if its scene had named none: the default.
+const ZvMaterial* drawnMaterial(const ZvMaterial* m) {
+  static ZvSFColor ambient{0.2f, 0.2f, 0.2f}, diffuse{0.8f, 0.8f, 0.8f}, black{0, 0, 0};
+  static float shininess = 0.2f, transparency = 0;
+  static const ZvMaterial kDefault{1, {1, &ambient}, {1, &diffuse}, {1, &black}, {1, &black},
+                                   {1, &shininess}, {1, &transparency}, {0, nullptr}};
+  return m && m->maxElement > 0 ? m : &kDefault;
+}
+
 int sampling(const ZvLeaf* leaf) {
   return static_cast<const ZvShape*>(leaf)->flags & ZV_LEAF_GOURAUD ? RW_VERTEX : RW_FACET;
 }
@@ -61,7 +71,7 @@ int setWholeClump(ZvLeaf* leaf, const char* who) {
   auto* clump = static_cast<RwClump*>(leaf->rendering);
   if (!clump) return ZV_OK;
   ZvRenderMaterial m;
-  if (zvRwCalcMaterial(&m, &static_cast<ZvShape*>(leaf)->material, 0) != ZV_OK) return ZV_FAIL;
+  if (zvRwCalcMaterial(&m, drawnMaterial(&static_cast<ZvShape*>(leaf)->material), 0) != ZV_OK) return ZV_FAIL;
   m.lightSampling = sampling(leaf);
   if (!applyToClump(clump, &m)) return zvRenderError(who, "cannot set material to all polygons in clump");
   return ZV_OK;
@@ -167,8 +177,8 @@ int zvRenderSetFaceMaterial(ZvLeaf* leaf) {
     m = kept.material;
   } else {
     int r = perVertex(face->texture.materialBinding)
-                ? zvRwCalcMeanMaterial(&m, &face->material, 0, face->vertexCount)
-                : zvRwCalcMaterial(&m, &face->material, 0);
+                ? zvRwCalcMeanMaterial(&m, drawnMaterial(&face->material), 0, face->vertexCount)
+                : zvRwCalcMaterial(&m, drawnMaterial(&face->material), 0);
     if (r != ZV_OK) return r;
     m.lightSampling = sampling(leaf);
   }
@@ -209,13 +219,13 @@ int zvRenderSetLineMaterial(ZvLeaf* leaf) {
   int32_t segments = line->pointCount > 1 ? line->pointCount - 1 : 0;
   if (segments == 0) return ZV_OK;
   ZvRenderMaterial once{};
-  if (!perVertex(binding) && binding != 2 && binding != 3 && zvRwCalcMaterial(&once, &line->material, 0) != ZV_OK)
+  if (!perVertex(binding) && binding != 2 && binding != 3 && zvRwCalcMaterial(&once, drawnMaterial(&line->material), 0) != ZV_OK)
     return ZV_FAIL;
   return applyToTaggedChildren(
       clump, segments,
       [&](int32_t i, ZvRenderMaterial* m) {
-        if (perVertex(binding)) return zvRwCalcMeanMaterial(m, &line->material, i, 2);
-        if (binding == 2 || binding == 3) return zvRwCalcMaterial(m, &line->material, i);
+        if (perVertex(binding)) return zvRwCalcMeanMaterial(m, drawnMaterial(&line->material), i, 2);
+        if (binding == 2 || binding == 3) return zvRwCalcMaterial(m, drawnMaterial(&line->material), i);
         *m = once;
         return int(ZV_OK);
       },
@@ -230,11 +240,11 @@ int zvRenderSetPointSetMaterial(ZvLeaf* leaf) {
   if (points->pointCount <= 0) return ZV_OK;
   ZvRenderMaterial once{};
   bool shared = binding == 0 || binding == 1;
-  if (shared && zvRwCalcMaterial(&once, &points->material, 0) != ZV_OK) return ZV_FAIL;
+  if (shared && zvRwCalcMaterial(&once, drawnMaterial(&points->material), 0) != ZV_OK) return ZV_FAIL;
   return applyToTaggedChildren(
       clump, points->pointCount,
       [&](int32_t i, ZvRenderMaterial* m) {
-        if (!shared) return zvRwCalcMaterial(m, &points->material, i);
+        if (!shared) return zvRwCalcMaterial(m, drawnMaterial(&points->material), i);
         *m = once;
         return int(ZV_OK);
       },

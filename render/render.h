@@ -91,6 +91,9 @@ int zvRenderDestroyPartInViewer(ZvObj* object);
 int zvRenderDestroyLeafTexture(ZvLeaf* leaf);
 int zvRenderSetBoundingBoxInViewer(ZvObj* object);
 int zvRenderDeleteBoundingBoxInViewer(ZvObj* object);
+// World-space box around what was built for a shape leaf, children included;
+// -1 when nothing was built or it has no vertices.
+int zvRenderGetShapeWorldBounds(ZvLeaf* leaf, float min[3], float max[3]);
 int zvRenderSetShapeState(ZvObj* object, int on);
 int zvRenderSetLightState(ZvObj* object, int on);
 int zvRenderSetObjState(ZvObj* object, int on);

@@ -66,10 +66,23 @@ void releaseHandles(ZvWorld* world) {
 // ---------------------------------------------------------------------------
 // Shared helpers
 
+// What the bridge cannot build comes from the world it is given: a shape
+// too big for the library, a material without entries. It costs that
+// piece, said in the Messages window, never the program; only failing to
+// open the library at all is the program's own fault.
 int zvRenderError(const char* who, const char* what) {
+  zvMessage("%s : %s", who, what);
+  return ZV_FAIL;
+}
+
+namespace {
+
+int fatal(const char* who, const char* what) {
   zvError("%s : %s", who, what);
   return ZV_FAIL;
 }
+
+}  // namespace
 
 int zvRenderWarning(const char* who, const char* what) {
   zvWarning("%s : %s", who, what);
@@ -117,10 +130,10 @@ void zvRenderGetViewSize(int* width, int* height) {
 int zvRenderInitViewerOn(const char* device) {
   if (rwOpen(device)) return ZV_OK;
   if (rwGetError() == RW_E_NOMEM) {
-    zvRenderError("zvRenderInitViewer", "Insufficient memory to open the rendering library");
+    fatal("zvRenderInitViewer", "Insufficient memory to open the rendering library");
     return ZV_NOMEM;
   }
-  return zvRenderError("zvRenderInitViewer", "Error opening the rendering library");
+  return fatal("zvRenderInitViewer", "Error opening the rendering library");
 }
 
 int zvRenderInitViewer(void) { return zvRenderInitViewerOn("MSWindows"); }
@@ -166,13 +179,15 @@ int zvRwSetScene(ZvWorld* world) {
   if (!rs) return ZV_FAIL;
   rs->scene = rwCreateScene();
   if (!rs->scene) return zvRenderError("zvRwSetScene", "cannot create scene");
+  // Every top object is tried: one that fails leaves the rest of the world.
+  int result = ZV_OK;
   for (ZvTopObjList* c = world->topObjects; c; c = c->next) {
     ZvObj* o = c->object;
     if (!o) continue;
     int r = o == world->person ? zvRenderConstructPersonInViewer(o) : zvRenderConstructPartInViewer(o);
-    if (r != ZV_OK) return ZV_FAIL;
+    if (r != ZV_OK) result = ZV_FAIL;
   }
-  return ZV_OK;
+  return result;
 }
 
 int zvRenderConstructWorldInViewer(ZvWorld* world) {

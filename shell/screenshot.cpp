@@ -68,12 +68,15 @@ int zvRunScreenshot(const char* output, int width, int height, const char* path)
   zvRenderInstallHooks();
   if (!world) {
     std::printf("screenshot: %s: not read\n", path);
-  } else if (zvAddPersonToWorld(world) != ZV_OK || zvAdjustPersonToActiveCamera(world->person) != ZV_OK) {
+  } else if (zvAddPersonToWorld(world) != ZV_OK) {
     std::printf("screenshot: %s: the person cannot be added\n", path);
   } else {
     zvRenderSetViewSize(width, height);
     Capture capture{{writeFrame, nullptr}, output, 0};
     if (zvRenderConstructWorldInViewer(world) != ZV_OK) std::printf("screenshot: %s: not all of it was built\n", path);
+    // Placed once built: text has a size only once it is laid out.
+    if (zvAdjustPersonToActiveCamera(world->person) != ZV_OK)
+      std::printf("screenshot: %s: the person stays where it was added\n", path);
     zvRenderResume(world);
     zvRenderSetWindow(world, nullptr, &capture.dc);
     zvRenderSetCameraViewport(world, 0, 0, width, height);

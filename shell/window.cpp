@@ -182,9 +182,13 @@ void showWorld(ZvWorld* world) {
     // Textures wait until the world is built; without "Auto Load Images"
     // the world is shown without them.
     zvVFresetPendingTextures();
-    if (zvRenderConstructWorldInViewer(world) != ZV_OK) zvWarning("%s : not all of it was built", world->url);
+    if (zvRenderConstructWorldInViewer(world) != ZV_OK) zvMessage("%s : not all of it was built", world->url);
     if (!zvAutoLoadImages()) zvVFresetPendingTextures();
     zvVFloadAllPendingTextures();
+    // The first view is framed once the world is built: text has a size
+    // only once it is laid out.
+    if (world->person && zvAdjustPersonToActiveCamera(world->person) != ZV_OK)
+      zvMessage("%s : the person stays where it was added", world->url);
   }
   zvRenderResume(world);
   zvRenderSetWindow(world, shell.window, &shell.dc);
@@ -195,7 +199,8 @@ void showWorld(ZvWorld* world) {
 
 // Reads the world into the current history entry; it joins the cache only
 // once it can be shown.
-int loadWorld(const char* path) {
+int loadWorld(const char* path, ZvHistoryEntry* before) {
+  ZvWorld* previous = shell.world;
   leaveWorld();
   shell.viewState = kCreated;
   showText(kLoadingText);
@@ -209,17 +214,25 @@ int loadWorld(const char* path) {
   sceneHooks.renderConstructWorld = nullptr;
   ZvWorld* world = zvReadWorldFile(path, nullptr);
   sceneHooks.renderConstructWorld = construct;
+  // A world that cannot be shown leaves the one before it on the screen.
+  auto keepPrevious = [&] {
+    if (previous && previous->url && zvGetCachedWorld(previous->url) == previous) {
+      if (before) zvSetCurrentHistoryEntry(before);
+      showWorld(previous);
+    } else {
+      enterWaiting();
+    }
+  };
   if (!world) {
     std::fprintf(stderr, "quillmoor: %s: not read\n", path);
     zvMessage("%s : cannot be read as a world", path);
-    enterWaiting();
+    keepPrevious();
     return ZV_FAIL;
   }
-  if (zvAddPersonToWorld(world) != ZV_OK || zvAdjustPersonToActiveCamera(world->person) != ZV_OK ||
-      zvAddWorldToCache(world) != 0) {
+  if (zvAddPersonToWorld(world) != ZV_OK || zvAddWorldToCache(world) != 0) {
     zvSetCurrentWorld(nullptr);
     zvDeleteWorld(world);
-    enterWaiting();
+    keepPrevious();
     return ZV_FAIL;
   }
   zvSetHistoryLoaded(zvGetCurrentHistoryEntry(), 1);
@@ -239,7 +252,8 @@ void openUrl(const char* name) {
     return;
   }
   std::string url = worldUrl(path);
-  ZvHistoryEntry* entry = zvGetCurrentHistoryEntry();
+  ZvHistoryEntry* before = zvGetCurrentHistoryEntry();
+  ZvHistoryEntry* entry = before;
   if (!zvGetHistoryReuse() || !entry) entry = zvAddHistoryEntry(url.c_str());
   zvSetHistoryReuse(0);
   if (!entry) {
@@ -252,7 +266,7 @@ void openUrl(const char* name) {
     zvSetHistoryLoaded(entry, 1);
     showWorld(world);
   } else {
-    loadWorld(path.c_str());
+    loadWorld(path.c_str(), entry == before ? nullptr : before);
   }
 }
 

@@ -93,6 +93,40 @@ TEST_F(Person, WithoutACameraTheWholeWorldIsInView) {
   expectNear(wrt->m[2], {0, 0, 1});  // looking toward -z, at the box
 }
 
+// The first view frames what can be seen: a model far off the origin is
+// centred across and met at its own height, and copies that a Switch or a
+// level of detail keeps hidden do not widen the frame.
+TEST_F(Person, TheFirstViewFramesWhatIsShown) {
+  ZvObj* person = enter(
+      "#VRML V1.0 ascii\n"
+      "Separator { Translation { translation 500 300 -20 } Cube { width 8 height 2 depth 2 }\n"
+      "  Switch { whichChild -1 Translation { translation 9000 0 0 } Cube { } }\n"
+      "  LOD { range [ 10 ] Cube { } Separator { Translation { translation -9000 0 0 } Cube { } } } }\n");
+  ASSERT_EQ(zvAdjustPersonToActiveCamera(person), ZV_OK) << sink.dump();
+  const ZvTransform* wrt = zvGetObjectWRT(zvGetPersonCamera(world));
+  float w = std::tan(0.7853982f / 2) * 1.3333334f;
+  expectNear(wrt->m[3], {500, 300, 16 / (2 * w) - 19});
+  expectNear(world->home.m[3], {500, 300, 16 / (2 * w) - 19});
+  zvSetCurrentWorld(nullptr);
+  zvDeleteWorld(world);
+
+  // Words alone have a size too, and a Scale applies to a whole subtree.
+  person = enter("#VRML V1.0 ascii\nAsciiText { string [ \"0123456789\", \"abc\" ] }\n");
+  ASSERT_EQ(zvAdjustPersonToActiveCamera(person), ZV_OK);
+  float left[3];
+  std::memcpy(left, zvGetObjectWRT(zvGetPersonCamera(world))->m[3], sizeof left);
+  EXPECT_GT(left[0], 1.0f);   // centred on the text, which runs to +x
+  EXPECT_GT(left[2], 4.0f);   // and back far enough to see it whole
+  zvSetCurrentWorld(nullptr);
+  zvDeleteWorld(world);
+  person = enter("#VRML V1.0 ascii\nScale { scaleFactor 3 3 3 }\n"
+                 "Separator { Translation { translation 2 0 0 } Cube { width 2 height 2 depth 2 } }\n");
+  float mn[3], mx[3];
+  ASSERT_EQ(zvNavVisibleBounds(world, mn, mx), ZV_OK);
+  expectNear(mn, {3, -3, -3});
+  expectNear(mx, {9, 3, 3});
+}
+
 TEST_F(Person, HeadlightOnlyWhenTheWorldHasNoLight) {
   ZvObj* person = enter("#VRML V1.0 ascii\nCube { }\n");
   ASSERT_EQ(zvAdjustPersonToActiveCamera(person), ZV_OK);

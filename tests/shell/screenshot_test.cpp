@@ -83,7 +83,17 @@ class Screenshot : public qmtest::ProgramTest {
     ASSERT_EQ(r.status, 0) << r.out;
     ASSERT_TRUE(picture.load(out)) << r.out;
   }
+  // Writes the body as a world of the scratch directory and draws it into
+  // picture; what the program said is kept.
+  void drawText(const std::string& body, Picture* into = nullptr, const char* size = "320x240") {
+    std::string src = (dir / "world.wrl").string(), out = (dir / "shot.png").string();
+    std::ofstream(src) << "#VRML V1.0 ascii\n" << body;
+    said = qmtest::runProgram("--screenshot " + out + " --size " + size + " " + src);
+    ASSERT_EQ(said.status, 0) << said.out;
+    ASSERT_TRUE((into ? into : &picture)->load(out)) << said.out;
+  }
   Picture picture;
+  qmtest::Outcome said;
 };
 
 TEST_F(Screenshot, BackgroundColourFillsTheView) {
@@ -170,6 +180,79 @@ TEST_F(Screenshot, UnreadableWorldFailsWithItsMessages) {
   EXPECT_FALSE(std::filesystem::exists(out));
   auto bad = qmtest::runProgram("--screenshot " + out + " --size 2000x10 x.wrl");
   EXPECT_EQ(bad.status, 1);
+}
+
+// A Scale scales its object's whole subtree about the object's origin:
+// drawn, the scaled model and the same model built at the larger size are
+// one picture; a camera fixes the view so the first view cannot hide it.
+TEST_F(Screenshot, ScaleScalesTheWholeSubtree) {
+  const std::string camera = "PerspectiveCamera { position 0 0 30 }\nMaterial { diffuseColor 1 0 0 }\n";
+  Picture scaled, sized;
+  drawText(camera + "Scale { scaleFactor 2 2 2 }\nSeparator { Translation { translation 3 0 0 } Sphere { } }\n", &scaled);
+  drawText(camera + "Separator { Translation { translation 6 0 0 } Sphere { radius 2 } }\n", &sized);
+  for (double fx = 0.05; fx < 1; fx += 0.05) {
+    Rgb a = scaled.at(fx, 0.5, 0), b = sized.at(fx, 0.5, 0);
+    EXPECT_EQ(isRed(a), isRed(b)) << "at " << fx << ": " << show(a) << " vs " << show(b);
+  }
+  // And it is only the next object's: the second sphere keeps its size.
+  drawText(camera + "Scale { scaleFactor 4 4 4 }\nSphere { }\nSeparator { Translation { translation 8 0 0 } Sphere { } }\n");
+  // 12.4 units above the centre is the top edge at this distance.
+  EXPECT_TRUE(isRed(picture.at(0.5, 0.5 - 0.12, 0)));   // the big one reaches 3 up
+  EXPECT_TRUE(isRed(picture.at(0.742, 0.5, 0)));       // the small one is there
+  EXPECT_FALSE(isRed(picture.at(0.742, 0.5 - 0.06, 0)));  // but not 1.5 up
+}
+
+// Worlds without a camera are framed on what they show: far from the
+// origin, below the eye, or beside copies a Switch keeps hidden.
+TEST_F(Screenshot, TheFirstViewFindsTheModel) {
+  const Rgb back{0, 0, 0};
+  for (const char* body : {
+           "Separator { Translation { translation 4000 -900 -300 } Cube { width 10 height 10 depth 10 } }\n",
+           "Separator { Translation { translation 0 -50 0 } Sphere { radius 4 } }\n",
+           "Switch { whichChild 0 Cube { }\n"
+           "  Separator { Translation { translation 500 0 0 } Cube { } }\n"
+           "  Separator { Translation { translation -500 0 0 } Cube { } } }\n",
+           "AsciiText { string [ \"Hello\", \"world\" ] }\n",
+       }) {
+    drawText(body);
+    int filled = picture.countOther(back, 0, 1);
+    EXPECT_GT(filled, 320 * 240 / 20) << body;
+    EXPECT_LT(filled, 320 * 240) << body;
+  }
+}
+
+// A shape the reader cannot dress still draws, with the default material,
+// and the world around it is whole; the message says why.
+TEST_F(Screenshot, AnUnusualShapeCostsNothingButItsMessage) {
+  drawText("Material { diffuseColor 0 0 1 }\n"
+           "Separator { Translation { translation -3 0 0 } Cylinder { parts ( SIDES | ALL ) } }\n"
+           "Separator { Translation { translation 3 0 0 } Cube { } }\n");
+  EXPECT_NE(said.out.find("unknown parts"), std::string::npos) << said.out;
+  EXPECT_EQ(said.out.find("Fatal"), std::string::npos) << said.out;
+  Rgb cylinder = picture.at(0.3, 0.5), cube = picture.at(0.7, 0.5);
+  EXPECT_FALSE(near(cylinder, kBlack)) << show(cylinder);
+  EXPECT_FALSE(isBlue(cylinder)) << show(cylinder);  // its parts got no material of the scene
+  EXPECT_TRUE(isBlue(cube)) << show(cube);
+}
+
+// More objects than a world's identifiers: every one is kept and drawn,
+// and the person is still added.
+TEST_F(Screenshot, ABigWorldIsReadAndDrawnWhole) {
+  std::string body;
+  body.reserve(2'000'000);
+  for (int i = 0; i < 25000; ++i) {
+    int x = i % 250, y = i / 250;
+    body += "Separator { Translation { translation " + std::to_string(x) + " " + std::to_string(y) +
+            " 0 } Cube { width 0.8 height 0.8 depth 0.8 } }\n";
+  }
+  drawText(body);
+  EXPECT_NE(said.out.find("used up"), std::string::npos) << said.out.substr(0, 2000);
+  // The grid, 250 by 100, is framed whole: a tenth of the picture, and its
+  // last row (made after the identifiers ran out) is drawn.
+  EXPECT_GT(picture.countOther(kBlack, 0, 1), 320 * 240 / 16);
+  EXPECT_GT(picture.countOther(kBlack, 0.2, 0.3), 320 * 24 / 10);
+  auto check = qmtest::runProgram("--check " + (dir / "world.wrl").string());
+  EXPECT_NE(check.out.find("25000 objects"), std::string::npos) << check.out.substr(0, 2000);
 }
 
 }  // namespace

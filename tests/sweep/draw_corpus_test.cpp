@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -62,9 +63,10 @@ int keepFrame(RwDeviceContext* dc, const RwImage* image, int, int) {
 
 struct Probe {
   int hits = 0, shown = 0;
+  long differing = -1;  // pixels not of the background colour; -1 not drawn
 };
 
-// Draws the world at 160 x 120 and picks on a 16 x 12 grid. Worlds with a
+// Draws the world at 320 x 240 and picks on a 16 x 12 grid. Worlds with a
 // backdrop image are left out: their background is not one colour.
 Probe probe(const fs::path& path) {
   Probe result;
@@ -74,22 +76,27 @@ Probe probe(const fs::path& path) {
   frame.dc.show = keepFrame;
   if (!world->backgroundTexture && zvAddPersonToWorld(world) == ZV_OK &&
       zvAdjustPersonToActiveCamera(world->person) == ZV_OK) {
-    zvRenderSetViewSize(160, 120);
+    zvRenderSetViewSize(320, 240);
     zvRenderConstructWorldInViewer(world);
     zvRenderResume(world);
     zvRenderSetWindow(world, nullptr, &frame.dc);
-    zvRenderSetCameraViewport(world, 0, 0, 160, 120);
+    zvRenderSetCameraViewport(world, 0, 0, 320, 240);
     ZvRenderingStruct* rs = zvRenderGetStruct(world);
-    if (zvRenderShowWorld(world) == ZV_OK && frame.width == 160 && rs) {
+    if (zvRenderShowWorld(world) == ZV_OK && frame.width == 320 && rs) {
       const int back[3] = {int(world->background.r * 255), int(world->background.g * 255),
                            int(world->background.b * 255)};
+      result.differing = 0;
+      for (size_t i = 0; i < size_t(320) * 240; ++i) {
+        const uint8_t* p = frame.pixels.data() + i * 4;
+        if (std::abs(p[0] - back[0]) + std::abs(p[1] - back[1]) + std::abs(p[2] - back[2]) > 12) ++result.differing;
+      }
       for (int gy = 0; gy < 12; ++gy)
         for (int gx = 0; gx < 16; ++gx) {
-          int x = gx * 10 + 5, y = gy * 10 + 5;
+          int x = gx * 20 + 10, y = gy * 20 + 10;
           RwPickRecord pick{};
           if (!rwPickScene(rs->scene, x, y, zvRenderGetActiveRwCamera(world), &pick)) continue;
           ++result.hits;
-          const uint8_t* p = frame.pixels.data() + (size_t(y) * 160 + x) * 4;
+          const uint8_t* p = frame.pixels.data() + (size_t(y) * 320 + x) * 4;
           if (std::abs(p[0] - back[0]) + std::abs(p[1] - back[1]) + std::abs(p[2] - back[2]) > 6) ++result.shown;
         }
     }
@@ -120,18 +127,25 @@ TEST(CorpusSweep, EveryWorldDraws) {
   zvNavInstallHooks();
   zvSceneHooks().programDirectory = zvDataDirectory;
   ASSERT_EQ(zvRenderInitViewer(), ZV_OK);
-  int drawn = 0, unseen = 0, probed = 0;
+  int drawn = 0, unseen = 0, probed = 0, slow = 0;
+  std::vector<std::string> empty;
   for (const fs::path& world : worlds) {
     fs::path png = dir / "frame.png";
     fs::remove(png, ec);
-    auto r = qmtest::runProgram("--screenshot " + png.string() + " --size 160x120 '" + world.string() + "'");
+    auto t0 = std::chrono::steady_clock::now();
+    auto r = qmtest::runProgram("--screenshot " + png.string() + " --size 320x240 '" + world.string() + "'");
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     ASSERT_GE(r.status, 0) << world << " ended by a signal\n" << r.out;
-    ASSERT_LE(r.status, 2) << world << "\n" << r.out;
+    // 2 is for faults of the program itself; a world's content never causes it.
+    ASSERT_LE(r.status, 1) << world << "\n" << r.out;
     EXPECT_EQ(r.out.find("runtime error"), std::string::npos) << world << "\n" << r.out;
+    if (seconds > 30) ++slow;
     if (r.status != 0) continue;
     ++drawn;
     EXPECT_GE(differingPixels(png), 0) << world << ": the PNG does not decode";
     Probe p = probe(world);
+    // Nearly empty: under 0.5% of the picture differs from the background.
+    if (p.differing >= 0 && p.differing * 200 < 320 * 240) empty.push_back(fs::relative(world, corpus).string());
     if (p.hits > 0) ++probed;
     if (p.hits > 0 && p.shown * 2 < p.hits) {
       ++unseen;
@@ -140,10 +154,17 @@ TEST(CorpusSweep, EveryWorldDraws) {
   }
   fs::remove_all(dir, ec);
   zvRenderCloseViewer();
-  std::printf("corpus sweep: %zu worlds, %d drawn, %d with something under the grid, %d where picks and pictures "
-              "disagree\n", worlds.size(), drawn, probed, unseen);
+  std::printf("corpus sweep: %zu worlds, %d drawn, %d slower than 30 s, %zu nearly empty, %d with something under "
+              "the grid, %d where picks and pictures disagree\n",
+              worlds.size(), drawn, slow, empty.size(), probed, unseen);
+  for (const std::string& e : empty) std::printf("  nearly empty: %s\n", e.c_str());
   EXPECT_GT(probed, drawn / 2);
-  EXPECT_GT(drawn, int(worlds.size() * 9 / 10));
+  EXPECT_GE(drawn * 100, int(worlds.size()) * 99);
+  EXPECT_EQ(slow, 0);
+  // Most of the nearly empty ones are so for every viewer: sets of lights
+  // and headers included by others, inlines of files the corpus lacks or of
+  // other formats. The share guards against a first view that loses worlds.
+  EXPECT_LE(empty.size() * 100, worlds.size() * 22);
 }
 
 }  // namespace
