@@ -55,6 +55,22 @@ TEST(CommandLine, DflagsSwitchesTheClassesNamedUpToTheNextOption) {
   EXPECT_EQ(zvGetDebugFlag(ZV_DEBUG_WARNING), 1);
 }
 
+TEST(CommandLine, DcachembTakesAWholeNumberOfMegabytesOrLeavesTheWord) {
+  Parsed p("-dcachemb 64 -dname a.wrl");
+  EXPECT_EQ(p.options.cacheMegabytes, 64);
+  EXPECT_EQ(p.options.showNames, 1);
+  EXPECT_STREQ(p.options.firstWorld, "a.wrl");
+  for (const char* bad : {"-dcachemb world.wrl", "-dcachemb 0 world.wrl", "-dcachemb 12x world.wrl",
+                          "-dcachemb -5 world.wrl", "-dcachemb 99999999999 world.wrl"}) {
+    Parsed q(bad);
+    EXPECT_EQ(q.options.cacheMegabytes, 0) << bad;
+    EXPECT_NE(q.options.firstWorld, nullptr) << bad;
+  }
+  Parsed last("-dcachemb");
+  EXPECT_EQ(last.options.cacheMegabytes, 0);
+  EXPECT_EQ(last.options.firstWorld, nullptr);
+}
+
 TEST(CommandLine, UnknownDashWordIsAWorldAndStopsOptions) {
   Parsed p("-dcomment -strange.wrl -dname");
   EXPECT_EQ(p.options.showComments, 1);
