@@ -20,7 +20,9 @@
 #endif
 #endif
 #if defined(QM_ASAN_ALLOCATOR)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime has it whichever compiler built us; only clang
+// ships the header that declares it.
+extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
 #endif
 
 #include "scene/scene.h"
