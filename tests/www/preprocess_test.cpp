@@ -134,38 +134,16 @@ TEST_F(PreprocessTest, ImagesGoThroughTheConverter) {
   EXPECT_TRUE(filesUnder(cache()).empty());
 }
 
+// The real decoders behind these names are tried in tests/image/sniff_test.
 TEST_F(PreprocessTest, TheFirstBytesSayWhatAnImageIsWhateverItsName) {
   zvWwwSetImageConverter(writeBmp);
-  const std::string jpeg = "\xff\xd8\xff\xe0 rest", png = "\x89PNG\r\n\x1a\n rest";
-  // A JPEG called .gif, a PNG called .bmp, a GIF without a suffix, a PNG
-  // called .wrl: each goes to the converter as what it is.
-  EXPECT_EQ(get(run(put(user("j.gif"), jpeg))), "BMP of j.gif type 7");
-  std::string bmp = run(put(user("p.bmp"), png));
-  EXPECT_EQ(stem(bmp), "p.bmp");
-  EXPECT_EQ(get(bmp), "BMP of p.bmp type 12");
-  std::string bare = run(put(user("texture"), "GIF87a rest"));
-  EXPECT_EQ(stem(bare), "texture.bmp");
-  EXPECT_EQ(get(bare), "BMP of texture type 8");
-  EXPECT_EQ(get(run(put(user("odd.wrl"), png))), "BMP of odd.wrl type 12");
-  // Inside gzip the inflated bytes decide too.
-  std::string fromGz = get(run(put(user("g.jpg.gz"), gzip("GIF89a rest"))));
+  EXPECT_EQ(get(run(put(user("odd.wrl"), "\x89PNG\r\n\x1a\n rest"))), "BMP of odd.wrl type 12");
+  std::string fromGz = get(run(put(user("g.jpg.gz"), gzip("GIF89a rest"))));  // the inflated bytes decide
   EXPECT_NE(fromGz.find("-g.jpg type 8"), std::string::npos) << fromGz;
-  // A BMP by any name is usable as it is.
-  std::string real = put(user("b.jpg"), "BM rest");
-  EXPECT_EQ(run(real), real);
-  // Bytes that match no signature leave the name to decide: a broken GIF
-  // still reaches the GIF decoder, which reports it; "GIF8" alone is not
-  // enough to call a file a GIF.
-  EXPECT_EQ(get(run(put(user("broken.gif"), "not an image"))), "BMP of broken.gif type 8");
-  std::string shortGif = put(user("short.png"), "GIF8");
-  EXPECT_EQ(get(run(shortGif)), "BMP of short.png type 12");
-  std::string text = put(user("notes.txt"), "BM");
-  EXPECT_EQ(zvFileToType(text.c_str()), ZV_TYPE_BMP);
+  // Too little of a signature leaves the name to decide.
+  EXPECT_EQ(get(run(put(user("short.png"), "GIF8"))), "BMP of short.png type 12");
   EXPECT_EQ(zvFileToType(put(user("w.wrl"), kWorld).c_str()), ZV_TYPE_VRML);
-  EXPECT_EQ(zvFileToType(put(user("empty.gif"), "").c_str()), ZV_TYPE_GIF);
   EXPECT_EQ(zvFileToType(user("missing.jpg").c_str()), ZV_TYPE_JPEG);
-  EXPECT_EQ(zvFileToType(put(user("z.wrl"), gzip(kWorld)).c_str()), ZV_TYPE_GZIP);
-  EXPECT_EQ(zvFileToType(nullptr), ZV_TYPE_OTHER);
 }
 
 TEST_F(PreprocessTest, OutputNamesAndTheirFailures) {
