@@ -3,12 +3,15 @@
 // always read its command line.
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "scene/scene.h"
 #include "shell/shell.h"
 
 namespace {
+
+enum { kMaxCacheMegabytes = 1 << 20 };  // a terabyte: anything more is a typing slip
 
 void resetTable(ZvCommandLine* table) {
   std::memset(table, 0, sizeof *table);
@@ -70,6 +73,18 @@ void zvReadCommandLineOptions(ZvCommandLine* table, ZvShellOptions* options) {
       options->frameRateReport = 1;
     } else if (std::strcmp(w, "-memdbg") == 0) {
       options->memoryDebug = 1;
+    } else if (std::strcmp(w, "-dcachemb") == 0) {
+      // A size that is not a whole number of megabytes leaves the default
+      // and the word to be read as what it is.
+      const char* n = table->cursor < table->count ? table->words[table->cursor] : "";
+      char* end = nullptr;
+      long mb = std::isdigit(static_cast<unsigned char>(n[0])) ? std::strtol(n, &end, 10) : 0;
+      if (end && *end == '\0' && mb >= 1 && mb <= kMaxCacheMegabytes) {
+        options->cacheMegabytes = int(mb);
+        ++table->cursor;
+      } else {
+        zvMessage("-dcachemb needs a size from 1 to %d megabytes.", int(kMaxCacheMegabytes));
+      }
     } else if (std::strcmp(w, "-dflags") == 0) {
       while (table->cursor < table->count && table->words[table->cursor][0] != '-')
         zvSetDebugFlagByName(table->words[table->cursor++], 1);
@@ -136,7 +151,7 @@ const char* zvVersion(void) { return "Quillmoor 0.1.0"; }
 
 const char* zvUsage(void) {
   return "usage: quillmoor [--version] [--help] [-dname] [-dcomment] [-dscouter]\n"
-         "                 [-dframerate] [-memdbg] [-dflags CLASS...] [WORLD...]\n"
+         "                 [-dframerate] [-memdbg] [-dcachemb N] [-dflags CLASS...] [WORLD...]\n"
          "       quillmoor --check WORLD...\n"
          "       quillmoor --write OUT.wrl WORLD\n"
          "       quillmoor --screenshot OUT.png [--size WxH] WORLD\n"
@@ -151,6 +166,8 @@ const char* zvUsage(void) {
          "  -dcomment         show object comments under the pointer\n"
          "  -dscouter         draw labels without a background\n"
          "  -dframerate       report rendering times\n"
+         "  -dcachemb N       keep the worlds visited within N megabytes (a quarter\n"
+         "                    of the memory, at most 2048, unless given)\n"
          "  -dflags CLASS...  switch debug classes on: warning error message\n"
          "                    zvdebug rwdebug qvdebug tkdebug authdebug\n"
          "  WORLD             VRML files to open, one after the other\n";

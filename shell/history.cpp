@@ -1,10 +1,29 @@
 // history.cpp — the worlds the shell keeps loaded, and the URLs the user
 // has visited. A world stays in the cache once read, so Back and Forward
-// show it again at once, in the state it was left in; only a failed load, a
-// reload or shutdown takes it out.
+// show it again at once, in the state it was left in, until the worlds held
+// outgrow the cache's memory budget: then the least recently shown go, and
+// a visit to one of them reads it again. A failed load, a reload and
+// shutdown take worlds out too.
+#include <malloc.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QM_ASAN_ALLOCATOR 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QM_ASAN_ALLOCATOR 1
+#endif
+#endif
+#if defined(QM_ASAN_ALLOCATOR)
+// The sanitizer runtime has it whichever compiler built us; only clang
+// ships the header that declares it.
+extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
+#endif
 
 #include "scene/scene.h"
 #include "shell/shell.h"
@@ -12,12 +31,15 @@
 namespace {
 
 struct CacheNode {
-  CacheNode* next;  // older
-  CacheNode* prev;  // newer
+  CacheNode* next;  // shown less recently
+  CacheNode* prev;  // shown more recently
   ZvWorld* world;   // owned
+  size_t bytes;     // what the world costs, as the shell measured it
 };
 
 CacheNode* cacheHead;
+size_t cacheBytes;   // the sum over the nodes
+size_t cacheBudget;  // 0 until set: the default
 
 ZvHistoryEntry* historyHead;
 ZvHistoryEntry* historyTail;
@@ -39,6 +61,20 @@ void unlinkNode(CacheNode* n) {
   if (n->next) n->next->prev = n->prev;
 }
 
+CacheNode* findWorld(const ZvWorld* world) {
+  for (CacheNode* n = cacheHead; n; n = n->next)
+    if (n->world == world) return n;
+  return nullptr;
+}
+
+void deleteNode(CacheNode* n) {
+  unlinkNode(n);
+  cacheBytes -= std::min(cacheBytes, n->bytes);
+  if (zvGetCurrentWorld() == n->world) zvSetCurrentWorld(nullptr);
+  zvDeleteWorld(n->world);
+  delete n;
+}
+
 void freeEntry(ZvHistoryEntry* e) {
   std::free(e->url);
   delete e;
@@ -48,7 +84,7 @@ void freeEntry(ZvHistoryEntry* e) {
 
 int zvAddWorldToCache(ZvWorld* world) {
   if (!world) return -1;
-  auto* n = new (std::nothrow) CacheNode{cacheHead, nullptr, world};
+  auto* n = new (std::nothrow) CacheNode{cacheHead, nullptr, world, 0};
   if (!n) return -1;
   if (cacheHead) cacheHead->prev = n;
   cacheHead = n;
@@ -63,20 +99,86 @@ ZvWorld* zvGetCachedWorld(const char* url) {
 int zvRemoveCachedWorld(ZvWorld* world) {
   CacheNode* n = world ? findNode(world->url) : nullptr;
   if (!n) return -1;
-  unlinkNode(n);
-  if (zvGetCurrentWorld() == n->world) zvSetCurrentWorld(nullptr);
-  zvDeleteWorld(n->world);
-  delete n;
+  deleteNode(n);
   return 0;
 }
 
 void zvClearWorldCache(void) {
-  while (CacheNode* n = cacheHead) {
-    unlinkNode(n);
-    if (zvGetCurrentWorld() == n->world) zvSetCurrentWorld(nullptr);
-    zvDeleteWorld(n->world);
-    delete n;
+  while (CacheNode* n = cacheHead) deleteNode(n);
+  cacheBytes = 0;
+}
+
+void zvTouchCachedWorld(ZvWorld* world) {
+  CacheNode* n = findWorld(world);
+  if (!n || n == cacheHead) return;
+  unlinkNode(n);
+  n->prev = nullptr;
+  n->next = cacheHead;
+  cacheHead->prev = n;
+  cacheHead = n;
+}
+
+int zvSetCachedWorldSize(ZvWorld* world, size_t bytes) {
+  CacheNode* n = findWorld(world);
+  if (!n) return -1;
+  cacheBytes = cacheBytes - std::min(cacheBytes, n->bytes) + bytes;
+  n->bytes = bytes;
+  return 0;
+}
+
+size_t zvCachedWorldSize(const ZvWorld* world) {
+  const CacheNode* n = findWorld(world);
+  return n ? n->bytes : 0;
+}
+
+int zvTrimWorldCache(const ZvWorld* keep) {
+  size_t budget = zvGetWorldCacheBudget();
+  int deleted = 0;
+  while (cacheBytes > budget) {
+    CacheNode* oldest = nullptr;
+    for (CacheNode* n = cacheHead; n; n = n->next)
+      if (n->world != keep && n->world != zvGetCurrentWorld()) oldest = n;
+    if (!oldest) break;  // what is left is the world on show: it stays, whatever it costs
+    deleteNode(oldest);
+    ++deleted;
   }
+  return deleted;
+}
+
+size_t zvWorldCacheBytes(void) { return cacheBytes; }
+
+int zvWorldCacheCount(void) {
+  int count = 0;
+  for (CacheNode* n = cacheHead; n; n = n->next) ++count;
+  return count;
+}
+
+size_t zvDefaultWorldCacheBudget(void) {
+  const size_t most = size_t(2) << 30;
+  long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageSize <= 0) return most;
+  return std::min(most, size_t(pages) / 4 * size_t(pageSize));
+}
+
+void zvSetWorldCacheBudget(size_t bytes) { cacheBudget = bytes; }
+size_t zvGetWorldCacheBudget(void) { return cacheBudget ? cacheBudget : zvDefaultWorldCacheBudget(); }
+
+// What a world costs is measured as the growth of the heap while it is read
+// and built, not counted object by object: the renderer's clumps, vertex
+// arrays and texture rasters (and, with Mesa's software rasteriser, the
+// driver's copies of them) come from malloc without going through zvMalloc,
+// and they are most of a world's weight. The figure is taken on the one
+// thread with nothing else loading, so what else grows meanwhile (a line in
+// the Messages window) is small; it errs on the heavy side, which only
+// makes the cache let go a little early. Memory on a real GPU is not seen.
+size_t zvHeapBytesInUse(void) {
+#if defined(QM_ASAN_ALLOCATOR)
+  // The sanitizer's allocator stands in for malloc's arenas.
+  return __sanitizer_get_current_allocated_bytes();
+#else
+  struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+#endif
 }
 
 ZvHistoryEntry* zvAddHistoryEntry(const char* url) {

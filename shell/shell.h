@@ -3,6 +3,7 @@
 // options), and the exit-handler stack.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // ---------------------------------------------------------------------------
@@ -21,6 +22,7 @@ struct ZvShellOptions {
   int noLabelBackground;  // "-dscouter"
   int frameRateReport;    // "-dframerate"
   int memoryDebug;        // "-memdbg": accepted, nothing more
+  int cacheMegabytes;     // "-dcachemb N": the world cache's budget; 0 for the default
   const char* firstWorld; // the first word that is not an option
 };
 
@@ -108,12 +110,30 @@ void zvFormatFrameRate(char* out, int size, uint32_t render, uint32_t other, uin
                        uint32_t interval);
 
 // ---------------------------------------------------------------------------
-// The world cache: every world read stays loaded, newest first, keyed by its
-// URL (exact, case-sensitive). Removing a world deletes it.
-int zvAddWorldToCache(ZvWorld* world);  // 0, or -1 when out of memory
-ZvWorld* zvGetCachedWorld(const char* url);  // the newest match, or null
+// The world cache: worlds read stay loaded, the most recently shown first,
+// keyed by their URL (exact, case-sensitive), within a memory budget.
+// Removing a world deletes it.
+int zvAddWorldToCache(ZvWorld* world);  // 0, or -1 when out of memory; costs 0 until sized
+ZvWorld* zvGetCachedWorld(const char* url);  // the most recently shown match, or null
 int zvRemoveCachedWorld(ZvWorld* world);  // by the world's URL; -1 when none
 void zvClearWorldCache(void);             // deletes every world
+void zvTouchCachedWorld(ZvWorld* world);  // just shown: the last to be let go
+// What a cached world costs in bytes (zvHeapBytesInUse's growth while it
+// was read and built); -1 when the world is not cached.
+int zvSetCachedWorldSize(ZvWorld* world, size_t bytes);
+size_t zvCachedWorldSize(const ZvWorld* world);  // 0 when not cached
+// Deletes the least recently shown worlds, never keep nor the current
+// world, until the worlds held fit the budget; answers how many went.
+int zvTrimWorldCache(const ZvWorld* keep);
+size_t zvWorldCacheBytes(void);  // what the worlds held cost together
+int zvWorldCacheCount(void);
+// The budget: a quarter of the machine's memory, at most 2 GB, unless set
+// ("-dcachemb"); 0 goes back to that default.
+size_t zvDefaultWorldCacheBudget(void);
+void zvSetWorldCacheBudget(size_t bytes);
+size_t zvGetWorldCacheBudget(void);
+// The bytes the process has taken from malloc and not given back.
+size_t zvHeapBytesInUse(void);
 
 // The history: visited URLs in order, with the current one.
 struct ZvHistoryEntry {

@@ -71,6 +71,10 @@ struct Shell {
   int fatalShown;  // one "Fatal Error" box per process
   std::string anchorText;  // the last resolved anchor URL
   uint32_t delivered;  // interaction events handed to the seam
+  // The world just read, until its first frame is drawn: the renderer
+  // makes some of its structures then, and they count against the cache.
+  ZvWorld* measuring;
+  size_t heapBefore;  // zvHeapBytesInUse() when the load began
 };
 
 Shell shell;
@@ -132,6 +136,7 @@ void leaveWorld() {
   if (!shell.world) return;
   ZvWorld* world = shell.world;
   shell.world = nullptr;
+  shell.measuring = nullptr;
   if (shell.viewState == kRunning) shell.viewState = kWaiting;
   // What the pointer held belongs to the world being left.
   zvResetPointerState();
@@ -166,10 +171,22 @@ std::string worldUrl(const std::string& path) {
 
 void stopFlash();
 
+// Charges the world with what the heap grew by since before (more, on top
+// of what it costs already), and lets go of older worlds if the cache is
+// over its budget now.
+void chargeWorld(ZvWorld* world, size_t before, bool more) {
+  size_t now = zvHeapBytesInUse();
+  size_t grown = now > before ? now - before : 0;
+  size_t bytes = more ? zvCachedWorldSize(world) + grown : std::max(grown, sizeof(ZvWorld));
+  zvSetCachedWorldSize(world, bytes);
+  zvTrimWorldCache(world);
+}
+
 void showWorld(ZvWorld* world) {
   stopFlash();
   shell.world = world;
   zvSetCurrentWorld(world);
+  zvTouchCachedWorld(world);
   zvWwwSetBaseUrl(world->url);
   zvPlatformSetWindowTitle(shell.window, world->title && *world->title ? world->title : kTitle);
   zvPlatformSetLocation(shell.window, world->url);
@@ -202,6 +219,7 @@ void showWorld(ZvWorld* world) {
 int loadWorld(const char* path, ZvHistoryEntry* before) {
   ZvWorld* previous = shell.world;
   leaveWorld();
+  shell.heapBefore = zvHeapBytesInUse();
   shell.viewState = kCreated;
   showText(kLoadingText);
   zvPlatformFlushWindow(shell.window);
@@ -237,6 +255,8 @@ int loadWorld(const char* path, ZvHistoryEntry* before) {
   }
   zvSetHistoryLoaded(zvGetCurrentHistoryEntry(), 1);
   showWorld(world);
+  chargeWorld(world, shell.heapBefore, false);
+  shell.measuring = world;
   return ZV_OK;
 }
 
@@ -283,17 +303,20 @@ void postOpenUrl(const std::string& url) {
 }
 
 // Back and Forward move along the history without changing it; an entry
-// whose world is no longer cached shows no world until another is opened.
+// whose world is no longer cached (the cache let it go, or it failed to
+// load) is read again from its URL.
 void goHistory(ZvHistoryEntry* entry) {
   if (!entry || shell.viewState == kParsing) return;
   leaveWorld();
   zvSetCurrentHistoryEntry(entry);
   if (ZvWorld* world = zvGetCachedWorld(entry->url)) {
     showWorld(world);
-  } else {
-    enterWaiting();
-    zvPlatformSetLocation(shell.window, entry->url);
+    return;
   }
+  std::string path = localPath(entry->url);
+  if (!path.empty() && loadWorld(path.c_str()) == ZV_OK) return;
+  enterWaiting();
+  zvPlatformSetLocation(shell.window, entry->url);
 }
 
 // Reads the current world again from its file, in the same history entry.
@@ -390,9 +413,15 @@ void stepFlash(uint32_t now) {
 void renderFrame() {
   ZvWorld* world = shell.world;
   if (!world || !world->viewer) return;
+  bool first = shell.measuring == world;
+  size_t heapBefore = first ? zvHeapBytesInUse() : 0;
   uint32_t start = nowMs();
   zvRenderShowWorld(world);
   uint32_t end = nowMs();
+  if (first) {
+    shell.measuring = nullptr;
+    chargeWorld(world, heapBefore, true);
+  }
   uint32_t render = end - start, other = start - shell.previousEnd, total = end - shell.previousEnd;
   // No world script runs Tk yet, so there is no time slice to leave it.
   shell.resetPending = zvAdaptFrameInterval(&shell.interval, render, 0);
@@ -572,6 +601,7 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   shell.interval = ZV_FRAME_INTERVAL_START;
   shell.frameRateReport = options ? options->frameRateReport : 0;
   shell.words = words;
+  zvSetWorldCacheBudget(options && options->cacheMegabytes > 0 ? size_t(options->cacheMegabytes) << 20 : 0);
   shell.dc = RwDeviceContext{deliverFrame, nullptr};
   shell.timer = ZvPlatformTimer{tick, nullptr, nullptr};
   zvClearKeyStates();

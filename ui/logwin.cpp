@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "platform/notify.h"
 #include "ui/ui.h"
@@ -29,6 +31,21 @@ void fillImage(RwImage* image, uint32_t color) {
     uint8_t* row = image->pixels + size_t(y) * size_t(image->stride);
     for (int x = 0; x < image->width; ++x) std::copy(pixel, pixel + 4, row + 4 * x);
   }
+}
+
+// The newest line comes again: its count goes up in place. The count may
+// wrap onto a line of its own, which the view follows as it would a new one.
+int repeatLast(ZvLogView* v) {
+  ZvTextBlock* b = v->text;
+  int oldLast = zvTextLastLine(b);
+  bool lastVisible = oldLast >= v->topLine && oldLast < v->topLine + v->linesPerPage;
+  std::string shown = std::string(v->lastText) + " (\xc3\x97" + std::to_string(v->repeats + 1) + ")";
+  if (zvTextReplaceLast(b, shown.c_str()) != 0) return -1;
+  ++v->repeats;
+  int newLast = zvTextLastLine(b);
+  if (lastVisible && newLast >= v->topLine + v->linesPerPage) v->topLine += newLast - oldLast;
+  clampTop(v);
+  return 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -103,13 +120,23 @@ int zvInitLogView(ZvLogView* v, ZvTextFont* font, int capacity, int width, int h
 
 void zvFreeLogView(ZvLogView* v) {
   if (!v) return;
+  zvFree(v->lastText);
   zvDeleteTextBlock(v->text);
   *v = ZvLogView{};
+}
+
+void zvLogViewSetCoalesce(ZvLogView* v, int on) {
+  if (!v) return;
+  v->coalesce = on ? 1 : 0;
+  zvFree(v->lastText);
+  v->lastText = nullptr;
+  v->repeats = 0;
 }
 
 int zvLogViewAppend(ZvLogView* v, const char* text) {
   if (!v || !v->text || !text) return -1;
   ZvTextBlock* b = v->text;
+  if (v->coalesce && v->lastText && b->last && std::strcmp(text, v->lastText) == 0) return repeatLast(v);
   // An empty log has no last line in view: a first paragraph longer than a
   // page is shown from its start.
   bool hadLines = b->lineCount > 0;
@@ -124,11 +151,19 @@ int zvLogViewAppend(ZvLogView* v, const char* text) {
   if (v->topLine < v->firstLine) v->topLine = v->firstLine;
   if (lastVisible && newLast >= v->topLine + v->linesPerPage) v->topLine += added;
   clampTop(v);
+  if (v->coalesce) {
+    zvFree(v->lastText);
+    v->lastText = zvStrdup(text);  // without it, the next repeat is a line of its own
+    v->repeats = 1;
+  }
   return 0;
 }
 
 void zvLogViewClear(ZvLogView* v) {
   if (!v || !v->text) return;
+  zvFree(v->lastText);
+  v->lastText = nullptr;
+  v->repeats = 0;
   zvTextClear(v->text);
   v->firstLine = 0;
   v->topLine = 0;

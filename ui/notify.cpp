@@ -1,6 +1,7 @@
 // notify.cpp — the "Messages" window: warnings and messages of the whole
 // program in a log window, the latest hundred kept. The first text shows
-// the window; "Close" hides it and forgets what it held.
+// the window; "Close" hides it and forgets what it held. A run of one
+// message shows once, with its count.
 #include <algorithm>
 
 #include "platform/notify.h"
@@ -50,6 +51,9 @@ int zvNotifyCreate(ZvPlatformWindow* main) {
     zvNotifyDestroy();
     return -1;
   }
+  // One warning repeated for every face of a world would push everything
+  // else out of the hundred lines kept.
+  zvLogViewSetCoalesce(&messageLog->view, 1);
   layOut(kWidth, kHeight);
   return 0;
 }

@@ -192,6 +192,37 @@ int zvTextAddParagraph(ZvTextBlock* block, const char* text) {
   return 0;
 }
 
+int zvTextReplaceLast(ZvTextBlock* block, const char* text) {
+  if (!block || !block->last || !text) return -1;
+  auto* p = static_cast<ZvTextParagraph*>(zvMalloc(sizeof(ZvTextParagraph)));
+  char* copy = zvStrdup(text);
+  if (!p || !copy) {
+    zvFree(p);
+    zvFree(copy);
+    return -1;
+  }
+  p->text = copy;
+  p->length = int32_t(std::min<size_t>(std::strlen(copy), INT32_MAX / 2));
+  if (layoutParagraph(block, p) != 0) {
+    freeParagraph(p);
+    return -1;
+  }
+  ZvTextParagraph* old = block->last;
+  p->firstLine = old->firstLine;
+  p->previous = old->previous;
+  if (p->previous)
+    p->previous->next = p;
+  else
+    block->first = p;
+  block->last = p;
+  block->lineCount += p->lineCount - old->lineCount;
+  block->height += p->height - old->height;
+  freeParagraph(old);
+  block->widest = 0;
+  for (ZvTextParagraph* q = block->first; q; q = q->next) block->widest = std::max(block->widest, q->widest);
+  return 0;
+}
+
 void zvTextClear(ZvTextBlock* block) {
   if (!block) return;
   while (block->first) {

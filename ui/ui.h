@@ -87,6 +87,9 @@ void zvTextSetWindow(ZvTextBlock* block, void* window);
 void zvTextSetEscapes(ZvTextBlock* block, int on);
 int zvTextSetWidth(ZvTextBlock* block, int width, int capacity);
 int zvTextAddParagraph(ZvTextBlock* block, const char* text);  // -1 on failure
+// Puts text in place of the newest paragraph, laid out anew; the old one
+// stays when that fails (-1), as it does in an empty block.
+int zvTextReplaceLast(ZvTextBlock* block, const char* text);
 void zvTextClear(ZvTextBlock* block);
 int zvTextFindLine(ZvTextBlock* block, int number, ZvTextParagraph** paragraph, ZvTextLine** line);
 int zvTextWidest(const ZvTextBlock* block);
@@ -201,6 +204,10 @@ struct ZvLogView {
   int32_t firstLine;      // the block's first line number
   int32_t topLine;        // the line at the top of the client area
   int32_t linesPerPage;   // client height / line height, at least 1
+  // Coalescing: a run of one text shows once, with " (×N)" after it.
+  int32_t coalesce;
+  int32_t repeats;  // how often the newest text came in a row
+  char* lastText;   // the newest text as it came (owned), while coalescing
 };
 struct ZvLogWindow {
   ZvPlatformLogView* window;
@@ -217,6 +224,9 @@ void zvFreeLogView(ZvLogView* view);
 // Adds a paragraph; the view follows the end only while the last line was
 // in view. -1 on failure.
 int zvLogViewAppend(ZvLogView* view, const char* text);
+// With coalescing on, a text that repeats the one before it adds no line:
+// the line it made shows the count instead, e.g. "... (×120)".
+void zvLogViewSetCoalesce(ZvLogView* view, int on);
 void zvLogViewClear(ZvLogView* view);
 // Re-wraps at the new width, keeping the top line's paragraph at the top.
 void zvLogViewResize(ZvLogView* view, int width, int height);

@@ -50,7 +50,7 @@ bool fetchUrl(const char* url, std::string& local, int& type, bool& produced) {
   char usable[ZV_WWW_PATH_MAX];
   if (zvPreProcessFile(flag, source.c_str(), usable, sizeof usable, ZV_TYPE_VRML) != ZV_OK) return false;
   local = usable;
-  type = zvSuffixToType(usable);
+  type = zvFileToType(usable);
   produced = local != source;
   return true;
 }

@@ -372,7 +372,7 @@ int zvExtractLha(const char* url) {
     if (prepared != ZV_OK) continue;
     struct stat made;
     if (path != usable && stat(usable, &made) == 0) left -= std::min(left, size_t(made.st_size));
-    int memberType = zvSuffixToType(usable);
+    int memberType = zvFileToType(usable);
     if (memberType == ZV_TYPE_TCL && scriptRunner) {
       scriptRunner(world, usable);
       // A script may have replaced or dropped the world it ran in.

@@ -1,5 +1,8 @@
 // preprocess.cpp — making a file that has just become local usable: gzip is
 // inflated in process, GIF/JPEG/PNG go through the image converter to BMP.
+// What a file is comes from its first bytes when they say, and from its
+// name only when they do not: worlds name textures as carelessly as
+// servers do (a JPEG called .gif, a PNG called .bmp, a GIF with no suffix).
 //
 // Every product is created exclusively under its own name and written in
 // place; a failure deletes it, so that no half-written file is ever left for
@@ -23,13 +26,20 @@ ZvWwwImageConverter imageConverter = nullptr;
 
 bool isImage(int type) { return type == ZV_TYPE_GIF || type == ZV_TYPE_JPEG || type == ZV_TYPE_PNG; }
 
-bool hasGzipSignature(const char* path) {
+int signatureType(const char* path) {
   int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO must not hang us
-  if (fd < 0) return false;
-  unsigned char magic[2] = {0, 0};
-  bool gzip = read(fd, magic, 2) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
+  if (fd < 0) return ZV_TYPE_OTHER;
+  unsigned char b[8] = {};
+  ssize_t n;
+  do n = read(fd, b, sizeof b);
+  while (n < 0 && errno == EINTR);
   close(fd);
-  return gzip;
+  if (n >= 2 && b[0] == 0x1f && b[1] == 0x8b) return ZV_TYPE_GZIP;
+  if (n >= 6 && (std::memcmp(b, "GIF87a", 6) == 0 || std::memcmp(b, "GIF89a", 6) == 0)) return ZV_TYPE_GIF;
+  if (n >= 3 && b[0] == 0xff && b[1] == 0xd8 && b[2] == 0xff) return ZV_TYPE_JPEG;
+  if (n >= 8 && std::memcmp(b, "\x89PNG\r\n\x1a\n", 8) == 0) return ZV_TYPE_PNG;
+  if (n >= 2 && b[0] == 'B' && b[1] == 'M') return ZV_TYPE_BMP;
+  return ZV_TYPE_OTHER;
 }
 
 // The decompressed name: world.wrl.gz, world_wrl.gz and world~wrl.gz give
@@ -162,6 +172,12 @@ bool deliver(const std::string& name, char* out, size_t size) {
 
 }  // namespace
 
+int zvFileToType(const char* path) {
+  if (!path) return ZV_TYPE_OTHER;
+  int signature = signatureType(path);
+  return signature != ZV_TYPE_OTHER ? signature : zvSuffixToType(path);
+}
+
 ZvWwwImageConverter zvWwwSetImageConverter(ZvWwwImageConverter converter) {
   ZvWwwImageConverter before = imageConverter;
   imageConverter = converter;
@@ -173,13 +189,14 @@ int zvPreProcessFile(int local, const char* source, char* out, size_t size, int 
     zvWarning("zvPreProcessFile: Invalid argument.");
     return ZV_FAIL;
   }
-  int sourceType = zvSuffixToType(source);
+  int suffixType = zvSuffixToType(source);
+  int sourceType = zvFileToType(source);
   std::string product;
-  if (sourceType == ZV_TYPE_GZIP || hasGzipSignature(source)) {
-    int r = decompress(local, source, type, sourceType == ZV_TYPE_GZIP, product);
+  if (sourceType == ZV_TYPE_GZIP) {
+    int r = decompress(local, source, type, suffixType == ZV_TYPE_GZIP, product);
     if (local == ZV_SCHEME_HTTP) www::removeIfOurs(source);
     if (r != ZV_OK) return ZV_FAIL;
-    int innerType = zvSuffixToType(product.c_str());
+    int innerType = zvFileToType(product.c_str());
     if (isImage(innerType)) {
       // The inflated copy is ours and only a step on the way: convert it as a
       // download, which puts the BMP beside it and deletes it.

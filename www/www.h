@@ -58,6 +58,9 @@ enum {
 };
 
 int zvSuffixToType(const char* name);          // by the last suffix, 11 if none
+// A file's type by its first bytes (gzip, GIF, JPEG, PNG, BMP), which win
+// over its name; by its suffix when they match none of those.
+int zvFileToType(const char* path);
 int zvInnerSuffixToType(const char* name);     // by the suffix before it (x.wrl.gz: 4)
 const char* zvTypeToMimeName(const char* name);  // null for code 11
 int zvMimeNameToType(const char* mime);        // exact names, 11 for any other

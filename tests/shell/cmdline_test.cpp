@@ -55,6 +55,17 @@ TEST(CommandLine, DflagsSwitchesTheClassesNamedUpToTheNextOption) {
   EXPECT_EQ(zvGetDebugFlag(ZV_DEBUG_WARNING), 1);
 }
 
+TEST(CommandLine, DcachembTakesAWholeNumberOfMegabytesOrLeavesTheWord) {
+  Parsed p("-dcachemb 64 -dname a.wrl");
+  EXPECT_EQ(p.options.cacheMegabytes, 64);
+  EXPECT_STREQ(p.options.firstWorld, "a.wrl");
+  for (const char* bad : {"-dcachemb w.wrl", "-dcachemb 0", "-dcachemb 12x", "-dcachemb -5", "-dcachemb 99999999999"}) {
+    Parsed q(bad);
+    EXPECT_EQ(q.options.cacheMegabytes, 0) << bad;
+    EXPECT_NE(q.options.firstWorld, nullptr) << bad << ": the word is left as a world";
+  }
+}
+
 TEST(CommandLine, UnknownDashWordIsAWorldAndStopsOptions) {
   Parsed p("-dcomment -strange.wrl -dname");
   EXPECT_EQ(p.options.showComments, 1);

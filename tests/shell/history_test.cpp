@@ -1,6 +1,8 @@
 // The history list and the world cache behind Back, Forward and Reload.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <string>
 #include <vector>
 
@@ -107,6 +109,46 @@ TEST_F(History, TheNewestOfTwoWorldsWithOneUrlIsFoundFirst) {
   EXPECT_EQ(zvGetCachedWorld("file:///same.wrl"), newer);
   EXPECT_EQ(zvRemoveCachedWorld(older), 0);  // by URL: the newest goes
   EXPECT_EQ(zvGetCachedWorld("file:///same.wrl"), older);
+}
+
+TEST_F(History, TheBudgetLetsTheLeastRecentlyShownGoButNeverTheWorldOnShow) {
+  zvSetWorldCacheBudget(100);
+  std::vector<ZvWorld*> w;
+  for (const char* url : {"file:///a", "file:///b", "file:///c", "file:///d"}) {
+    w.push_back(zvNewWorld(url));
+    ASSERT_EQ(zvAddWorldToCache(w.back()), 0);
+    ASSERT_EQ(zvSetCachedWorldSize(w.back(), 40), 0);
+  }
+  EXPECT_EQ(zvWorldCacheBytes(), 160u);
+  EXPECT_EQ(zvCachedWorldSize(w[2]), 40u);
+  // a was shown again after the others: b, the least recently shown, goes
+  // first, then c; d is on show and a was kept.
+  zvTouchCachedWorld(w[0]);
+  zvSetCurrentWorld(w[3]);
+  EXPECT_EQ(zvTrimWorldCache(w[0]), 2);
+  EXPECT_EQ(zvGetCachedWorld("file:///b"), nullptr);
+  EXPECT_EQ(zvGetCachedWorld("file:///c"), nullptr);
+  EXPECT_EQ(zvGetCachedWorld("file:///a"), w[0]);
+  EXPECT_EQ(zvGetCachedWorld("file:///d"), w[3]);
+  EXPECT_EQ(zvWorldCacheBytes(), 80u);
+  EXPECT_EQ(zvWorldCacheCount(), 2);
+  // One world bigger than the whole budget stays while it is on show.
+  ASSERT_EQ(zvSetCachedWorldSize(w[3], 500), 0);
+  EXPECT_EQ(zvTrimWorldCache(w[3]), 1);
+  EXPECT_EQ(zvGetCachedWorld("file:///d"), w[3]);
+  EXPECT_EQ(zvWorldCacheBytes(), 500u);
+  zvSetCurrentWorld(nullptr);
+  EXPECT_EQ(zvTrimWorldCache(nullptr), 1);
+  EXPECT_EQ(zvWorldCacheBytes(), 0u);
+  zvSetWorldCacheBudget(0);
+}
+
+TEST(WorldCacheHeap, TheFigureWorldsAreWeighedWithFollowsAllocations) {
+  size_t before = zvHeapBytesInUse();
+  void* block = std::malloc(8 << 20);
+  static_cast<char*>(block)[0] = 1;
+  EXPECT_GE(zvHeapBytesInUse(), before + (8 << 20));
+  std::free(block);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,45 @@ TEST_F(LogViewTest, ResizeRewrapsAndKeepsTheTopParagraph) {
   EXPECT_EQ(view.linesPerPage, 2);
   zvLogViewResize(&view, 100 * advance, 0);
   EXPECT_EQ(view.linesPerPage, 1);  // a page always holds the line at its top
+}
+
+TEST_F(LogViewTest, CoalescingShowsARunOfOneTextOnceWithItsCount) {
+  auto lastText = [&] { return std::string(view.text->last->text); };
+  append(2, "plain");  // off by default: every text is a line
+  EXPECT_EQ(zvTextLineCount(view.text), 2);
+  zvLogViewSetCoalesce(&view, 1);
+  append(120, "texture missing");
+  EXPECT_EQ(zvTextLineCount(view.text), 3);
+  EXPECT_EQ(view.text->paragraphCount, 3);
+  EXPECT_EQ(lastText(), "texture missing (\xc3\x97" "120)");
+  append(1, "texture missing (\xc3\x97" "120)");  // what is shown is not what came
+  append(1, "other");
+  append(1, "texture missing");  // a new run starts without a count
+  EXPECT_EQ(lastText(), "texture missing");
+  EXPECT_EQ(zvTextLineCount(view.text), 6);
+  EXPECT_EQ(view.topLine, 1);
+
+  // A count that no longer fits the line wraps, and the view follows it.
+  const char* text = "a rather long warning";
+  zvLogViewResize(&view, zvFontTextWidth(font, text, int(std::strlen(text))) + 2, view.height);
+  zvLogViewScroll(&view, ZV_LOG_BOTTOM, 0);
+  for (int i = 0; i < 4; ++i) zvLogViewScroll(&view, ZV_LOG_LINE_UP, 0);  // the last line at the foot of the page
+  append(1, text);
+  int last = zvTextLastLine(view.text);
+  EXPECT_EQ(view.topLine, last - 4);
+  append(1, text);
+  EXPECT_EQ(zvTextLastLine(view.text), last + 1);
+  EXPECT_EQ(view.topLine, last - 3) << "the wrapped count must stay in view";
+  EXPECT_EQ(view.text->last->lineCount, 2);
+  int widest = zvTextWidest(view.text);
+  EXPECT_LE(widest, view.width);
+
+  zvLogViewClear(&view);  // "Close": the run is forgotten with the lines
+  append(1, text);
+  EXPECT_EQ(lastText(), text);
+  EXPECT_EQ(zvTextReplaceLast(nullptr, "x"), -1);
+  zvTextClear(view.text);
+  EXPECT_EQ(zvTextReplaceLast(view.text, "x"), -1) << "an empty block has no newest paragraph";
 }
 
 TEST_F(LogViewTest, PaintsFromTheTopLineDown) {

@@ -1,6 +1,6 @@
 // The "Messages" window on a real display (skipped without one): the first
-// text shows it, the 101st message drops the first, and it goes quietly
-// with the main window.
+// text shows it, the 101st message drops the first, a repeated message
+// takes one line, and it goes quietly with the main window.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -23,6 +23,11 @@ TEST(NotifyTest, ShowsOnTextAndKeepsTheLatestHundred) {
   EXPECT_EQ(zvNotifyLineCount(), 101);
   zvNotifyAppend("the 101st");
   EXPECT_EQ(zvNotifyLineCount(), 100);  // both lines of the first went
+  // One warning over and over takes one line, which counts the repeats.
+  for (int i = 0; i < 300; ++i) zvNotifyAppend("cannot read the texture");
+  EXPECT_EQ(zvNotifyLineCount(), 100);
+  zvNotifyAppend("the 102nd");
+  EXPECT_EQ(zvNotifyLineCount(), 100) << "the run left the window one line, not a hundred";
   zvNotifyHide();
   EXPECT_EQ(zvNotifyShown(), 0);
   zvNotifyAppend("again");

@@ -134,6 +134,18 @@ TEST_F(PreprocessTest, ImagesGoThroughTheConverter) {
   EXPECT_TRUE(filesUnder(cache()).empty());
 }
 
+// The real decoders behind these names are tried in tests/image/sniff_test.
+TEST_F(PreprocessTest, TheFirstBytesSayWhatAnImageIsWhateverItsName) {
+  zvWwwSetImageConverter(writeBmp);
+  EXPECT_EQ(get(run(put(user("odd.wrl"), "\x89PNG\r\n\x1a\n rest"))), "BMP of odd.wrl type 12");
+  std::string fromGz = get(run(put(user("g.jpg.gz"), gzip("GIF89a rest"))));  // the inflated bytes decide
+  EXPECT_NE(fromGz.find("-g.jpg type 8"), std::string::npos) << fromGz;
+  // Too little of a signature leaves the name to decide.
+  EXPECT_EQ(get(run(put(user("short.png"), "GIF8"))), "BMP of short.png type 12");
+  EXPECT_EQ(zvFileToType(put(user("w.wrl"), kWorld).c_str()), ZV_TYPE_VRML);
+  EXPECT_EQ(zvFileToType(user("missing.jpg").c_str()), ZV_TYPE_JPEG);
+}
+
 TEST_F(PreprocessTest, OutputNamesAndTheirFailures) {
   char out[ZV_WWW_PATH_MAX];
   ASSERT_NE(zvMakeFilenameFromMime(ZV_SCHEME_FILE, "/x/a.b.gif", out, sizeof out, ZV_TYPE_BMP), nullptr);
