@@ -314,7 +314,7 @@ void goHistory(ZvHistoryEntry* entry) {
     return;
   }
   std::string path = localPath(entry->url);
-  if (!path.empty() && loadWorld(path.c_str()) == ZV_OK) return;
+  if (!path.empty() && loadWorld(path.c_str(), nullptr) == ZV_OK) return;
   enterWaiting();
   zvPlatformSetLocation(shell.window, entry->url);
 }
