@@ -4,8 +4,9 @@
 # refused, hovering shows a label, the arrow keys, the pad and drags walk,
 # a path typed into the location bar opens that world, the Back button,
 # the Go menu and Alt+Left move along the history, Home returns to the
-# start, an anchor is followed, a collision flashes the frame, and closing
-# the window ends the program cleanly.
+# start, an anchor is followed, a collision flashes the frame, a shape the
+# reader cannot dress costs only its message, a file that is no world leaves
+# the shown one on screen, and closing the window ends the program cleanly.
 #
 #   window_test.sh QUILLMOOR_EXE SOURCE_DIR
 #
@@ -207,6 +208,34 @@ for _ in $(seq 40); do
 done
 xdotool keyup Up
 [ "$flashed" -eq 1 ] || fail "walking into the exhibits flashed no red frame"
+
+# A shape the reader cannot dress costs its message, not the window: the
+# world around it shows; then a file that is no world leaves it on screen.
+cat >"$work/odd.wrl" <<'WRL'
+#VRML V1.0 ascii
+Separator { Translation { translation -3 0 0 } Cylinder { parts ( SIDES | ALL ) } }
+Separator { Translation { translation 3 0 0 } Material { diffuseColor 0 0 1 } Cube { } }
+WRL
+printf 'no world here\n' >"$work/junk.wrl"
+open_typed() {
+  xdotool mousemove $((lx + lw - 20)) $((ly + lh / 2)) click 1
+  sleep 0.3
+  xdotool key ctrl+a
+  xdotool type --delay 20 "$1"
+  xdotool key Return
+}
+settle "$work/beforeodd.xwd" || fail "the gallery did not settle before the odd world"
+open_typed "$work/odd.wrl"
+wait_for 0 "$work/beforeodd.xwd" || fail "the world with the odd cylinder was not shown"
+settle "$work/odd.xwd" || fail "the world with the odd cylinder did not settle"
+kill -0 "$qm_pid" 2>/dev/null || fail "the odd cylinder ended the browser"
+grep -q "unknown parts" "$work/qm.log" || fail "the odd cylinder was not reported"
+grep -q "Fatal Error" "$work/qm.log" && fail "the odd cylinder was taken for a fatal error"
+open_typed "$work/junk.wrl"
+sleep 2
+kill -0 "$qm_pid" 2>/dev/null || fail "a file that is no world ended the browser"
+snap "$work/afterjunk.xwd"
+[ "$(same_view "$work/odd.xwd" "$work/afterjunk.xwd")" = 1 ] || fail "a file that is no world took the shown one away"
 
 xdotool windowclose "$win" 2>/dev/null
 for _ in $(seq 100); do kill -0 "$qm_pid" 2>/dev/null || break; sleep 0.1; done
