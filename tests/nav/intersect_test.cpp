@@ -164,6 +164,28 @@ TEST_F(Intersect, SearchFindsTheNearestAndPrunesWhatLiesBehind) {
   EXPECT_EQ(d, -1);
 }
 
+// A Scale carries its object's subtree with it, and the search meets the
+// shapes where they are drawn: three times as large and as far.
+TEST_F(Intersect, AScaledSubtreeIsHitWhereItIsDrawn) {
+  ASSERT_EQ(read("Scale { scaleFactor 3 3 3 }\nDEF Big Separator { Translation { translation 0 0 -2 } Sphere { } }"),
+            ZV_OK);
+  float d = -1, p[3];
+  ZvObj* hit = nullptr;
+  ZvLeaf* leaf = nullptr;
+  int part = -1;
+  const float start[3] = {0, 0, 0}, ahead[3] = {0, 0, -1};
+  ASSERT_NE(zvFindZvObjByPerson(world, start, ahead, &d, &hit, &leaf, &part, p), nullptr);
+  EXPECT_NEAR(d, 3, 1e-3);
+  EXPECT_NEAR(p[2], -3, 1e-3);
+  const float high[3] = {0, 2.5f, 0}, highAhead[3] = {0, 2.5f, -1};
+  d = -1;
+  ASSERT_NE(zvFindZvObjByPerson(world, high, highAhead, &d, &hit, &leaf, &part, p), nullptr);
+  EXPECT_NEAR(p[2], -6 + std::sqrt(9 - 2.5f * 2.5f), 1e-3);
+  const float wide[3] = {0, 3.2f, 0}, wideAhead[3] = {0, 3.2f, -1};
+  d = -1;
+  EXPECT_EQ(zvFindZvObjByPerson(world, wide, wideAhead, &d, &hit, &leaf, &part, p), nullptr);
+}
+
 TEST_F(Intersect, ThePersonsOwnSubtreeIsNeverHit) {
   ASSERT_EQ(read("DEF Wall Separator { Translation { translation 0 1 -6 } Cube { width 4 height 2 depth 0.2 } }"),
             ZV_OK);
