@@ -108,7 +108,8 @@ int zvRenderGetShapeWorldBounds(ZvLeaf* leaf, float min[3], float max[3]) {
   while (!pending.empty()) {
     RwClump* c = pending.back();
     pending.pop_back();
-    for (RwClump* child = rwGetFirstChildClump(c); child; child = rwGetNextSiblingClump(child)) pending.push_back(child);
+    for (RwClump* child = rwGetFirstChildClump(c); child; child = rwGetNextSiblingClump(child))
+      pending.push_back(child);
     RwV3d lo, hi;
     if (rwGetClumpVertexCount(c) == 0 || !rwGetClumpBounds(c, &lo, &hi)) continue;
     RwMatrix* m = rwPushScratchMatrix();

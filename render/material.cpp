@@ -219,7 +219,8 @@ int zvRenderSetLineMaterial(ZvLeaf* leaf) {
   int32_t segments = line->pointCount > 1 ? line->pointCount - 1 : 0;
   if (segments == 0) return ZV_OK;
   ZvRenderMaterial once{};
-  if (!perVertex(binding) && binding != 2 && binding != 3 && zvRwCalcMaterial(&once, drawnMaterial(&line->material), 0) != ZV_OK)
+  if (!perVertex(binding) && binding != 2 && binding != 3 &&
+      zvRwCalcMaterial(&once, drawnMaterial(&line->material), 0) != ZV_OK)
     return ZV_FAIL;
   return applyToTaggedChildren(
       clump, segments,

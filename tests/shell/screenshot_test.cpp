@@ -188,17 +188,19 @@ TEST_F(Screenshot, UnreadableWorldFailsWithItsMessages) {
 TEST_F(Screenshot, ScaleScalesTheWholeSubtree) {
   const std::string camera = "PerspectiveCamera { position 0 0 30 }\nMaterial { diffuseColor 1 0 0 }\n";
   Picture scaled, sized;
-  drawText(camera + "Scale { scaleFactor 2 2 2 }\nSeparator { Translation { translation 3 0 0 } Sphere { } }\n", &scaled);
+  drawText(camera + "Scale { scaleFactor 2 2 2 }\nSeparator { Translation { translation 3 0 0 } Sphere { } }\n",
+           &scaled);
   drawText(camera + "Separator { Translation { translation 6 0 0 } Sphere { radius 2 } }\n", &sized);
   for (double fx = 0.05; fx < 1; fx += 0.05) {
     Rgb a = scaled.at(fx, 0.5, 0), b = sized.at(fx, 0.5, 0);
     EXPECT_EQ(isRed(a), isRed(b)) << "at " << fx << ": " << show(a) << " vs " << show(b);
   }
   // And it is only the next object's: the second sphere keeps its size.
-  drawText(camera + "Scale { scaleFactor 4 4 4 }\nSphere { }\nSeparator { Translation { translation 8 0 0 } Sphere { } }\n");
+  drawText(camera +
+           "Scale { scaleFactor 4 4 4 }\nSphere { }\nSeparator { Translation { translation 8 0 0 } Sphere { } }\n");
   // 12.4 units above the centre is the top edge at this distance.
-  EXPECT_TRUE(isRed(picture.at(0.5, 0.5 - 0.12, 0)));   // the big one reaches 3 up
-  EXPECT_TRUE(isRed(picture.at(0.742, 0.5, 0)));       // the small one is there
+  EXPECT_TRUE(isRed(picture.at(0.5, 0.5 - 0.12, 0)));     // the big one reaches 3 up
+  EXPECT_TRUE(isRed(picture.at(0.742, 0.5, 0)));          // the small one is there
   EXPECT_FALSE(isRed(picture.at(0.742, 0.5 - 0.06, 0)));  // but not 1.5 up
 }
 
