@@ -162,21 +162,29 @@ int zvTextSetWidth(ZvTextBlock* block, int width, int capacity) {
   return result;
 }
 
-int zvTextAddParagraph(ZvTextBlock* block, const char* text) {
-  if (!block || !text) return -1;
+// A paragraph holding its own copy of the text, laid out for the block;
+// null when memory runs out.
+static ZvTextParagraph* newParagraph(ZvTextBlock* block, const char* text) {
   auto* p = static_cast<ZvTextParagraph*>(zvMalloc(sizeof(ZvTextParagraph)));
   char* copy = zvStrdup(text);
   if (!p || !copy) {
     zvFree(p);
     zvFree(copy);
-    return -1;
+    return nullptr;
   }
   p->text = copy;
   p->length = int32_t(std::min<size_t>(std::strlen(copy), INT32_MAX / 2));
   if (layoutParagraph(block, p) != 0) {
     freeParagraph(p);
-    return -1;
+    return nullptr;
   }
+  return p;
+}
+
+int zvTextAddParagraph(ZvTextBlock* block, const char* text) {
+  if (!block || !text) return -1;
+  ZvTextParagraph* p = newParagraph(block, text);
+  if (!p) return -1;
   if (block->paragraphCount >= block->capacity) dropOldest(block);
   block->paragraphCount++;
   p->firstLine = block->last ? block->last->firstLine + block->last->lineCount : block->firstLine;
@@ -194,19 +202,8 @@ int zvTextAddParagraph(ZvTextBlock* block, const char* text) {
 
 int zvTextReplaceLast(ZvTextBlock* block, const char* text) {
   if (!block || !block->last || !text) return -1;
-  auto* p = static_cast<ZvTextParagraph*>(zvMalloc(sizeof(ZvTextParagraph)));
-  char* copy = zvStrdup(text);
-  if (!p || !copy) {
-    zvFree(p);
-    zvFree(copy);
-    return -1;
-  }
-  p->text = copy;
-  p->length = int32_t(std::min<size_t>(std::strlen(copy), INT32_MAX / 2));
-  if (layoutParagraph(block, p) != 0) {
-    freeParagraph(p);
-    return -1;
-  }
+  ZvTextParagraph* p = newParagraph(block, text);
+  if (!p) return -1;
   ZvTextParagraph* old = block->last;
   p->firstLine = old->firstLine;
   p->previous = old->previous;
