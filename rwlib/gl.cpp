@@ -15,9 +15,19 @@
 // clump that is new or whose polygons changed draws on its own until it has
 // settled, and then joins the shared mesh at its next rebuild; rebuilds are
 // spaced out so a world still loading does not rebuild every frame.
+//
+// Translucent triangles are drawn last, without writing depth, sorted back
+// to front by their centroids' distance from the eye. Sorting goes by
+// triangle rather than by clump: glass panes, water and leaves in one clump
+// (or one batch) cross and overlap, and only a finer order draws them right
+// from every side. Only the translucent subset is sorted, from centroids kept
+// when the mesh was built, and only when the view or the scene changed;
+// otherwise the last order, already in the meshes' sorted index buffers, is
+// drawn again.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 
@@ -56,6 +66,7 @@ struct ClumpRecord {
   RwV3d boxMin, boxMax;
   RwGlMesh own;
   bool ownCurrent;
+  uint32_t sortFrame, sortSlot;  // its own mesh's staging slot in the last sort
 };
 
 struct WalkItem {
@@ -77,6 +88,24 @@ struct SceneRecord : RwGlRecord {
   std::vector<WalkItem> walk;
   std::vector<GLsizei> counts;
   std::vector<const void*> offsets;
+  // The back-to-front order of translucent triangles: runs of one mesh part
+  // each, in the order drawn. Owner null is the shared mesh.
+  struct SortTri {
+    ClumpRecord* owner;
+    uint32_t part, tri;
+  };
+  struct SortRun {
+    ClumpRecord* owner;
+    uint32_t part, first, count;  // first: in the mesh's sorted index buffer
+  };
+  std::vector<uint64_t> sortKeys;  // distance bits, then the SortTri's index
+  std::vector<SortTri> sortTris;
+  std::vector<std::vector<uint32_t>> sortStaging;  // per mesh slot
+  std::vector<RwGlMesh*> sortMeshes;
+  std::vector<SortRun> sortRuns;
+  bool sortStale = true;  // meshes or records changed under the runs
+  uint32_t sortVersion;
+  RwMatrix sortView;
 };
 
 void unbake(ClumpRecord* r) {
@@ -89,10 +118,12 @@ void unbake(ClumpRecord* r) {
   r->bakedRanges.clear();
   r->baked = false;
   r->ownCurrent = false;
+  r->scene->sortStale = true;
 }
 
 void detachClump(ClumpRecord* r) {
   SceneRecord* s = r->scene;
+  s->sortStale = true;  // its runs name it
   unbake(r);
   rwGlDeleteMesh(r->own);
   ClumpRecord* last = s->clumps.back();
@@ -213,6 +244,7 @@ void rebuildShared(SceneRecord* s) {
     r->ownCurrent = false;
     rwGlDeleteMesh(r->own);
   }
+  s->sortStale = true;
   s->deadIndices = 0;
   s->bakedCorners = corners;
   s->builtFrame = s->frame;
@@ -440,9 +472,16 @@ void setPartState(DrawState& st, const RwGlKey& key, const RwGlTexture* texture,
 
 // A part goes with the blended ones when its polygons or its texels are
 // not opaque; the texture is looked at only when the part draws at all.
-bool partPass(const RwGlPart& part, RwGlTexture*& texture) {
+bool partBlends(const RwGlPart& part, RwGlTexture*& texture) {
   texture = part.key.texture ? rwGlPrepareTexture(part.key.texture) : nullptr;
   return part.key.alpha || (texture && texture->translucent);
+}
+
+// Whether the part draws in this pass from its own indices: blended parts
+// with kept triangles draw in back-to-front order instead (drawSorted).
+bool partPass(const RwGlPart& part, RwGlTexture*& texture, bool blendPass) {
+  bool blends = partBlends(part, texture);
+  return blends == blendPass && !(blends && part.sortable());
 }
 
 void drawShared(SceneRecord* s, bool blendPass, DrawState& st) {
@@ -474,7 +513,7 @@ void drawShared(SceneRecord* s, bool blendPass, DrawState& st) {
     }
     if (s->counts.empty()) continue;
     RwGlTexture* texture = nullptr;
-    if (partPass(part, texture) != blendPass) continue;
+    if (!partPass(part, texture, blendPass)) continue;
     if (!bound) {
       gl.BindVertexArray(mesh.vao);
       bound = true;
@@ -491,7 +530,7 @@ void drawOwn(ClumpRecord* r, bool blendPass, DrawState& st) {
   bool bound = false;
   for (const RwGlPart& part : r->own.parts) {
     RwGlTexture* texture = nullptr;
-    if (partPass(part, texture) != blendPass) continue;
+    if (!partPass(part, texture, blendPass)) continue;
     if (!bound) {
       // A mirroring transform turns the winding over.
       gl.FrontFace(rwGlDeterminant3(r->ltm) < 0.0f ? GL_CW : GL_CCW);
@@ -503,6 +542,111 @@ void drawOwn(ClumpRecord* r, bool blendPass, DrawState& st) {
                     reinterpret_cast<const void*>(size_t(part.first) * sizeof(uint32_t)));
   }
   if (bound) gl.FrontFace(GL_CCW);
+}
+
+// Floats as unsigned keys in the same order, negative ones included.
+uint32_t orderBits(float d) {
+  uint32_t u;
+  memcpy(&u, &d, sizeof u);
+  return (u & 0x80000000u) ? ~u : (u | 0x80000000u);
+}
+
+void collectTriangles(SceneRecord* s, const View& view, ClumpRecord* owner, const RwGlPart& part, uint32_t p,
+                      uint32_t first, uint32_t count) {
+  size_t kept = part.centroids.size() / 3;
+  if (first >= kept) return;
+  count = uint32_t(std::min<size_t>(count, kept - first));
+  const RwMatrix* m = owner ? &owner->ltm : nullptr;
+  const RwV3d& e = view.eye;
+  const RwV3d& f = view.forward;
+  for (uint32_t t = first; t < first + count; ++t) {
+    const float* c = &part.centroids[size_t(t) * 3];
+    float x = c[0], y = c[1], z = c[2];
+    if (m) {
+      float w[3];
+      for (int j = 0; j < 3; ++j) w[j] = c[0] * m->m[0][j] + c[1] * m->m[1][j] + c[2] * m->m[2][j] + m->m[3][j];
+      x = w[0], y = w[1], z = w[2];
+    }
+    float dx = x - e.x, dy = y - e.y, dz = z - e.z;
+    float d = view.parallel ? dx * f.x + dy * f.y + dz * f.z : dx * dx + dy * dy + dz * dz;
+    s->sortKeys.push_back(uint64_t(orderBits(d)) << 32 | uint64_t(s->sortTris.size()));
+    s->sortTris.push_back({owner, p, t});
+  }
+}
+
+// Orders the translucent triangles in view and writes each mesh's share of
+// that order into its sorted index buffer.
+void sortTranslucent(SceneRecord* s, const View& view) {
+  s->sortKeys.clear();
+  s->sortTris.clear();
+  s->sortRuns.clear();
+  s->sortMeshes.clear();
+  for (uint32_t p = 0; p < s->shared.parts.size(); ++p) {
+    const RwGlPart& part = s->shared.parts[p];
+    if (!part.sortable()) continue;
+    for (const RwGlRange& range : part.ranges) {
+      auto* owner = static_cast<const ClumpRecord*>(range.owner);
+      if (!owner || owner->visibleFrame != s->frame || range.first < part.first) continue;
+      collectTriangles(s, view, nullptr, part, p, (range.first - part.first) / 3, range.count / 3);
+    }
+  }
+  for (ClumpRecord* r : s->visible) {
+    if (r->baked || !r->own.vao) continue;
+    for (uint32_t p = 0; p < r->own.parts.size(); ++p)
+      if (r->own.parts[p].sortable()) collectTriangles(s, view, r, r->own.parts[p], p, 0, r->own.parts[p].count / 3);
+  }
+  if (s->sortKeys.empty()) return;
+  std::sort(s->sortKeys.begin(), s->sortKeys.end(), std::greater<uint64_t>());
+
+  // Each mesh gets a slot of staged indices, the shared mesh the first.
+  auto slotOf = [&](ClumpRecord* owner) -> uint32_t {
+    if (!owner) return 0;
+    if (owner->sortFrame != s->frame) {
+      owner->sortFrame = s->frame;
+      owner->sortSlot = uint32_t(s->sortMeshes.size());
+      s->sortMeshes.push_back(&owner->own);
+    }
+    return owner->sortSlot;
+  };
+  s->sortMeshes.push_back(&s->shared);
+  for (auto& staged : s->sortStaging) staged.clear();
+  for (uint64_t key : s->sortKeys) {
+    const SceneRecord::SortTri& t = s->sortTris[key & 0xFFFFFFFFu];
+    uint32_t slot = slotOf(t.owner);
+    if (slot >= s->sortStaging.size()) s->sortStaging.resize(slot + 1);
+    std::vector<uint32_t>& out = s->sortStaging[slot];
+    if (s->sortRuns.empty() || s->sortRuns.back().owner != t.owner || s->sortRuns.back().part != t.part)
+      s->sortRuns.push_back({t.owner, t.part, uint32_t(out.size()), 0});
+    const RwGlMesh& mesh = *s->sortMeshes[slot];
+    const uint32_t* corner = &mesh.parts[t.part].indices[size_t(t.tri) * 3];
+    out.insert(out.end(), corner, corner + 3);
+    s->sortRuns.back().count += 3;
+  }
+  for (size_t slot = 0; slot < s->sortMeshes.size(); ++slot)
+    if (slot < s->sortStaging.size() && !s->sortStaging[slot].empty())
+      rwGlUploadSorted(*s->sortMeshes[slot], s->sortStaging[slot]);  // a failure leaves it undrawn
+}
+
+void drawSorted(SceneRecord* s, DrawState& st) {
+  const RwGlMesh* bound = nullptr;
+  float normalMatrix[9];
+  for (const SceneRecord::SortRun& run : s->sortRuns) {
+    const RwGlMesh& mesh = run.owner ? run.owner->own : s->shared;
+    if (!mesh.sortVao || run.part >= mesh.parts.size()) continue;
+    const RwGlPart& part = mesh.parts[run.part];
+    RwGlTexture* texture = nullptr;
+    if (!partBlends(part, texture)) continue;  // its texture turned opaque: drawn with the opaque parts
+    if (run.owner && !rwGlNormalMatrix(run.owner->ltm, normalMatrix)) continue;
+    if (&mesh != bound) {
+      gl.BindVertexArray(mesh.sortVao);
+      gl.FrontFace(run.owner && rwGlDeterminant3(run.owner->ltm) < 0.0f ? GL_CW : GL_CCW);
+      bound = &mesh;
+    }
+    setPartState(st, part.key, texture, run.owner, run.owner ? normalMatrix : nullptr);
+    gl.DrawElements(GL_TRIANGLES, GLsizei(run.count), GL_UNSIGNED_INT,
+                    reinterpret_cast<const void*>(size_t(run.first) * sizeof(uint32_t)));
+  }
+  gl.FrontFace(GL_CCW);
 }
 
 void drawPass(SceneRecord* s, bool blendPass) {
@@ -531,6 +675,7 @@ bool renderScene(RwScene* scene, RwCamera* camera) {
       rwGlAddClump(builder, r->clump, nullptr, r);
       rwGlFinishMesh(builder, r->own);
       r->ownCurrent = true;
+      s->sortStale = true;
     }
     findBox(r);
   }
@@ -547,10 +692,19 @@ bool renderScene(RwScene* scene, RwCamera* camera) {
   gl.ActiveTexture(GL_TEXTURE0);
   setFrameUniforms(scene, view);
 
+  if (s->sortStale || s->sortVersion != scene->version || memcmp(&s->sortView, &view.viewProj, sizeof view.viewProj)) {
+    sortTranslucent(s, view);
+    s->sortStale = false;
+    s->sortVersion = scene->version;
+    s->sortView = view.viewProj;
+  }
+
   drawPass(s, false);
   gl.Enable(GL_BLEND);
   gl.DepthMask(GL_FALSE);
   drawPass(s, true);
+  DrawState st;
+  drawSorted(s, st);
   gl.DepthMask(GL_TRUE);
   gl.Disable(GL_BLEND);
   gl.Disable(GL_CULL_FACE);

@@ -209,6 +209,12 @@ struct RwGlPart {
   RwGlKey key;
   uint32_t first, count;           // indices, in the mesh's index buffer
   std::vector<RwGlRange> ranges;   // absolute index positions, in order
+  // Translucent triangle parts keep their triangles on the CPU as well, so
+  // they can be drawn back to front: three indices and a centroid (in the
+  // mesh's coordinates) a triangle. Empty for everything else.
+  std::vector<uint32_t> indices;
+  std::vector<float> centroids;
+  bool sortable() const { return !centroids.empty(); }
 };
 
 struct RwGlMesh {
@@ -217,6 +223,10 @@ struct RwGlMesh {
   uint64_t indexCount;
   bool hasBounds;
   RwV3d min, max;                  // of its vertices, in its own coordinates
+  // The translucent triangles in the order last sorted, drawn through a
+  // second vertex array over the same vertices; made on first use.
+  GLuint sortVao, sortIbo;
+  size_t sortCapacity;             // indices sortIbo holds room for
 };
 
 // Collects clumps' polygons, then uploads them as one mesh.
@@ -250,3 +260,5 @@ void rwGlAddClump(RwGlBuilder& builder, RwClump* clump, const RwMatrix* bake, vo
 // there was nothing to draw (the mesh is then empty).
 bool rwGlFinishMesh(RwGlBuilder& builder, RwGlMesh& mesh);
 void rwGlDeleteMesh(RwGlMesh& mesh);
+// Replaces the mesh's sorted indices; false when the buffer cannot be had.
+bool rwGlUploadSorted(RwGlMesh& mesh, const std::vector<uint32_t>& indices);

@@ -347,6 +347,50 @@ TEST_F(RwGl, OpacityBlendsAfterOpaqueGeometry) {
   EXPECT_PIXEL(kW / 2 - 3, kH / 2, 128, 0, 128);
 }
 
+// Overlapping translucent quads blend back to front whatever order they were
+// built in, whether they share a clump, share the batch or not, and from
+// either side: half red over (half green over blue) in front, and the other
+// way round from behind.
+TEST_F(RwGl, TranslucentPolygonsBlendBackToFront) {
+  const Quad nearQuad = {-1, -1, 1, 1, 5}, farQuad = {-2, -2, 2, 2, 10};
+  auto picture = [&](int layout, bool redFirst) {
+    rwDestroyScene(scene);
+    scene = rwCreateScene();
+    RwClump* shared = layout == 0 ? rwCreateClump(8, 2) : nullptr;
+    for (int i = 0; i < 2; ++i) {
+      bool red = (i == 0) == redFirst;
+      Quad q = red ? nearQuad : farQuad;
+      if (shared) {
+        last = addQuad(shared, q, red ? 1 : 0, red ? 0 : 1, 0);
+      } else {
+        RwClump* own = addClump(q, red ? 1 : 0, red ? 0 : 1, 0);
+        if (layout == 2 && red) rwRemoveHint(own, RW_HINT_BATCHED);  // drawn from its own mesh
+      }
+      rwSetPolygonOpacity(last, 0.5f);
+    }
+    if (shared) rwAddClumpToScene(scene, shared);
+    render();
+    return at(kW / 2, kH / 2);
+  };
+  for (int layout = 0; layout < 3; ++layout) {
+    for (bool redFirst : {true, false}) {
+      Pixel p = picture(layout, redFirst);
+      EXPECT_TRUE(near(p, {128, 64, 64, 255}, 4)) << "layout " << layout << " red first " << redFirst << ": "
+                                                  << p[0] << " " << p[1] << " " << p[2];
+    }
+  }
+  // From behind, the green quad is the near one. Nothing but the camera
+  // changed, so the new order must come from the view alone.
+  picture(2, true);
+  RwMatrix* m = rwPushScratchMatrix();
+  rwRotateMatrix(m, 0, 1, 0, 180, RW_REPLACE);
+  rwTranslateMatrix(m, 0, 0, 15, RW_POSTCONCAT);
+  rwTransformCamera(camera, m, RW_REPLACE);
+  rwPopScratchMatrix();
+  render();
+  EXPECT_PIXEL(kW / 2, kH / 2, 64, 128, 64);
+}
+
 TEST_F(RwGl, WireframeDrawsEdgesOnly) {
   addClump({-2, -2, 2, 2, 10}, 1, 1, 0);
   rwSetPolygonGeometrySampling(last, RW_WIREFRAME);
