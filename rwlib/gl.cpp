@@ -172,7 +172,9 @@ void syncClump(SceneRecord* s, RwClump* clump, const RwMatrix& ltm, bool visible
     }
   }
   r->seenFrame = s->frame;
-  r->mayBake = (clump->hints & RW_HINT_BATCHED) && !r->moved && !clump->polygons.empty();
+  // Copies stay copies: baking each into the shared mesh would multiply
+  // what the GPU holds by their number.
+  r->mayBake = (clump->hints & RW_HINT_BATCHED) && !r->moved && !clump->polygons.empty() && clump->instances.empty();
   if (!r->mayBake) unbake(r);
   if (r->mayBake && !r->baked) {
     ++tally.pending;
@@ -538,8 +540,12 @@ void drawOwn(ClumpRecord* r, bool blendPass, DrawState& st) {
       bound = true;
     }
     setPartState(st, part.key, texture, r, normalMatrix);
-    gl.DrawElements(part.key.lines ? GL_LINES : GL_TRIANGLES, GLsizei(part.count), GL_UNSIGNED_INT,
-                    reinterpret_cast<const void*>(size_t(part.first) * sizeof(uint32_t)));
+    const void* first = reinterpret_cast<const void*>(size_t(part.first) * sizeof(uint32_t));
+    GLenum mode = part.key.lines ? GL_LINES : GL_TRIANGLES;
+    if (r->own.instanceCount)
+      gl.DrawElementsInstanced(mode, GLsizei(part.count), GL_UNSIGNED_INT, first, GLsizei(r->own.instanceCount));
+    else
+      gl.DrawElements(mode, GLsizei(part.count), GL_UNSIGNED_INT, first);
   }
   if (bound) gl.FrontFace(GL_CCW);
 }
@@ -673,7 +679,7 @@ bool renderScene(RwScene* scene, RwCamera* camera) {
     if (!r->baked && !r->ownCurrent) {
       RwGlBuilder builder;
       rwGlAddClump(builder, r->clump, nullptr, r);
-      rwGlFinishMesh(builder, r->own);
+      if (rwGlFinishMesh(builder, r->own) && !r->clump->instances.empty()) rwGlAttachInstances(r->own, r->clump);
       r->ownCurrent = true;
       s->sortStale = true;
     }

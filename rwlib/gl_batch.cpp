@@ -310,7 +310,37 @@ void rwGlDeleteMesh(RwGlMesh& mesh) {
   if (mesh.ibo) gl.DeleteBuffers(1, &mesh.ibo);
   if (mesh.sortVao) gl.DeleteVertexArrays(1, &mesh.sortVao);
   if (mesh.sortIbo) gl.DeleteBuffers(1, &mesh.sortIbo);
+  if (mesh.instanceVbo) gl.DeleteBuffers(1, &mesh.instanceVbo);
   mesh = RwGlMesh{};
+}
+
+bool rwGlAttachInstances(RwGlMesh& mesh, const RwClump* clump) {
+  if (!mesh.vao || clump->instances.empty() || clump->instances.size() > UINT32_MAX) return false;
+  rwGlOutOfMemory();
+  static_assert(sizeof(RwV3d) == 3 * sizeof(float), "offsets go to the GPU as they are");
+  gl.GenBuffers(1, &mesh.instanceVbo);
+  gl.BindVertexArray(mesh.vao);
+  gl.BindBuffer(GL_ARRAY_BUFFER, mesh.instanceVbo);
+  gl.BufferData(GL_ARRAY_BUFFER, GLsizeiptr(clump->instances.size() * sizeof(RwV3d)), clump->instances.data(),
+                GL_STATIC_DRAW);
+  gl.EnableVertexAttribArray(5);
+  gl.VertexAttribPointer(5, 3, GL_FLOAT, GL_FALSE, sizeof(RwV3d), nullptr);
+  gl.VertexAttribDivisor(5, 1);
+  gl.BindVertexArray(0);
+  gl.BindBuffer(GL_ARRAY_BUFFER, 0);
+  if (rwGlOutOfMemory()) {
+    rwGlDeleteMesh(mesh);
+    return false;
+  }
+  mesh.instanceCount = uint32_t(clump->instances.size());
+  const RwV3d &lo = clump->instanceMin, &hi = clump->instanceMax;
+  mesh.min = {mesh.min.x + lo.x, mesh.min.y + lo.y, mesh.min.z + lo.z};
+  mesh.max = {mesh.max.x + hi.x, mesh.max.y + hi.y, mesh.max.z + hi.z};
+  for (RwGlPart& part : mesh.parts) {
+    part.indices = {};
+    part.centroids = {};
+  }
+  return true;
 }
 
 bool rwGlUploadSorted(RwGlMesh& mesh, const std::vector<uint32_t>& indices) {

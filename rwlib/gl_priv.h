@@ -84,6 +84,8 @@
   X(PFNGLUNIFORMMATRIX4FVPROC, UniformMatrix4fv)                  \
   X(PFNGLDRAWARRAYSPROC, DrawArrays)                              \
   X(PFNGLDRAWELEMENTSPROC, DrawElements)                          \
+  X(PFNGLDRAWELEMENTSINSTANCEDPROC, DrawElementsInstanced)        \
+  X(PFNGLVERTEXATTRIBDIVISORPROC, VertexAttribDivisor)            \
   X(PFNGLMULTIDRAWELEMENTSPROC, MultiDrawElements)
 
 struct RwGlEntries {
@@ -227,6 +229,9 @@ struct RwGlMesh {
   // second vertex array over the same vertices; made on first use.
   GLuint sortVao, sortIbo;
   size_t sortCapacity;             // indices sortIbo holds room for
+  // A clump with instances: their offsets, one a copy, drawn in one call.
+  GLuint instanceVbo;
+  uint32_t instanceCount;
 };
 
 // Collects clumps' polygons, then uploads them as one mesh.
@@ -260,5 +265,9 @@ void rwGlAddClump(RwGlBuilder& builder, RwClump* clump, const RwMatrix* bake, vo
 // there was nothing to draw (the mesh is then empty).
 bool rwGlFinishMesh(RwGlBuilder& builder, RwGlMesh& mesh);
 void rwGlDeleteMesh(RwGlMesh& mesh);
+// Gives a clump's own mesh its instances: each copy is drawn at its offset,
+// and the bounds grow to hold them all. Instanced parts are not sorted: a
+// translucent text draws its glyphs in the order they were laid out.
+bool rwGlAttachInstances(RwGlMesh& mesh, const RwClump* clump);
 // Replaces the mesh's sorted indices; false when the buffer cannot be had.
 bool rwGlUploadSorted(RwGlMesh& mesh, const std::vector<uint32_t>& indices);

@@ -56,6 +56,8 @@ struct RwClump {
   std::vector<uint32_t> corners;   // 0-based vertex indices
   std::vector<float> cornerUV;     // 2 per corner; sized with corners
   std::deque<RwPolygon> polygons;  // stable addresses
+  std::vector<RwV3d> instances;    // offsets of its copies; empty: drawn once, in place
+  RwV3d instanceMin, instanceMax;  // the offsets' box, while there are any
   RwMatrix matrix;                 // local
   int on;
   void* data;

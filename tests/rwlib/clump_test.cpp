@@ -196,6 +196,38 @@ TEST(RwClump, DuplicateIsDeepAndFlipReversesCorners) {
   rwDestroyClump(d);
 }
 
+// Copies of a clump's polygons: the box spans them all, a duplicate keeps
+// them, and offsets that are not numbers are refused.
+TEST(RwClump, InstancesSpreadTheBoundsAndSurviveDuplication) {
+  RwClump* c = square();
+  RwV3d lo, hi, plainLo, plainHi;
+  ASSERT_TRUE(rwGetClumpBounds(c, &plainLo, &plainHi));
+  uint32_t version = c->geometryVersion;
+  const RwV3d offsets[3] = {{-2, 0, 0}, {5, 1, 0}, {0, 0, -3}};
+  ASSERT_TRUE(rwAddClumpInstances(c, 2, offsets));
+  ASSERT_TRUE(rwAddClumpInstances(c, 1, offsets + 2));
+  EXPECT_NE(c->geometryVersion, version);  // the GL side must draw the copies
+  ASSERT_TRUE(rwGetClumpBounds(c, &lo, &hi));
+  EXPECT_FLOAT_EQ(lo.x, plainLo.x - 2);
+  EXPECT_FLOAT_EQ(hi.x, plainHi.x + 5);
+  EXPECT_FLOAT_EQ(hi.y, plainHi.y + 1);
+  EXPECT_FLOAT_EQ(lo.z, plainLo.z - 3);
+  const RwV3d bad = {0, std::nanf(""), 0};
+  EXPECT_FALSE(rwAddClumpInstances(c, 1, &bad));
+  EXPECT_FALSE(rwAddClumpInstances(c, -1, offsets));
+  EXPECT_FALSE(rwAddClumpInstances(c, 1, nullptr));
+  RwV3d at;
+  EXPECT_FALSE(rwGetClumpInstance(c, 3, &at));
+  RwClump* d = rwDuplicateClump(c);
+  ASSERT_EQ(rwGetClumpInstanceCount(d), 3);
+  ASSERT_TRUE(rwGetClumpInstance(d, 1, &at));
+  EXPECT_EQ(at.x, 5.0f);
+  ASSERT_TRUE(rwGetClumpBounds(d, &lo, &hi));
+  EXPECT_FLOAT_EQ(hi.x, plainHi.x + 5);
+  rwDestroyClump(c);
+  rwDestroyClump(d);
+}
+
 // Every polygon of a closed-ish primitive faces away from the axis it is
 // built around, and so do the normals of its corners.
 void expectOutward(const RwClump* c, RwV3d centre, bool radialOnly) {

@@ -391,6 +391,23 @@ TEST_F(RwGl, TranslucentPolygonsBlendBackToFront) {
   EXPECT_PIXEL(kW / 2, kH / 2, 64, 128, 64);
 }
 
+// Copies are drawn at their offsets, through the clump's own transform.
+TEST_F(RwGl, InstancesDrawACopyAtEachOffset) {
+  RwClump* c = addClump({-1, -1, 1, 1, 10}, 1, 0, 0);
+  const RwV3d offsets[2] = {{2.5f, 0, 0}, {-2.5f, 0, 0}};
+  ASSERT_TRUE(rwAddClumpInstances(c, 2, offsets));
+  RwMatrix* m = rwPushScratchMatrix();
+  rwTranslateMatrix(m, 0, 1, 0, RW_REPLACE);
+  rwTransformClump(c, m, RW_REPLACE);
+  rwPopScratchMatrix();
+  render();
+  // x = +-2.5 at z = 10 is +-0.25 of the half width; y = 1 is 0.1 / 0.75 up.
+  int y = int(kH * (0.5f - 0.5f * 0.1f / 0.75f));
+  EXPECT_PIXEL(kW / 2 - 8, y, 255, 0, 0);
+  EXPECT_PIXEL(kW / 2 + 8, y, 255, 0, 0);
+  EXPECT_TRUE(isBack(kW / 2, y));
+}
+
 TEST_F(RwGl, WireframeDrawsEdgesOnly) {
   addClump({-2, -2, 2, 2, 10}, 1, 1, 0);
   rwSetPolygonGeometrySampling(last, RW_WIREFRAME);
