@@ -43,6 +43,10 @@ void freeClump(RwClump* clump) {
       continue;
     }
     RwClump* up = clump->parent;
+    if (RwScene* scene = clump->queuedIn) {
+      auto& list = scene->touched;
+      std::replace(list.begin(), list.end(), clump, static_cast<RwClump*>(nullptr));
+    }
     rwGpuForgetClump(clump);
     for (RwPolygon& p : clump->polygons)
       if (p.texture) rwReleaseTexture(p.texture);

@@ -127,6 +127,57 @@ TEST(RwClump, ChangesMarkTheClumpAndTheTopLevelScene) {
   rwDestroyScene(scene);  // and the light
 }
 
+// The scene lists each touched clump once, with what changed, so a frame
+// can look at those alone; clumps coming and going, or too many touched,
+// ask for a look at everything instead.
+TEST(RwClump, TouchedClumpsAreListedOnTheirScene) {
+  RwScene* scene = rwCreateScene();
+  RwClump* top = rwCreateClump(0, 0);
+  RwClump* child = square();
+  rwAddChildToClump(top, child);
+  rwAddClumpToScene(scene, top);
+  EXPECT_TRUE(scene->treeChanged);
+  scene->treeChanged = false;  // as a frame leaves it
+
+  rwSetPolygonColor(&child->polygons[0], 0, 1, 0);
+  rwSetClumpState(child, RW_OFF);
+  RwMatrix m;
+  rwIdentityMatrix(&m);
+  rwTranslateMatrix(&m, 1, 0, 0, RW_REPLACE);
+  rwTransformClump(top, &m, RW_REPLACE);
+  ASSERT_EQ(scene->touched.size(), 2u);
+  EXPECT_EQ(scene->touched[0], child);
+  EXPECT_EQ(child->touched, unsigned(RW_TOUCH_GEOMETRY | RW_TOUCH_STATE));
+  EXPECT_EQ(top->touched, unsigned(RW_TOUCH_TRANSFORM));
+  EXPECT_FALSE(scene->treeChanged);
+
+  // A clump that comes or goes asks for everything, and empties the list.
+  RwClump* extra = square();
+  rwAddChildToClump(top, extra);
+  EXPECT_TRUE(scene->treeChanged);
+  EXPECT_TRUE(scene->touched.empty());
+  EXPECT_EQ(child->queuedIn, nullptr);
+  scene->treeChanged = false;
+  rwSetPolygonColor(&extra->polygons[0], 1, 0, 0);
+  ASSERT_EQ(scene->touched.size(), 1u);
+  rwDestroyClump(extra);  // it leaves its parent first: the tree changed
+  EXPECT_TRUE(scene->treeChanged);
+  scene->treeChanged = false;
+
+  // Past the list's length, the scene asks for everything.
+  std::vector<RwClump*> many;
+  for (int i = 0; i < 5000; ++i) {
+    many.push_back(square());
+    rwAddChildToClump(top, many.back());
+  }
+  rwClearTouched(scene);
+  scene->treeChanged = false;
+  for (RwClump* c : many) rwSetPolygonColor(&c->polygons[0], 0, 0, 1);
+  EXPECT_TRUE(scene->treeChanged);
+  EXPECT_TRUE(scene->touched.empty());
+  rwDestroyScene(scene);
+}
+
 TEST(RwClump, TreeTransformsAndLookups) {
   RwClump* parent = rwCreateClump(0, 0);
   RwClump* a = rwCreateClump(0, 0);

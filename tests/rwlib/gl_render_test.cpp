@@ -485,6 +485,52 @@ TEST_F(RwGl, ChangesShowInTheNextFrame) {
   EXPECT_TRUE(isBack(kW / 2 - 6, kH / 2 + 6));
 }
 
+// A frame looks only at the touched clumps and their subtrees: a parent
+// moved or switched off carries its batched child with it, a clump moved out
+// of view and back with the camera still shows, and a frame with too many
+// touched clumps to list still shows every change.
+TEST_F(RwGl, FramesFollowTouchedClumpsAndTheirSubtrees) {
+  RwClump* parent = rwCreateClump(0, 0);
+  RwClump* child = rwCreateClump(4, 1);
+  RwPolygon* childPolygon = addQuad(child, {-1, -1, 1, 1, 10}, 1, 0, 0);
+  rwAddChildToClump(parent, child);
+  rwAddClumpToScene(scene, parent);
+  std::vector<RwPolygon*> far;
+  for (int i = 0; i < 5000; ++i) {  // out of view, above the camera
+    addClump({-1, 40, 1, 42, 10}, 1, 1, 1);
+    far.push_back(last);
+  }
+  for (int i = 0; i < 12; ++i) render();  // settled into the shared mesh
+  EXPECT_PIXEL(kW / 2, kH / 2, 255, 0, 0);
+  RwMatrix* m = rwPushScratchMatrix();
+  const int nearX = kW / 2 + 6;  // two units to world -x
+  rwTranslateMatrix(m, -2, 0, 0, RW_REPLACE);
+  rwTransformClump(parent, m, RW_REPLACE);
+  render();
+  EXPECT_TRUE(isBack(kW / 2 - 3, kH / 2));
+  EXPECT_PIXEL(nearX, kH / 2, 255, 0, 0);
+  rwSetClumpState(parent, RW_OFF);
+  rwSetPolygonColor(childPolygon, 0, 1, 0);
+  render();
+  EXPECT_TRUE(isBack(nearX, kH / 2));
+  rwSetClumpState(parent, RW_ON);
+  render();
+  EXPECT_PIXEL(nearX, kH / 2, 0, 255, 0);
+  rwTranslateMatrix(m, 0, 100, 0, RW_REPLACE);  // out of view
+  rwTransformClump(parent, m, RW_REPLACE);
+  render();
+  EXPECT_TRUE(isBack(kW / 2, kH / 2));
+  rwTranslateMatrix(m, 0, 0, 0, RW_REPLACE);  // and back
+  rwTransformClump(parent, m, RW_REPLACE);
+  render();
+  EXPECT_PIXEL(kW / 2, kH / 2, 0, 255, 0);
+  rwPopScratchMatrix();
+  for (RwPolygon* p : far) rwSetPolygonColor(p, 0, 0, 0);
+  rwSetPolygonColor(childPolygon, 1, 1, 0);
+  render();
+  EXPECT_PIXEL(kW / 2, kH / 2, 255, 255, 0);
+}
+
 RwRaster* quadrants(int size, std::array<uint8_t, 4> tl, std::array<uint8_t, 4> tr,
                     std::array<uint8_t, 4> bl, std::array<uint8_t, 4> br) {
   std::vector<uint8_t> rgba;
