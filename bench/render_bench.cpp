@@ -5,6 +5,13 @@
 //  BM_FrameCorpus: every corpus world read, given the person and built once;
 //    then frames at 640 x 480 are timed. Median and worst of the per-world
 //    medians are reported as counters (milliseconds).
+//  BM_AsciiText100k: one AsciiText leaf of 100,000 characters (1,000 lines
+//    of 100) built into the rendering library, without GL.
+//  BM_FrameUnchanged25k / BM_FrameOneMoved25k: a generated world of 25,000
+//    shapes over a wide grid, seen from one corner so some thousands are in
+//    view; frames at 640 x 480 with nothing changed, and with one object
+//    moved before each frame. The Away variants look away from the grid,
+//    so what is left is the frame's own work, not the rasteriser's.
 #include <benchmark/benchmark.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -12,8 +19,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -155,6 +164,140 @@ void BM_PickCages(benchmark::State& state) {
   zvRenderCloseViewer();
 }
 BENCHMARK(BM_PickCages)->Unit(benchmark::kMicrosecond);
+
+// A world written to the temporary directory, read and given the person.
+ZvWorld* readGenerated(const std::string& name, const std::string& body) {
+  std::string path = std::filesystem::temp_directory_path() / name;
+  std::ofstream(path) << "#VRML V1.0 ascii\nSeparator {\n" << body << "}\n";
+  ZvWorld* world = zvReadWorldFile(path.c_str(), nullptr);
+  std::filesystem::remove(path);
+  if (!world) return nullptr;
+  if (zvAddPersonToWorld(world) != ZV_OK || zvAdjustPersonToActiveCamera(world->person) != ZV_OK) {
+    zvDeleteWorld(world);
+    return nullptr;
+  }
+  return world;
+}
+
+void setUpBridge() {
+  zvSetReportSink(quiet, nullptr);
+  zvInstallSubsystems();
+  zvRenderInstallHooks();
+  zvNavInstallHooks();
+  zvSceneHooks().programDirectory = zvDataDirectory;
+}
+
+ZvObj* findNamed(ZvWorld* world, const char* name) {
+  std::vector<ZvObj*> pending;
+  for (ZvTopObjList* c = world->topObjects; c; c = c->next) pending.push_back(c->object);
+  while (!pending.empty()) {
+    ZvObj* o = pending.back();
+    pending.pop_back();
+    if (!o) continue;
+    if (o->strings[ZV_STR_NAME] && std::string(o->strings[ZV_STR_NAME]) == name) return o;
+    for (ZvObjList* c = o->children; c; c = c->next) pending.push_back(c->object);
+  }
+  return nullptr;
+}
+
+void BM_AsciiText100k(benchmark::State& state) {
+  setUpBridge();
+  const std::string line = "The quick brown fox jumps over the lazy dog; 0123456789 PACK MY BOX WITH FIVE DOZEN LIQUOR JUGS!";
+  std::string body = "DEF T AsciiText { string [";
+  for (int i = 0; i < 1000; ++i) body += "\"" + line.substr(0, 100) + std::string(100 - std::min<size_t>(100, line.size()), '.') + "\",\n";
+  body += "] }\n";
+  if (zvRenderInitViewerOn("Null") != ZV_OK) {
+    state.SkipWithError("cannot open the library");
+    return;
+  }
+  ZvWorld* world = readGenerated("qm-bench-text.wrl", body);
+  ZvObj* text = world ? findNamed(world, "T") : nullptr;
+  if (!text) {
+    state.SkipWithError("cannot read the text world");
+    zvRenderCloseViewer();
+    return;
+  }
+  zvRenderConstructWorldInViewer(world);
+  zvRenderResume(world);
+  for (auto _ : state) {
+    state.PauseTiming();
+    zvRenderDestroyPartInViewer(text);
+    state.ResumeTiming();
+    if (zvRenderConstructPartInViewer(text) != ZV_OK) state.SkipWithError("the text failed to build");
+  }
+  zvSetCurrentWorld(nullptr);
+  zvDeleteWorld(world);
+  zvRenderCloseViewer();
+}
+BENCHMARK(BM_AsciiText100k)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// 25,000 shapes on a 250 x 100 grid, 4 units apart, seen from its corner.
+// A file holds at most 10,000 objects (two a shape here), so the shapes
+// come in six inlines of their own.
+ZvWorld* grid25k(bool away) {
+  const char* shapes[] = {"Cube { width 1 height 1 depth 1 }", "Sphere { radius 0.5 }", "Cone { }",
+                          "Cylinder { radius 0.5 }"};
+  std::string body = std::string("PerspectiveCamera { position -2 1.6 -6 orientation 0 1 0 ") +
+                     (away ? "0" : "3.14159") + " }\n"
+                     "DirectionalLight { direction 0 -1 -1 }\n"
+                     "DEF MOVER Separator { Translation { translation 0 0 -3 } Cube { } }\n";
+  std::vector<std::string> parts;
+  const int kParts = 6, kShapes = 25000;
+  for (int part = 0; part < kParts; ++part) {
+    std::string inl = "#VRML V1.0 ascii\nSeparator {\n";
+    for (int i = part * kShapes / kParts; i < (part + 1) * kShapes / kParts; ++i) {
+      int x = i % 250, z = i / 250;
+      inl += "Separator { Translation { translation " + std::to_string(x * 4) + " 0 " + std::to_string(z * 4) +
+             " } Material { diffuseColor " + std::to_string(x % 3 * 0.4) + " 0.5 " + std::to_string(z % 5 * 0.2) +
+             " } " + shapes[i % 4] + " }\n";
+    }
+    parts.push_back(std::filesystem::temp_directory_path() / ("qm-bench-grid-" + std::to_string(part) + ".wrl"));
+    std::ofstream(parts.back()) << inl << "}\n";
+    body += "WWWInline { name \"" + parts.back() + "\" }\n";
+  }
+  ZvWorld* world = readGenerated("qm-bench-grid.wrl", body);
+  for (const std::string& p : parts) std::filesystem::remove(p);
+  return world;
+}
+
+void frames25k(benchmark::State& state, bool move, bool away) {
+  setUpBridge();
+  if (zvRenderInitViewer() != ZV_OK) {
+    state.SkipWithError("no GL");
+    return;
+  }
+  zvRenderSetViewSize(640, 480);
+  ZvWorld* world = grid25k(away);
+  ZvObj* mover = world ? findNamed(world, "MOVER") : nullptr;
+  if (!mover) {
+    state.SkipWithError("cannot read the generated world");
+    zvRenderCloseViewer();
+    return;
+  }
+  zvRenderConstructWorldInViewer(world);
+  zvRenderResume(world);
+  zvRenderSetCameraViewport(world, 0, 0, 640, 480);
+  for (int i = 0; i < 30; ++i) zvRenderShowWorld(world);  // uploads and settles the batches
+  float t = 0;
+  for (auto _ : state) {
+    if (move) {
+      float p[3] = {0, 0.5f * std::sin(t += 0.1f), 0};
+      zvObjectTranslate(mover, p, ZV_COORD_PARENT, ZV_TRANSFORM_SET);
+    }
+    zvRenderShowWorld(world);
+  }
+  zvSetCurrentWorld(nullptr);
+  zvDeleteWorld(world);
+  zvRenderCloseViewer();
+}
+void BM_FrameUnchanged25k(benchmark::State& state) { frames25k(state, false, false); }
+void BM_FrameOneMoved25k(benchmark::State& state) { frames25k(state, true, false); }
+void BM_FrameUnchanged25kAway(benchmark::State& state) { frames25k(state, false, true); }
+void BM_FrameOneMoved25kAway(benchmark::State& state) { frames25k(state, true, true); }
+BENCHMARK(BM_FrameUnchanged25k)->Unit(benchmark::kMillisecond)->MinTime(2);
+BENCHMARK(BM_FrameOneMoved25k)->Unit(benchmark::kMillisecond)->MinTime(2);
+BENCHMARK(BM_FrameUnchanged25kAway)->Unit(benchmark::kMillisecond)->MinTime(2);
+BENCHMARK(BM_FrameOneMoved25kAway)->Unit(benchmark::kMillisecond)->MinTime(2);
 
 }  // namespace
 

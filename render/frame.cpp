@@ -47,18 +47,11 @@ void evaluateOne(ZvObj* o, const RwV3d& position, const RwV3d& lookAt) {
   RwV3d d{lod->center[0] - position.x, lod->center[1] - position.y, lod->center[2] - position.z};
   if (rwDotProduct(&lookAt, &d) < 0) return;  // behind the viewer: keep the choice
   float D = d.x * d.x + d.y * d.y + d.z * d.z;
-  // The children are walked alongside the ranges: a level of detail may
-  // have tens of thousands of both, and this runs every frame.
   int i = 0;
-  ZvObjList* child = o->children;
-  for (; i < lod->rangeCount && lod->ranges; ++i) {
-    float r = lod->ranges[i];
-    if (r * r >= D) break;
-    if (child) {
-      if (child->object) zvRenderSetObjState(child->object, 0);
-      child = child->next;
-    }
-  }
+  while (i < lod->rangeCount && lod->ranges && lod->ranges[i] * lod->ranges[i] < D) ++i;
+  // This runs for every level of detail every frame: an unchanged choice
+  // touches nothing. Children built again keep the state it gave them, as
+  // it is kept on their objects.
   auto* stored = static_cast<int32_t*>(zvGetObjExtension(o, zvSwitchWhichChild));
   if (stored && *stored == i) return;
   if (!stored) {
@@ -72,7 +65,7 @@ void evaluateOne(ZvObj* o, const RwV3d& position, const RwV3d& lookAt) {
   *stored = i;
   int k = 0;
   for (ZvObjList* c = o->children; c; c = c->next, ++k)
-    if (c->object && k >= i) zvRenderSetObjState(c->object, k == i ? 1 : 0);
+    if (c->object) zvRenderSetObjState(c->object, k == i ? 1 : 0);
 }
 
 // The frame sequence shared by the world's frames and the plan views.

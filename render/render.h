@@ -19,7 +19,8 @@
 //   face polygon  data = its face leaf, tag = the position mark 0..3
 //   line segment  child of the line leaf's clump, tag = segment index
 //   point         child of the point-set clump, tag = point index
-//   glyph         child of the text clump, tag = advance x 100
+//   glyph         child of the text clump, one a distinct character, drawn
+//                 at each of its instances; tag = advance x 100
 //   light, camera data = the leaf
 //   marker clump  data = the object (bounding-box marker, extension 3)
 #pragma once

@@ -43,6 +43,10 @@ void freeClump(RwClump* clump) {
       continue;
     }
     RwClump* up = clump->parent;
+    if (RwScene* scene = clump->queuedIn) {
+      auto& list = scene->touched;
+      std::replace(list.begin(), list.end(), clump, static_cast<RwClump*>(nullptr));
+    }
     rwGpuForgetClump(clump);
     for (RwPolygon& p : clump->polygons)
       if (p.texture) rwReleaseTexture(p.texture);
@@ -69,6 +73,9 @@ RwClump* copyTree(const RwClump* from) {
       if (p.texture) ++p.texture->refs;
     }
     to->polygons = std::move(polygons);
+    to->instances = from->instances;
+    to->instanceMin = from->instanceMin;
+    to->instanceMax = from->instanceMax;
     to->matrix = from->matrix;
     to->on = from->on;
     to->data = from->data;
@@ -211,6 +218,57 @@ int rwGetClumpBounds(const RwClump* clump, RwV3d* min, RwV3d* max) {
   rwUpdateBounds(const_cast<RwClump*>(clump));
   *min = clump->boundsMin;
   *max = clump->boundsMax;
+  if (!clump->instances.empty()) {
+    const RwV3d &lo = clump->instanceMin, &hi = clump->instanceMax;
+    *min = {min->x + lo.x, min->y + lo.y, min->z + lo.z};
+    *max = {max->x + hi.x, max->y + hi.y, max->z + hi.z};
+  }
+  return 1;
+}
+
+int rwAddClumpInstances(RwClump* clump, int count, const RwV3d* offsets) {
+  if (!clump || count < 0 || (count > 0 && !offsets)) {
+    rwSetError(RW_E_BADPARAM);
+    return 0;
+  }
+  for (int i = 0; i < count; ++i)
+    if (!std::isfinite(offsets[i].x) || !std::isfinite(offsets[i].y) || !std::isfinite(offsets[i].z)) {
+      rwSetError(RW_E_BADPARAM);
+      return 0;
+    }
+  if (count == 0) return 1;
+  try {
+    clump->instances.insert(clump->instances.end(), offsets, offsets + count);
+  } catch (const std::bad_alloc&) {
+    rwSetError(RW_E_NOMEM);
+    return 0;
+  }
+  RwV3d& lo = clump->instanceMin;
+  RwV3d& hi = clump->instanceMax;
+  if (size_t(count) == clump->instances.size()) lo = hi = offsets[0];
+  for (int i = 0; i < count; ++i) {
+    const RwV3d& o = offsets[i];
+    lo = {std::min(lo.x, o.x), std::min(lo.y, o.y), std::min(lo.z, o.z)};
+    hi = {std::max(hi.x, o.x), std::max(hi.y, o.y), std::max(hi.z, o.z)};
+  }
+  rwTouch(clump, RW_TOUCH_GEOMETRY);
+  return 1;
+}
+
+int32_t rwGetClumpInstanceCount(const RwClump* clump) {
+  if (!clump) {
+    rwSetError(RW_E_BADPARAM);
+    return 0;
+  }
+  return int32_t(clump->instances.size());
+}
+
+int rwGetClumpInstance(const RwClump* clump, int32_t index, RwV3d* out) {
+  if (!clump || !out || index < 0 || size_t(index) >= clump->instances.size()) {
+    rwSetError(RW_E_BADPARAM);
+    return 0;
+  }
+  *out = clump->instances[size_t(index)];
   return 1;
 }
 

@@ -63,6 +63,44 @@ void transformNormal(const RwV3d& n, const float* normalMatrix, float out[3]) {
     for (int j = 0; j < 3; ++j) out[j] /= length;
 }
 
+// The vertex layout, for the vertex array bound now over the buffer bound now.
+void setAttributes(void) {
+  const GLsizei stride = sizeof(RwGlVertex);
+  auto offset = [](size_t offset) { return reinterpret_cast<const void*>(offset); };
+  gl.EnableVertexAttribArray(0);
+  gl.VertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, stride, offset(offsetof(RwGlVertex, position)));
+  gl.EnableVertexAttribArray(1);
+  gl.VertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, stride, offset(offsetof(RwGlVertex, normal)));
+  gl.EnableVertexAttribArray(2);
+  gl.VertexAttribPointer(2, 4, GL_UNSIGNED_BYTE, GL_TRUE, stride, offset(offsetof(RwGlVertex, color)));
+  gl.EnableVertexAttribArray(3);
+  gl.VertexAttribPointer(3, 4, GL_UNSIGNED_BYTE, GL_TRUE, stride, offset(offsetof(RwGlVertex, surface)));
+  gl.EnableVertexAttribArray(4);
+  gl.VertexAttribPointer(4, 2, GL_FLOAT, GL_FALSE, stride, offset(offsetof(RwGlVertex, uv)));
+}
+
+// Whether a part's polygons are seen through now: the sorted drawing wants
+// their triangles kept. A texture that turns translucent only later (a mask
+// set after the mesh was built) is drawn blended but unsorted until the
+// mesh is next rebuilt.
+bool mayBeTranslucent(const RwGlKey& key) {
+  if (key.lines) return false;
+  if (key.alpha) return true;
+  RwGlTexture* texture = key.texture ? rwGlPrepareTexture(key.texture) : nullptr;
+  return texture && texture->translucent;
+}
+
+void keepTriangles(RwGlPart& part, const std::vector<uint32_t>& indices, const std::vector<RwGlVertex>& vertices) {
+  part.indices = indices;
+  part.centroids.resize(indices.size());
+  for (size_t t = 0; t + 2 < indices.size(); t += 3) {
+    const float* a = vertices[indices[t]].position;
+    const float* b = vertices[indices[t + 1]].position;
+    const float* c = vertices[indices[t + 2]].position;
+    for (int j = 0; j < 3; ++j) part.centroids[t + size_t(j)] = (a[j] + b[j] + c[j]) * (1.0f / 3.0f);
+  }
+}
+
 bool isZero(const RwV3d& v) { return v.x == 0.0f && v.y == 0.0f && v.z == 0.0f; }
 
 // An empty table for one clump's corners, at most half full.
@@ -220,6 +258,7 @@ bool rwGlFinishMesh(RwGlBuilder& b, RwGlMesh& mesh) {
       part.count = uint32_t(bucket.indices.size());
       for (const RwGlRange& range : bucket.ranges)
         if (range.count > 0) part.ranges.push_back({range.owner, part.first + range.first, range.count});
+      if (mayBeTranslucent(part.key)) keepTriangles(part, bucket.indices, b.vertices);
       placed += part.count;
       mesh.parts.push_back(std::move(part));
     }
@@ -254,18 +293,7 @@ bool rwGlFinishMesh(RwGlBuilder& b, RwGlMesh& mesh) {
                      GLsizeiptr(bucket.indices.size() * sizeof(uint32_t)), bucket.indices.data());
     at += bucket.indices.size();
   }
-  const GLsizei stride = sizeof(RwGlVertex);
-  auto offset = [](size_t offset) { return reinterpret_cast<const void*>(offset); };
-  gl.EnableVertexAttribArray(0);
-  gl.VertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, stride, offset(offsetof(RwGlVertex, position)));
-  gl.EnableVertexAttribArray(1);
-  gl.VertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, stride, offset(offsetof(RwGlVertex, normal)));
-  gl.EnableVertexAttribArray(2);
-  gl.VertexAttribPointer(2, 4, GL_UNSIGNED_BYTE, GL_TRUE, stride, offset(offsetof(RwGlVertex, color)));
-  gl.EnableVertexAttribArray(3);
-  gl.VertexAttribPointer(3, 4, GL_UNSIGNED_BYTE, GL_TRUE, stride, offset(offsetof(RwGlVertex, surface)));
-  gl.EnableVertexAttribArray(4);
-  gl.VertexAttribPointer(4, 2, GL_FLOAT, GL_FALSE, stride, offset(offsetof(RwGlVertex, uv)));
+  setAttributes();
   gl.BindVertexArray(0);
   gl.BindBuffer(GL_ARRAY_BUFFER, 0);
   b = RwGlBuilder{};
@@ -280,5 +308,69 @@ void rwGlDeleteMesh(RwGlMesh& mesh) {
   if (mesh.vao) gl.DeleteVertexArrays(1, &mesh.vao);
   if (mesh.vbo) gl.DeleteBuffers(1, &mesh.vbo);
   if (mesh.ibo) gl.DeleteBuffers(1, &mesh.ibo);
+  if (mesh.sortVao) gl.DeleteVertexArrays(1, &mesh.sortVao);
+  if (mesh.sortIbo) gl.DeleteBuffers(1, &mesh.sortIbo);
+  if (mesh.instanceVbo) gl.DeleteBuffers(1, &mesh.instanceVbo);
   mesh = RwGlMesh{};
+}
+
+bool rwGlAttachInstances(RwGlMesh& mesh, const RwClump* clump) {
+  if (!mesh.vao || clump->instances.empty() || clump->instances.size() > UINT32_MAX) return false;
+  rwGlOutOfMemory();
+  static_assert(sizeof(RwV3d) == 3 * sizeof(float), "offsets go to the GPU as they are");
+  gl.GenBuffers(1, &mesh.instanceVbo);
+  gl.BindVertexArray(mesh.vao);
+  gl.BindBuffer(GL_ARRAY_BUFFER, mesh.instanceVbo);
+  gl.BufferData(GL_ARRAY_BUFFER, GLsizeiptr(clump->instances.size() * sizeof(RwV3d)), clump->instances.data(),
+                GL_STATIC_DRAW);
+  gl.EnableVertexAttribArray(5);
+  gl.VertexAttribPointer(5, 3, GL_FLOAT, GL_FALSE, sizeof(RwV3d), nullptr);
+  gl.VertexAttribDivisor(5, 1);
+  gl.BindVertexArray(0);
+  gl.BindBuffer(GL_ARRAY_BUFFER, 0);
+  if (rwGlOutOfMemory()) {
+    rwGlDeleteMesh(mesh);
+    return false;
+  }
+  mesh.instanceCount = uint32_t(clump->instances.size());
+  const RwV3d &lo = clump->instanceMin, &hi = clump->instanceMax;
+  mesh.min = {mesh.min.x + lo.x, mesh.min.y + lo.y, mesh.min.z + lo.z};
+  mesh.max = {mesh.max.x + hi.x, mesh.max.y + hi.y, mesh.max.z + hi.z};
+  for (RwGlPart& part : mesh.parts) {
+    part.indices = {};
+    part.centroids = {};
+  }
+  return true;
+}
+
+bool rwGlUploadSorted(RwGlMesh& mesh, const std::vector<uint32_t>& indices) {
+  if (!mesh.vbo || indices.empty()) return false;
+  rwGlOutOfMemory();
+  if (!mesh.sortVao) {
+    gl.GenVertexArrays(1, &mesh.sortVao);
+    gl.GenBuffers(1, &mesh.sortIbo);
+    gl.BindVertexArray(mesh.sortVao);
+    gl.BindBuffer(GL_ARRAY_BUFFER, mesh.vbo);
+    setAttributes();
+    gl.BindBuffer(GL_ARRAY_BUFFER, 0);
+    mesh.sortCapacity = 0;
+  }
+  gl.BindVertexArray(mesh.sortVao);
+  gl.BindBuffer(GL_ELEMENT_ARRAY_BUFFER, mesh.sortIbo);
+  if (indices.size() > mesh.sortCapacity) {
+    // Grown with room to spare: the translucent set in view changes as the
+    // viewer walks, and a buffer made anew each frame would stall.
+    mesh.sortCapacity = std::max(indices.size(), mesh.sortCapacity * 2);
+    gl.BufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(mesh.sortCapacity * sizeof(uint32_t)), nullptr, GL_DYNAMIC_DRAW);
+  }
+  gl.BufferSubData(GL_ELEMENT_ARRAY_BUFFER, 0, GLsizeiptr(indices.size() * sizeof(uint32_t)), indices.data());
+  gl.BindVertexArray(0);
+  if (rwGlOutOfMemory()) {
+    gl.DeleteVertexArrays(1, &mesh.sortVao);
+    gl.DeleteBuffers(1, &mesh.sortIbo);
+    mesh.sortVao = mesh.sortIbo = 0;
+    mesh.sortCapacity = 0;
+    return false;
+  }
+  return true;
 }

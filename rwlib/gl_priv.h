@@ -84,6 +84,8 @@
   X(PFNGLUNIFORMMATRIX4FVPROC, UniformMatrix4fv)                  \
   X(PFNGLDRAWARRAYSPROC, DrawArrays)                              \
   X(PFNGLDRAWELEMENTSPROC, DrawElements)                          \
+  X(PFNGLDRAWELEMENTSINSTANCEDPROC, DrawElementsInstanced)        \
+  X(PFNGLVERTEXATTRIBDIVISORPROC, VertexAttribDivisor)            \
   X(PFNGLMULTIDRAWELEMENTSPROC, MultiDrawElements)
 
 struct RwGlEntries {
@@ -209,6 +211,12 @@ struct RwGlPart {
   RwGlKey key;
   uint32_t first, count;           // indices, in the mesh's index buffer
   std::vector<RwGlRange> ranges;   // absolute index positions, in order
+  // Translucent triangle parts keep their triangles on the CPU as well, so
+  // they can be drawn back to front: three indices and a centroid (in the
+  // mesh's coordinates) a triangle. Empty for everything else.
+  std::vector<uint32_t> indices;
+  std::vector<float> centroids;
+  bool sortable() const { return !centroids.empty(); }
 };
 
 struct RwGlMesh {
@@ -217,6 +225,13 @@ struct RwGlMesh {
   uint64_t indexCount;
   bool hasBounds;
   RwV3d min, max;                  // of its vertices, in its own coordinates
+  // The translucent triangles in the order last sorted, drawn through a
+  // second vertex array over the same vertices; made on first use.
+  GLuint sortVao, sortIbo;
+  size_t sortCapacity;             // indices sortIbo holds room for
+  // A clump with instances: their offsets, one a copy, drawn in one call.
+  GLuint instanceVbo;
+  uint32_t instanceCount;
 };
 
 // Collects clumps' polygons, then uploads them as one mesh.
@@ -250,3 +265,9 @@ void rwGlAddClump(RwGlBuilder& builder, RwClump* clump, const RwMatrix* bake, vo
 // there was nothing to draw (the mesh is then empty).
 bool rwGlFinishMesh(RwGlBuilder& builder, RwGlMesh& mesh);
 void rwGlDeleteMesh(RwGlMesh& mesh);
+// Gives a clump's own mesh its instances: each copy is drawn at its offset,
+// and the bounds grow to hold them all. Instanced parts are not sorted: a
+// translucent text draws its glyphs in the order they were laid out.
+bool rwGlAttachInstances(RwGlMesh& mesh, const RwClump* clump);
+// Replaces the mesh's sorted indices; false when the buffer cannot be had.
+bool rwGlUploadSorted(RwGlMesh& mesh, const std::vector<uint32_t>& indices);

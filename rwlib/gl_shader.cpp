@@ -27,6 +27,7 @@ layout(location = 1) in vec3 aNormal;
 layout(location = 2) in vec4 aColor;
 layout(location = 3) in vec4 aSurface;
 layout(location = 4) in vec2 aUV;
+layout(location = 5) in vec3 aOffset;  // a copy's place; (0, 0, 0) where nothing is bound
 uniform mat4 uViewProj;
 uniform mat4 uModel;
 uniform mat3 uNormalMatrix;
@@ -54,7 +55,7 @@ float power16(float x) {
   return x * x;
 }
 void main() {
-  vec4 world = uModel * vec4(aPosition, 1.0);
+  vec4 world = uModel * vec4(aPosition + aOffset, 1.0);
   gl_Position = uViewProj * world;
   vec3 front = vec3(1.0), back = vec3(1.0);
   vec3 frontHighlight = vec3(0.0), backHighlight = vec3(0.0);

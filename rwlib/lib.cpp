@@ -81,5 +81,38 @@ void rwTouch(RwClump* clump, unsigned what) {
   if (what & RW_TOUCH_TRANSFORM) ++clump->transformVersion;
   const RwClump* top = clump;
   while (top->parent) top = top->parent;
-  if (top->scene) ++top->scene->version;
+  RwScene* scene = top->scene;
+  if (!scene) return;
+  ++scene->version;
+  if (scene->treeChanged) return;  // everything is looked at anyway
+  // Past this many, walking the tree once costs less than the list.
+  constexpr size_t kMaxTouched = 4096;
+  if ((what & RW_TOUCH_TREE) || (!clump->queuedIn && scene->touched.size() >= kMaxTouched)) {
+    rwClearTouched(scene);
+    scene->treeChanged = true;
+    return;
+  }
+  if (clump->queuedIn == scene) {
+    clump->touched |= what;
+    return;
+  }
+  if (clump->queuedIn) {  // still listed where it was before it moved here
+    rwClearTouched(clump->queuedIn);
+    clump->queuedIn->treeChanged = true;
+  }
+  try {
+    scene->touched.push_back(clump);
+  } catch (const std::bad_alloc&) {
+    rwClearTouched(scene);
+    scene->treeChanged = true;
+    return;
+  }
+  clump->queuedIn = scene;
+  clump->touched = what;
+}
+
+void rwClearTouched(RwScene* scene) {
+  for (RwClump* clump : scene->touched)
+    if (clump) clump->queuedIn = nullptr, clump->touched = 0;
+  scene->touched.clear();
 }

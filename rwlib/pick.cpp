@@ -127,10 +127,18 @@ void visit(const RwClump* top, Search& s, std::vector<Pending>& stack) {
       rwTransformVector(&d, &inverse);
       Ray r{{o.x, o.y, o.z}, {d.x, d.y, d.z}};
       const PickCache& cache = cacheOf(clump);
-      if (!cache.owners.empty() && hitsBox(r, cache.lo, cache.hi, s.best)) {
+      // Each copy is the same triangles with the ray moved the other way.
+      size_t copies = clump->instances.empty() ? 1 : clump->instances.size();
+      for (size_t k = 0; k < copies && !cache.owners.empty(); ++k) {
+        Ray copy = r;
+        if (!clump->instances.empty()) {
+          const RwV3d& at = clump->instances[k];
+          copy.o[0] -= at.x, copy.o[1] -= at.y, copy.o[2] -= at.z;
+        }
+        if (!hitsBox(copy, cache.lo, cache.hi, s.best)) continue;
         for (size_t i = 0; i < cache.owners.size(); ++i) {
           double t;
-          if (hitsTriangle(r, &cache.triangles[i * 9], &t) && t < s.best) {
+          if (hitsTriangle(copy, &cache.triangles[i * 9], &t) && t < s.best) {
             s.best = t;
             s.hit = cache.owners[i];
           }

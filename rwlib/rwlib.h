@@ -176,7 +176,15 @@ int rwSetVertexNormal(RwClump* clump, int32_t vertex, float nx, float ny, float 
 int rwSetVertexUV(RwClump* clump, int32_t vertex, float u, float v);
 int32_t rwGetClumpVertexCount(const RwClump* clump);
 int rwGetClumpVertex(const RwClump* clump, int32_t vertex, RwV3d* out);
-int rwGetClumpBounds(const RwClump* clump, RwV3d* min, RwV3d* max);  // own vertices, local
+// Own vertices, local; a clump with instances spans all of its copies.
+int rwGetClumpBounds(const RwClump* clump, RwV3d* min, RwV3d* max);
+// Instances: a clump with instances draws (and is picked at) a copy of its
+// polygons at each offset, in its own frame, instead of once where they
+// are; repeated shapes such as the glyphs of a text share one set of
+// polygons this way. The offsets are copied.
+int rwAddClumpInstances(RwClump* clump, int count, const RwV3d* offsets);
+int32_t rwGetClumpInstanceCount(const RwClump* clump);
+int rwGetClumpInstance(const RwClump* clump, int32_t index, RwV3d* out);  // 0-based
 RwPolygon* rwAddPolygonToClump(RwClump* clump, int count, const int32_t* vertices);
 int32_t rwGetClumpPolygonCount(const RwClump* clump);
 int rwSetClumpState(RwClump* clump, int on);
@@ -325,6 +333,7 @@ int rwSetTextureFrame(RwTexture* texture, int frame);
 //   transform m00 m01 m02 m10 ... m32   12 numbers: the clump's own matrix
 //   v X Y Z [n NX NY NZ] [uv U V]       a vertex of the current clump
 //   p I1 I2 I3 ...           a polygon over 1-based vertex indices
+//   instance X Y Z           where one copy of the clump's polygons goes
 //   end                      closes the current clump
 // The surface state is saved on entry and restored on return.
 RwClump* rwReadShape(const char* file);

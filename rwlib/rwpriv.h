@@ -3,8 +3,9 @@
 // files that include GL or EGL).
 //
 // Change tracking: every operation that changes what a clump looks like
-// calls rwTouch with what changed, which also bumps the scene's version, so
-// the GL side can tell which batches to rebuild without scanning.
+// calls rwTouch with what changed, which also bumps the scene's version and
+// queues the clump on its scene, so the GL side can bring only what changed
+// up to date instead of walking every clump each frame.
 #pragma once
 
 #include <cstdint>
@@ -56,6 +57,8 @@ struct RwClump {
   std::vector<uint32_t> corners;   // 0-based vertex indices
   std::vector<float> cornerUV;     // 2 per corner; sized with corners
   std::deque<RwPolygon> polygons;  // stable addresses
+  std::vector<RwV3d> instances;    // offsets of its copies; empty: drawn once, in place
+  RwV3d instanceMin, instanceMax;  // the offsets' box, while there are any
   RwMatrix matrix;                 // local
   int on;
   void* data;
@@ -67,6 +70,8 @@ struct RwClump {
   bool boundsValid;
   RwV3d boundsMin, boundsMax;  // own vertices, local
   void* gpu;                   // the GL side's record, or null
+  RwScene* queuedIn;           // whose touched list holds it, or null
+  uint32_t touched;            // RW_TOUCH_* bits since it was queued
 };
 
 struct RwLight {
@@ -85,8 +90,15 @@ struct RwScene {
   std::vector<RwLight*> lights;
   float ambient;
   uint32_t version;  // bumped by any change below it
+  // Clumps touched since the GL side last looked (null: destroyed since),
+  // unless treeChanged: then clumps came or went, or too many were touched
+  // to list, and the whole tree must be looked at.
+  std::vector<RwClump*> touched;
+  bool treeChanged = true;
   void* gpu;
 };
+// Empties the scene's touched list once the GL side has looked at it.
+void rwClearTouched(RwScene* scene);
 
 struct RwRaster {
   int32_t width, height;
@@ -125,6 +137,7 @@ struct RwCamera {
 };
 
 // Marks what changed on a clump and on the scene it belongs to.
+// Clumps that come and go (RW_TOUCH_TREE) mark the whole scene.
 void rwTouch(RwClump* clump, unsigned what);
 
 // Geometry helpers shared with the GL side.

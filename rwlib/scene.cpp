@@ -21,6 +21,7 @@ int rwDestroyScene(RwScene* scene) {
     return 0;
   }
   rwGpuForgetScene(scene);
+  rwClearTouched(scene);
   // Each destroy takes the clump out of the list, so always take the last.
   while (!scene->clumps.empty()) rwDestroyClump(scene->clumps.back());
   while (!scene->lights.empty()) rwDestroyLight(scene->lights.back());

@@ -238,6 +238,13 @@ bool readLine(ShapeReader& r, const std::vector<std::string_view>& words) {
   }
   if (key == "v") return readVertex(r, words);
   if (key == "p") return readPolygon(r, words);
+  if (key == "instance") {
+    if (r.open.empty() || words.size() != 4 || !parseFloats(words, 1, 3, v) || r.vertices >= kMaxFileVertices)
+      return false;
+    ++r.vertices;  // counted with the vertices against the file's limit
+    RwV3d at{v[0], v[1], v[2]};
+    return rwAddClumpInstances(r.open.back().clump, 1, &at) != 0;
+  }
   if (key == "transform") return readTransform(r, words);
   if (key == "surface")
     return words.size() == 4 && parseFloats(words, 1, 3, v) && rwSetSurface(v[0], v[1], v[2]);
@@ -385,6 +392,15 @@ bool writeClump(ShapeWriter& w, const RwClump* clump) {
   }
   // The walk takes a clump it may hand on as changeable; writePolygon only reads.
   if (!rwForAllPolygonsInClump(const_cast<RwClump*>(clump), writePolygon, &w)) return false;
+  for (int32_t i = 0, n = rwGetClumpInstanceCount(clump); i < n; ++i) {
+    RwV3d at{};
+    if (!rwGetClumpInstance(clump, i, &at)) return false;
+    w.line = "instance";
+    putFloat(w.line, at.x);
+    putFloat(w.line, at.y);
+    putFloat(w.line, at.z);
+    if (!putLine(w)) return false;
+  }
   for (RwClump* child = rwGetFirstChildClump(clump); child; child = rwGetNextSiblingClump(child))
     if (!writeClump(w, child)) return false;
   --w.depth;

@@ -61,6 +61,14 @@ TEST_F(RenderTest, LevelOfDetailByDistance) {
   ASSERT_TRUE(rwSetCameraPosition(camera, 0, 0, 1));
   ASSERT_EQ(zvRenderEvaluateLOD(world, camera), ZV_OK);
   EXPECT_EQ(choice(), 2);
+  // Built again, the level of detail shows only the child it chose, though
+  // the choice itself does not change.
+  ASSERT_EQ(zvRenderDestroyPartInViewer(named("LOD")), ZV_OK);
+  ASSERT_EQ(zvRenderConstructPartInViewer(named("LOD")), ZV_OK);
+  ASSERT_EQ(zvRenderEvaluateLOD(world, camera), ZV_OK);
+  EXPECT_EQ(shown(named("N")), RW_OFF);
+  EXPECT_EQ(shown(named("M")), RW_OFF);
+  EXPECT_EQ(shown(named("F")), RW_ON);
 }
 
 TEST_F(RenderTest, MovedObjectsQueueOncePerArmedSubtree) {

@@ -127,6 +127,57 @@ TEST(RwClump, ChangesMarkTheClumpAndTheTopLevelScene) {
   rwDestroyScene(scene);  // and the light
 }
 
+// The scene lists each touched clump once, with what changed, so a frame
+// can look at those alone; clumps coming and going, or too many touched,
+// ask for a look at everything instead.
+TEST(RwClump, TouchedClumpsAreListedOnTheirScene) {
+  RwScene* scene = rwCreateScene();
+  RwClump* top = rwCreateClump(0, 0);
+  RwClump* child = square();
+  rwAddChildToClump(top, child);
+  rwAddClumpToScene(scene, top);
+  EXPECT_TRUE(scene->treeChanged);
+  scene->treeChanged = false;  // as a frame leaves it
+
+  rwSetPolygonColor(&child->polygons[0], 0, 1, 0);
+  rwSetClumpState(child, RW_OFF);
+  RwMatrix m;
+  rwIdentityMatrix(&m);
+  rwTranslateMatrix(&m, 1, 0, 0, RW_REPLACE);
+  rwTransformClump(top, &m, RW_REPLACE);
+  ASSERT_EQ(scene->touched.size(), 2u);
+  EXPECT_EQ(scene->touched[0], child);
+  EXPECT_EQ(child->touched, unsigned(RW_TOUCH_GEOMETRY | RW_TOUCH_STATE));
+  EXPECT_EQ(top->touched, unsigned(RW_TOUCH_TRANSFORM));
+  EXPECT_FALSE(scene->treeChanged);
+
+  // A clump that comes or goes asks for everything, and empties the list.
+  RwClump* extra = square();
+  rwAddChildToClump(top, extra);
+  EXPECT_TRUE(scene->treeChanged);
+  EXPECT_TRUE(scene->touched.empty());
+  EXPECT_EQ(child->queuedIn, nullptr);
+  scene->treeChanged = false;
+  rwSetPolygonColor(&extra->polygons[0], 1, 0, 0);
+  ASSERT_EQ(scene->touched.size(), 1u);
+  rwDestroyClump(extra);  // it leaves its parent first: the tree changed
+  EXPECT_TRUE(scene->treeChanged);
+  scene->treeChanged = false;
+
+  // Past the list's length, the scene asks for everything.
+  std::vector<RwClump*> many;
+  for (int i = 0; i < 5000; ++i) {
+    many.push_back(square());
+    rwAddChildToClump(top, many.back());
+  }
+  rwClearTouched(scene);
+  scene->treeChanged = false;
+  for (RwClump* c : many) rwSetPolygonColor(&c->polygons[0], 0, 0, 1);
+  EXPECT_TRUE(scene->treeChanged);
+  EXPECT_TRUE(scene->touched.empty());
+  rwDestroyScene(scene);
+}
+
 TEST(RwClump, TreeTransformsAndLookups) {
   RwClump* parent = rwCreateClump(0, 0);
   RwClump* a = rwCreateClump(0, 0);
@@ -192,6 +243,38 @@ TEST(RwClump, DuplicateIsDeepAndFlipReversesCorners) {
   EXPECT_NEAR(n.z, -1.0f, 1e-6f);
   rwGetPolygonNormal(&c->polygons[0], &n);
   EXPECT_NEAR(n.z, 1.0f, 1e-6f);  // the original is untouched
+  rwDestroyClump(c);
+  rwDestroyClump(d);
+}
+
+// Copies of a clump's polygons: the box spans them all, a duplicate keeps
+// them, and offsets that are not numbers are refused.
+TEST(RwClump, InstancesSpreadTheBoundsAndSurviveDuplication) {
+  RwClump* c = square();
+  RwV3d lo, hi, plainLo, plainHi;
+  ASSERT_TRUE(rwGetClumpBounds(c, &plainLo, &plainHi));
+  uint32_t version = c->geometryVersion;
+  const RwV3d offsets[3] = {{-2, 0, 0}, {5, 1, 0}, {0, 0, -3}};
+  ASSERT_TRUE(rwAddClumpInstances(c, 2, offsets));
+  ASSERT_TRUE(rwAddClumpInstances(c, 1, offsets + 2));
+  EXPECT_NE(c->geometryVersion, version);  // the GL side must draw the copies
+  ASSERT_TRUE(rwGetClumpBounds(c, &lo, &hi));
+  EXPECT_FLOAT_EQ(lo.x, plainLo.x - 2);
+  EXPECT_FLOAT_EQ(hi.x, plainHi.x + 5);
+  EXPECT_FLOAT_EQ(hi.y, plainHi.y + 1);
+  EXPECT_FLOAT_EQ(lo.z, plainLo.z - 3);
+  const RwV3d bad = {0, std::nanf(""), 0};
+  EXPECT_FALSE(rwAddClumpInstances(c, 1, &bad));
+  EXPECT_FALSE(rwAddClumpInstances(c, -1, offsets));
+  EXPECT_FALSE(rwAddClumpInstances(c, 1, nullptr));
+  RwV3d at;
+  EXPECT_FALSE(rwGetClumpInstance(c, 3, &at));
+  RwClump* d = rwDuplicateClump(c);
+  ASSERT_EQ(rwGetClumpInstanceCount(d), 3);
+  ASSERT_TRUE(rwGetClumpInstance(d, 1, &at));
+  EXPECT_EQ(at.x, 5.0f);
+  ASSERT_TRUE(rwGetClumpBounds(d, &lo, &hi));
+  EXPECT_FLOAT_EQ(hi.x, plainHi.x + 5);
   rwDestroyClump(c);
   rwDestroyClump(d);
 }

@@ -347,6 +347,67 @@ TEST_F(RwGl, OpacityBlendsAfterOpaqueGeometry) {
   EXPECT_PIXEL(kW / 2 - 3, kH / 2, 128, 0, 128);
 }
 
+// Overlapping translucent quads blend back to front whatever order they were
+// built in, whether they share a clump, share the batch or not, and from
+// either side: half red over (half green over blue) in front, and the other
+// way round from behind.
+TEST_F(RwGl, TranslucentPolygonsBlendBackToFront) {
+  const Quad nearQuad = {-1, -1, 1, 1, 5}, farQuad = {-2, -2, 2, 2, 10};
+  auto picture = [&](int layout, bool redFirst) {
+    rwDestroyScene(scene);
+    scene = rwCreateScene();
+    RwClump* shared = layout == 0 ? rwCreateClump(8, 2) : nullptr;
+    for (int i = 0; i < 2; ++i) {
+      bool red = (i == 0) == redFirst;
+      Quad q = red ? nearQuad : farQuad;
+      if (shared) {
+        last = addQuad(shared, q, red ? 1 : 0, red ? 0 : 1, 0);
+      } else {
+        RwClump* own = addClump(q, red ? 1 : 0, red ? 0 : 1, 0);
+        if (layout == 2 && red) rwRemoveHint(own, RW_HINT_BATCHED);  // drawn from its own mesh
+      }
+      rwSetPolygonOpacity(last, 0.5f);
+    }
+    if (shared) rwAddClumpToScene(scene, shared);
+    render();
+    return at(kW / 2, kH / 2);
+  };
+  for (int layout = 0; layout < 3; ++layout) {
+    for (bool redFirst : {true, false}) {
+      Pixel p = picture(layout, redFirst);
+      EXPECT_TRUE(near(p, {128, 64, 64, 255}, 4)) << "layout " << layout << " red first " << redFirst << ": "
+                                                  << p[0] << " " << p[1] << " " << p[2];
+    }
+  }
+  // From behind, the green quad is the near one. Nothing but the camera
+  // changed, so the new order must come from the view alone.
+  picture(2, true);
+  RwMatrix* m = rwPushScratchMatrix();
+  rwRotateMatrix(m, 0, 1, 0, 180, RW_REPLACE);
+  rwTranslateMatrix(m, 0, 0, 15, RW_POSTCONCAT);
+  rwTransformCamera(camera, m, RW_REPLACE);
+  rwPopScratchMatrix();
+  render();
+  EXPECT_PIXEL(kW / 2, kH / 2, 64, 128, 64);
+}
+
+// Copies are drawn at their offsets, through the clump's own transform.
+TEST_F(RwGl, InstancesDrawACopyAtEachOffset) {
+  RwClump* c = addClump({-1, -1, 1, 1, 10}, 1, 0, 0);
+  const RwV3d offsets[2] = {{2.5f, 0, 0}, {-2.5f, 0, 0}};
+  ASSERT_TRUE(rwAddClumpInstances(c, 2, offsets));
+  RwMatrix* m = rwPushScratchMatrix();
+  rwTranslateMatrix(m, 0, 1, 0, RW_REPLACE);
+  rwTransformClump(c, m, RW_REPLACE);
+  rwPopScratchMatrix();
+  render();
+  // x = +-2.5 at z = 10 is +-0.25 of the half width; y = 1 is 0.1 / 0.75 up.
+  int y = int(kH * (0.5f - 0.5f * 0.1f / 0.75f));
+  EXPECT_PIXEL(kW / 2 - 8, y, 255, 0, 0);
+  EXPECT_PIXEL(kW / 2 + 8, y, 255, 0, 0);
+  EXPECT_TRUE(isBack(kW / 2, y));
+}
+
 TEST_F(RwGl, WireframeDrawsEdgesOnly) {
   addClump({-2, -2, 2, 2, 10}, 1, 1, 0);
   rwSetPolygonGeometrySampling(last, RW_WIREFRAME);
@@ -422,6 +483,52 @@ TEST_F(RwGl, ChangesShowInTheNextFrame) {
   rwDestroyClump(still);
   render();
   EXPECT_TRUE(isBack(kW / 2 - 6, kH / 2 + 6));
+}
+
+// A frame looks only at the touched clumps and their subtrees: a parent
+// moved or switched off carries its batched child with it, a clump moved out
+// of view and back with the camera still shows, and a frame with too many
+// touched clumps to list still shows every change.
+TEST_F(RwGl, FramesFollowTouchedClumpsAndTheirSubtrees) {
+  RwClump* parent = rwCreateClump(0, 0);
+  RwClump* child = rwCreateClump(4, 1);
+  RwPolygon* childPolygon = addQuad(child, {-1, -1, 1, 1, 10}, 1, 0, 0);
+  rwAddChildToClump(parent, child);
+  rwAddClumpToScene(scene, parent);
+  std::vector<RwPolygon*> far;
+  for (int i = 0; i < 5000; ++i) {  // out of view, above the camera
+    addClump({-1, 40, 1, 42, 10}, 1, 1, 1);
+    far.push_back(last);
+  }
+  for (int i = 0; i < 12; ++i) render();  // settled into the shared mesh
+  EXPECT_PIXEL(kW / 2, kH / 2, 255, 0, 0);
+  RwMatrix* m = rwPushScratchMatrix();
+  const int nearX = kW / 2 + 6;  // two units to world -x
+  rwTranslateMatrix(m, -2, 0, 0, RW_REPLACE);
+  rwTransformClump(parent, m, RW_REPLACE);
+  render();
+  EXPECT_TRUE(isBack(kW / 2 - 3, kH / 2));
+  EXPECT_PIXEL(nearX, kH / 2, 255, 0, 0);
+  rwSetClumpState(parent, RW_OFF);
+  rwSetPolygonColor(childPolygon, 0, 1, 0);
+  render();
+  EXPECT_TRUE(isBack(nearX, kH / 2));
+  rwSetClumpState(parent, RW_ON);
+  render();
+  EXPECT_PIXEL(nearX, kH / 2, 0, 255, 0);
+  rwTranslateMatrix(m, 0, 100, 0, RW_REPLACE);  // out of view
+  rwTransformClump(parent, m, RW_REPLACE);
+  render();
+  EXPECT_TRUE(isBack(kW / 2, kH / 2));
+  rwTranslateMatrix(m, 0, 0, 0, RW_REPLACE);  // and back
+  rwTransformClump(parent, m, RW_REPLACE);
+  render();
+  EXPECT_PIXEL(kW / 2, kH / 2, 0, 255, 0);
+  rwPopScratchMatrix();
+  for (RwPolygon* p : far) rwSetPolygonColor(p, 0, 0, 0);
+  rwSetPolygonColor(childPolygon, 1, 1, 0);
+  render();
+  EXPECT_PIXEL(kW / 2, kH / 2, 255, 255, 0);
 }
 
 RwRaster* quadrants(int size, std::array<uint8_t, 4> tl, std::array<uint8_t, 4> tr,

@@ -29,6 +29,22 @@ struct RwPick : ::testing::Test {
   }
 };
 
+// A clump with instances is hit at its copies and nowhere else.
+TEST_F(RwPick, CopiesAreHitWhereTheyStand) {
+  RwClump* c = quad(0, 0, 10);
+  const RwV3d aside = {4, 0, 0};
+  ASSERT_TRUE(rwAddClumpInstances(c, 1, &aside));
+  rwAddClumpToScene(scene, c);
+  RwPickRecord hit;
+  EXPECT_FALSE(rwPickScene(scene, 50, 50, camera, &hit));  // where the polygon itself lies
+  const RwV3d nearer[2] = {{0, 0, -4}, {0, 0, 2}};
+  ASSERT_TRUE(rwAddClumpInstances(c, 2, nearer));
+  ASSERT_TRUE(rwPickScene(scene, 50, 50, camera, &hit));
+  EXPECT_EQ(hit.clump, c);
+  EXPECT_NEAR(hit.distance, 6.0f, 1e-4f);
+  EXPECT_NEAR(hit.point.z, 6.0f, 1e-4f);
+}
+
 TEST_F(RwPick, NearestWinsAndSwitchedOffClumpsAreSkipped) {
   RwClump* far = quad(0, 0, 10);
   RwClump* near = quad(0, 0, 5);

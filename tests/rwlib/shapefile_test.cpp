@@ -123,6 +123,8 @@ TEST_F(ShapeFile, WrittenTreeReadsBackTheSameWithSurfaceLinesOnlyWhereTheyChange
   rwAddChildToClump(root, child);
   rwAddChildToClump(child, rwCreateClump(0, 0));  // an empty grandchild
   rwAddChildToClump(root, quad(9, -1));           // a second child without polygons
+  const RwV3d copies[2] = {{0.5f, -1, 0}, {3, 0.25f, 1e-3f}};
+  rwAddClumpInstances(child, 2, copies);
 
   std::string path = dir + "/tree.rwx";
   ASSERT_EQ(rwWriteShape(root, path.c_str()), 1);
@@ -143,6 +145,12 @@ TEST_F(ShapeFile, WrittenTreeReadsBackTheSameWithSurfaceLinesOnlyWhereTheyChange
   rwGetSurfaceState(&before);
   RwClump* back = rwReadShape(path.c_str());
   expectSameClump(root, back);
+  RwClump* copied = rwGetFirstChildClump(back);
+  ASSERT_EQ(rwGetClumpInstanceCount(copied), 2);
+  RwV3d at{};
+  ASSERT_TRUE(rwGetClumpInstance(copied, 1, &at));
+  EXPECT_FLOAT_EQ(at.y, 0.25f);
+  EXPECT_FLOAT_EQ(at.z, 1e-3f);
   RwSurfaceState after;
   rwGetSurfaceState(&after);
   EXPECT_TRUE(sameState(before, after));
@@ -198,6 +206,9 @@ TEST_F(ShapeFile, HostileFilesFailCleanlyAndLeaveTheSurfaceStateAlone) {
       "clump tag\nend\n",
       "clump\ntransform 1 0 0 0 1 0 0 0 1 0 0\nend\n",  // 11 numbers
       "clump\nsampling sometimes\nend\n",
+      "instance 0 0 0\nclump\nend\n",                 // outside any clump
+      "clump\ninstance 1 2\nend\n",
+      "clump\ninstance 0 nan 0\nend\n",
       "clump\ncolor 1 0\nend\n",
       "clump\nend\nclump\nend\n",                     // a second top clump
       "end\n",
