@@ -185,6 +185,19 @@ bool QvSFImage::readValue(QvInput* in) {
   return true;
 }
 
+namespace {
+
+// One element of each list type, without the virtual call: the lists of a
+// large world hold millions of numbers.
+inline bool readElement(QvInput* in, int32_t& v) { return in->readInt32(v); }
+inline bool readElement(QvInput* in, float& v) { return in->readFloat(v); }
+inline bool readElement(QvInput* in, QvVec2& v) { return in->readFloat(v.v[0]) && in->readFloat(v.v[1]); }
+inline bool readElement(QvInput* in, QvVec3& v) {
+  return in->readFloat(v.v[0]) && in->readFloat(v.v[1]) && in->readFloat(v.v[2]);
+}
+
+}  // namespace
+
 template <typename T>
 bool QvMField<T>::readValue(QvInput* in) {
   QvInput::Mark m = in->mark();
@@ -201,7 +214,7 @@ bool QvMField<T>::readValue(QvInput* in) {
   in->reset(m);
   for (int n = 1;; ++n) {
     T v{};
-    if (!read1Value(in, v)) {
+    if (!readElement(in, v)) {
       QvReadError(QV_ERR_NONE, in, "Couldn't read value %d of field", n);
       return false;
     }
