@@ -206,8 +206,8 @@ class SetTable {
   ZvShape* newLeaf(Item& item, const std::vector<size_t>& keep, const ZvShape* texture, QvState* state);
   bool fillTexture(ZvShape* leaf, const std::vector<size_t>& keep, const ZvShape* texture, QvState* state);
   bool fillMaterial(ZvShape* leaf, const Item& item, const std::vector<size_t>& keep);
-  bool fillFace(ZvFace* face, Item& item, const std::vector<size_t>& keep);
-  bool fillPoints(ZvSFVec3f** out, int32_t* count, const std::vector<size_t>& keep);
+  void fillFace(ZvFace* face, Item& item, const std::vector<size_t>& keep);
+  void copyPoints(ZvSFVec3f* out, const std::vector<size_t>& keep) const;
 
   const Texts& t_;
   const IndexLists& ix_;
@@ -506,9 +506,10 @@ void SetTable::resolveTextureCoords() {
 bool SetTable::fillTexture(ZvShape* leaf, const std::vector<size_t>& keep, const ZvShape* texture,
                            QvState* state) {
   ZvTexture* t = &leaf->texture;
+  bool packed = leaf->flags & ZV_LEAF_PACKED_FACE;
   if (texture->texture.movie) {
     // A movie record belongs to one leaf, so it cannot be shared.
-    if (qvSetLeafTexture(state, leaf, t_.leafWho) != ZV_OK) return false;
+    if (qvSetLeafTexture(state, leaf, t_.leafWho, !packed) != ZV_OK) return false;
   } else {
     t->texture = texture->texture.texture;
     t->mask = texture->texture.mask;
@@ -516,11 +517,14 @@ bool SetTable::fillTexture(ZvShape* leaf, const std::vector<size_t>& keep, const
     t->wrapS = texture->texture.wrapS;
     t->wrapT = texture->texture.wrapT;
   }
-  auto* uv = static_cast<ZvSFVec2f*>(zvMalloc(sizeof(ZvSFVec2f) * keep.size()));
-  if (!uv) return false;
-  if (t->uvCount > 0) zvFree(t->uv);
-  t->uv = uv;
-  t->uvCount = int32_t(keep.size());
+  ZvSFVec2f* uv = t->uv;
+  if (!packed) {
+    uv = static_cast<ZvSFVec2f*>(zvMalloc(sizeof(ZvSFVec2f) * keep.size()));
+    if (!uv) return false;
+    if (t->uvCount > 0) zvFree(t->uv);
+    t->uv = uv;
+    t->uvCount = int32_t(keep.size());
+  }
   // A file that indexes its texture coordinates uses them; otherwise each
   // vertex takes the coordinate of its own number, or the last one.
   bool indexed = !ix_.texture.empty() && ix_.texture[0] != -1;
@@ -560,27 +564,19 @@ bool SetTable::fillMaterial(ZvShape* leaf, const Item& item, const std::vector<s
   return true;
 }
 
-bool SetTable::fillPoints(ZvSFVec3f** out, int32_t* count, const std::vector<size_t>& keep) {
-  auto* p = static_cast<ZvSFVec3f*>(zvMalloc(sizeof(ZvSFVec3f) * keep.size()));
-  if (!p) return false;
+void SetTable::copyPoints(ZvSFVec3f* p, const std::vector<size_t>& keep) const {
   for (size_t j = 0; j < keep.size(); ++j) {
     const QvVec3& c = points_[vertices_[keep[j]].coord];
     p[j] = {c.v[0], c.v[1], c.v[2]};
   }
-  *out = p;
-  *count = int32_t(keep.size());
-  return true;
 }
 
 // A normal that could not be found is stored as (0, 0, 0): the renderer
 // leaves such a vertex to its own shading, while a missing array would make
-// the per-vertex count disagree with the vertex count.
-bool SetTable::fillFace(ZvFace* face, Item& item, const std::vector<size_t>& keep) {
-  size_t n = normalCode_ == kBindPerVertexIndexed ? keep.size() : 1;
-  auto* normals = static_cast<ZvSFVec3f*>(zvMalloc(sizeof(ZvSFVec3f) * n));
-  if (!normals) return false;
-  face->normals = normals;
-  face->normalCount = int32_t(n);
+// the per-vertex count disagree with the vertex count. The face's arrays
+// came with its block, sized by normalCount().
+void SetTable::fillFace(ZvFace* face, Item& item, const std::vector<size_t>& keep) {
+  ZvSFVec3f* normals = face->normals;
   face->normalBinding = normalCode_;
   auto set = [&](size_t j, int32_t index) {
     const float* v = index >= 0 ? normals_[index].v : computedNormal(item);
@@ -591,8 +587,8 @@ bool SetTable::fillFace(ZvFace* face, Item& item, const std::vector<size_t>& kee
   else if (normalCode_ == kBindPerItemIndexed)
     set(0, item.normal);
   else
-    for (size_t j = 0; j < n; ++j) set(j, vertices_[keep[j]].normal);
-  if (!fillPoints(&face->vertices, &face->vertexCount, keep)) return false;
+    for (size_t j = 0; j < keep.size(); ++j) set(j, vertices_[keep[j]].normal);
+  copyPoints(face->vertices, keep);
   if (normalCode_ == kBindPerVertexIndexed) {
     // The renderer wants a facet normal even for smooth faces: the first
     // corner that is not degenerate gives it, left unnormalised.
@@ -610,21 +606,30 @@ bool SetTable::fillFace(ZvFace* face, Item& item, const std::vector<size_t>& kee
     }
   }
   face->convex = convex_ ? 1 : 0;
-  return true;
 }
 
+// A face and its three arrays are one allocation: a set makes a leaf per
+// face, and the allocator's time, not the arithmetic, was most of it.
 ZvShape* SetTable::newLeaf(Item& item, const std::vector<size_t>& keep, const ZvShape* texture,
                            QvState* state) {
-  ZvShape* leaf = t_.faces ? static_cast<ZvShape*>(zvNewFaceLeaf()) : zvNewLineSetLeaf();
+  if (keep.size() > size_t(INT32_MAX)) return nullptr;
+  int n = int(keep.size());
+  ZvShape* leaf = t_.faces ? static_cast<ZvShape*>(zvNewPackedFaceLeaf(normalCode_ == kBindPerVertexIndexed ? n : 1, n, n))
+                           : zvNewLineSetLeaf();
   if (!leaf) return nullptr;
   bool ok = fillTexture(leaf, keep, texture, state) && fillMaterial(leaf, item, keep);
   if (ok && t_.faces) {
-    ok = fillFace(static_cast<ZvFace*>(leaf), item, keep);
+    fillFace(static_cast<ZvFace*>(leaf), item, keep);
   } else if (ok) {
     // A line leaf holds one polyline; its normals only served the checks.
     auto* line = static_cast<ZvLineSet*>(leaf);
-    ok = fillPoints(&line->points, &line->pointCount, keep);
-    line->lineCount = 1;
+    line->points = static_cast<ZvSFVec3f*>(zvMalloc(sizeof(ZvSFVec3f) * keep.size()));
+    ok = line->points != nullptr;
+    if (ok) {
+      copyPoints(line->points, keep);
+      line->pointCount = n;
+      line->lineCount = 1;
+    }
   }
   if (!ok) {
     zvDeleteLeaf(leaf);

@@ -50,6 +50,31 @@ TEST_F(LeafTest, BuildersChainExactlyTheRequestedParts) {
   EXPECT_TRUE(sink.has(ZV_DEBUG_ERROR, "zvNewShape: zvMalloc failed\n 5"));
 }
 
+TEST_F(LeafTest, PackedFacesCarryTheirArraysInOneBlock) {
+  const long base = memory.live();
+  ZvFace* face = zvNewPackedFaceLeaf(1, 4, 4);
+  ASSERT_NE(face, nullptr);
+  EXPECT_EQ(memory.live(), base + 1);
+  EXPECT_TRUE(face->flags & ZV_LEAF_PACKED_FACE);
+  EXPECT_EQ(face->faceType, 1);
+  ASSERT_EQ(face->vertexCount, 4);
+  // The arrays are distinct, zeroed and writable to their ends.
+  face->normals[0] = {0, 0, 1};
+  face->vertices[3] = {1, 2, 3};
+  face->texture.uv[3] = {0.5f, 0.5f};
+  EXPECT_EQ(face->vertices[0].x, 0);
+  EXPECT_EQ(face->normals[0].z, 1);
+  EXPECT_EQ(face->vertices[3].z, 3);
+  ASSERT_EQ(zvPackLeafMaterial(face, 4), ZV_OK);
+  EXPECT_EQ(zvDeleteLeaf(face), nullptr);
+  EXPECT_EQ(memory.live(), base);
+  EXPECT_EQ(zvNewPackedFaceLeaf(1, 0, 1), nullptr);
+  memory.failAfter(0);
+  EXPECT_EQ(zvNewPackedFaceLeaf(1, 3, 3), nullptr);
+  memory.failAfter(-1);
+  EXPECT_EQ(memory.live(), base);
+}
+
 TEST_F(LeafTest, DeletingAChainFreesWhatItOwnsAndSparesWhatOtherModulesHold) {
   handedOver.clear();
   zvSceneHooks().deleteLeafMedia = record;
