@@ -209,9 +209,15 @@ bool QvMField<T>::readValue(QvInput* in) {
     return read1Value(in, values[0]);
   }
   values.clear();
-  m = in->mark();
-  if (in->read(c) && c == ']') return true;
-  in->reset(m);
+  // The blanks before an element are skipped once: looking for the closing
+  // bracket leaves the cursor past them when it is not there.
+  auto closes = [&] {
+    QvInput::Mark before = in->mark();
+    if (in->skipWhiteSpace()) return in->takeIf(']');
+    in->reset(before);
+    return false;
+  };
+  if (closes()) return true;
   for (int n = 1;; ++n) {
     T v{};
     if (!readElement(in, v)) {
@@ -228,9 +234,7 @@ bool QvMField<T>::readValue(QvInput* in) {
       QvReadError(QV_ERR_NONE, in, "Expected '%c' or '%c' but got '%c' while reading value %d", ',', ']', c, n);
       return false;
     }
-    m = in->mark();
-    if (in->read(c) && c == ']') return true;  // a trailing comma
-    in->reset(m);
+    if (closes()) return true;  // a trailing comma
   }
 }
 

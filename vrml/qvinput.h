@@ -84,6 +84,14 @@ class QvInput {
     }
     return skipWhiteSpaceSlow();
   }
+  // Takes c when it is the very next character.
+  bool takeIf(char c) {
+    if (pos_ < end_ && *pos_ == c) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
   // Past white space and comments, the next character; false at the end
   // of the input (a comment left open there is no error here).
   bool peekText(char& c);
