@@ -124,7 +124,20 @@ class MaterialSource {
   }
   size_t count() const { return count_; }
 
-  MaterialRecord at(size_t i) const {
+  // The records of a set's material, worked out once: a set makes a leaf
+  // per face, and most take the same few records.
+  void cache() {
+    if (count_ <= kCached)
+      for (size_t i = 0; i < count_; ++i) cached_[i] = compute(i);
+  }
+  const MaterialRecord& at(size_t i) {
+    if (i < count_ && count_ <= kCached) return cached_[i];
+    scratch_ = compute(i);
+    return scratch_;
+  }
+
+ private:
+  MaterialRecord compute(size_t i) const {
     MaterialRecord r{{0.2f, 0.2f, 0.2f}, {0.8f, 0.8f, 0.8f}, {0, 0, 0}, {0, 0, 0}, 0.2f, 0};
     if (!node_) return r;
     color(node_->ambientColor.values, i, &r.ambient);
@@ -136,7 +149,7 @@ class MaterialSource {
     return r;
   }
 
- private:
+  static constexpr size_t kCached = 64;
   static void color(const std::vector<QvVec3>& v, size_t i, ZvSFColor* out) {
     if (v.empty()) return;
     const QvVec3& c = v[std::min(i, v.size() - 1)];
@@ -147,6 +160,8 @@ class MaterialSource {
   }
   const QvMaterial* node_;
   size_t count_ = 1;  // without a Material node: one default record
+  MaterialRecord cached_[kCached];
+  MaterialRecord scratch_;
 };
 
 struct IndexLists {
@@ -328,6 +343,7 @@ int SetTable::gather(QvState* state) {
     texCount_ = 1;
   }
   materials_ = MaterialSource(qvStateMaterial(state));
+  materials_.cache();
   return ZV_OK;
 }
 
@@ -340,8 +356,9 @@ void SetTable::addItem(size_t pos, size_t count) {
   item.count = int32_t(count);
   items_.push_back(item);
   longestItem_ = std::max(longestItem_, count);
+  const int32_t* ci = ix_.coord.data() + pos;
   for (size_t j = 0; j < count; ++j) {
-    int32_t c = ix_.coord[position(item, j)];
+    int32_t c = ci[clockwise_ ? count - 1 - j : j];
     if (!validIndex(c, pointCount_)) {
       zvMessage("%s", t_.badCoordinate);
       c = -1;
@@ -467,6 +484,9 @@ bool SetTable::resolveNormals() {
       normalCode_ = kBindPerVertexIndexed;
       break;
     case kBindPerVertexIndexed:
+      // The usual list is the lone -1 of a file that gave none: every
+      // vertex keeps the computed normal it starts with.
+      if (ni.size() == 1 && !validIndex(ni[0], normalCount_)) break;
       for (const Item& item : items_)
         for (size_t j = 0; j < size_t(item.count); ++j) {
           size_t p = position(item, j);
@@ -491,6 +511,7 @@ bool SetTable::resolveNormals() {
 
 void SetTable::resolveTextureCoords() {
   const std::vector<int32_t>& ti = ix_.texture;
+  if (ti.size() == 1 && !validIndex(ti[0], texCount_)) return;  // every vertex keeps 0
   for (const Item& item : items_)
     for (size_t j = 0; j < size_t(item.count); ++j) {
       size_t p = position(item, j);
@@ -551,7 +572,7 @@ bool SetTable::fillMaterial(ZvShape* leaf, const Item& item, const std::vector<s
     int32_t record = materialCode_ == kBindOverall         ? 0
                      : materialCode_ == kBindPerItemIndexed ? item.material
                                                             : vertices_[keep[j]].material;
-    MaterialRecord r = materials_.at(size_t(record));
+    const MaterialRecord& r = materials_.at(size_t(record));
     ambient[j] = r.ambient;
     diffuse[j] = r.diffuse;
     specular[j] = r.specular;
