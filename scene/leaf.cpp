@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "scene/camerapriv.h"
+#include "scene/objectpriv.h"
 #include "scene/scene.h"
 #include "scene/subtree.h"
 
@@ -28,7 +29,7 @@ void freeMaterialArrays(ZvShape* shape) {
   bool packed = shape->flags & ZV_LEAF_PACKED_MATERIAL;
   if (packed) {
     // One block, based at the first array; the others point into it.
-    zvFree(m->ambient.values);
+    if (!zvMaterialInLeafBlock(shape)) zvFree(m->ambient.values);
     m->ambient.values = nullptr;
     shape->flags &= ~uint32_t(ZV_LEAF_PACKED_MATERIAL);
   }
@@ -53,7 +54,7 @@ void freeMaterialArrays(ZvShape* shape) {
 // zvDeleteLeaf and by the builders, whose half-made leaves nobody else has
 // seen yet.
 void releaseShape(ZvShape* shape, bool tellMedia) {
-  freeMaterialArrays(shape);
+  freeMaterialArrays(shape);  // before the texture coordinates, which tell where the block is
   if (shape->flags & ZV_LEAF_PACKED_FACE) {
     // The arrays are part of the block freed last.
     auto* face = static_cast<ZvFace*>(shape);
@@ -201,13 +202,13 @@ ZvFace* zvNewFaceLeaf(void) {
   return face;
 }
 
-ZvFace* zvNewPackedFaceLeaf(int normalCount, int vertexCount, int uvCount) {
-  if (normalCount < 1 || vertexCount < 1 || uvCount < 1) {
+ZvFace* zvNewPackedFaceLeaf(int normalCount, int vertexCount, int uvCount, int materialCount) {
+  if (normalCount < 1 || vertexCount < 1 || uvCount < 1 || materialCount < 1) {
     zvWarning("zvNewPackedFaceLeaf: invalid array length\n");
     return nullptr;
   }
   size_t bytes = sizeof(ZvFace) + sizeof(ZvSFVec3f) * (size_t(normalCount) + size_t(vertexCount)) +
-                 sizeof(ZvSFVec2f) * size_t(uvCount);
+                 sizeof(ZvSFVec2f) * size_t(uvCount) + zvPackedMaterialSize(materialCount);
   auto* face = static_cast<ZvFace*>(zvMalloc(bytes));
   if (!face) {
     zvErrorSD("zvNewShape: zvMalloc failed\n", ZV_LEAF_FACE);
@@ -225,6 +226,8 @@ ZvFace* zvNewPackedFaceLeaf(int normalCount, int vertexCount, int uvCount) {
   face->vertexCount = vertexCount;
   face->texture.uv = reinterpret_cast<ZvSFVec2f*>(face->vertices + vertexCount);
   face->texture.uvCount = uvCount;
+  zvPlacePackedMaterial(face, face->texture.uv + uvCount, materialCount);
+  face->material.maxElement = materialCount;
   return face;
 }
 

@@ -6,3 +6,11 @@
 // Unlinks and deletes the subtree without asking the renderer first: for a
 // world that is being cleared whatever its objects' structures say.
 int zvDeleteZvObjContents(ZvObj* object);
+
+// Packed material arrays (ZV_LEAF_PACKED_MATERIAL): the bytes n elements
+// take, and laying them out in such a block.
+size_t zvPackedMaterialSize(int n);
+void zvPlacePackedMaterial(ZvShape* shape, void* block, int n);
+// A packed face may carry its packed material in its own block, right
+// after the texture coordinates; that block is never freed on its own.
+bool zvMaterialInLeafBlock(const ZvShape* shape);

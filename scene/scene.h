@@ -358,8 +358,9 @@ ZvCircle* zvNewCircleLeaf(int type, float radius, float height);
 ZvCylinderSide* zvNewCylinderSideLeaf(float topRadius, float bottomRadius, float height);
 ZvFace* zvNewFaceLeaf(void);
 // A face with zeroed arrays of these lengths (each at least 1) in its own
-// block: ZV_LEAF_PACKED_FACE.
-ZvFace* zvNewPackedFaceLeaf(int normalCount, int vertexCount, int uvCount);
+// block: ZV_LEAF_PACKED_FACE, and ZV_LEAF_PACKED_MATERIAL with the material
+// arrays in the same block (changing one gives them a block of their own).
+ZvFace* zvNewPackedFaceLeaf(int normalCount, int vertexCount, int uvCount, int materialCount);
 ZvLineSet* zvNewLineSetLeaf(void);
 ZvPointSet* zvNewPointSetLeaf(void);
 ZvSphere* zvNewSphereLeaf(void);

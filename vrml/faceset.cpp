@@ -560,8 +560,10 @@ bool SetTable::fillTexture(ZvShape* leaf, const std::vector<size_t>& keep, const
 bool SetTable::fillMaterial(ZvShape* leaf, const Item& item, const std::vector<size_t>& keep) {
   ZvMaterial* m = &leaf->material;
   size_t n = materialCode_ == kBindPerVertexIndexed ? keep.size() : 1;
-  // One block for the six arrays: a set makes a leaf per face.
-  if (n > size_t(INT32_MAX) || zvPackLeafMaterial(leaf, int(n)) != ZV_OK) return false;
+  // One block for the six arrays: a set makes a leaf per face. A face has
+  // them in its own block already.
+  if (!(leaf->flags & ZV_LEAF_PACKED_FACE) && (n > size_t(INT32_MAX) || zvPackLeafMaterial(leaf, int(n)) != ZV_OK))
+    return false;
   ZvSFColor* ambient = m->ambient.values;
   ZvSFColor* diffuse = m->diffuse.values;
   ZvSFColor* specular = m->specular.values;
@@ -629,13 +631,14 @@ void SetTable::fillFace(ZvFace* face, Item& item, const std::vector<size_t>& kee
   face->convex = convex_ ? 1 : 0;
 }
 
-// A face and its three arrays are one allocation: a set makes a leaf per
+// A face and all its arrays are one allocation: a set makes a leaf per
 // face, and the allocator's time, not the arithmetic, was most of it.
 ZvShape* SetTable::newLeaf(Item& item, const std::vector<size_t>& keep, const ZvShape* texture,
                            QvState* state) {
   if (keep.size() > size_t(INT32_MAX)) return nullptr;
   int n = int(keep.size());
-  ZvShape* leaf = t_.faces ? static_cast<ZvShape*>(zvNewPackedFaceLeaf(normalCode_ == kBindPerVertexIndexed ? n : 1, n, n))
+  ZvShape* leaf = t_.faces ? static_cast<ZvShape*>(zvNewPackedFaceLeaf(normalCode_ == kBindPerVertexIndexed ? n : 1, n, n,
+                                                                       materialCode_ == kBindPerVertexIndexed ? n : 1))
                            : zvNewLineSetLeaf();
   if (!leaf) return nullptr;
   bool ok = fillTexture(leaf, keep, texture, state) && fillMaterial(leaf, item, keep);
