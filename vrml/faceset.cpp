@@ -252,6 +252,7 @@ class SetTable {
     v.clear();
     return v;
   }
+  size_t used_ = 0;  // vertices handed to items so far
   bool badMaterialReported_ = false;
 };
 
@@ -351,19 +352,21 @@ void SetTable::addItem(size_t pos, size_t count) {
     zvMessage("%s: %d %s", "QvFaceTable::initFaces()", int(count), "found a face with less than three vertices.");
   Item item{};
   item.pos = pos;
-  item.first = vertices_.size();
+  item.first = used_;
   item.count = int32_t(count);
-  items_.push_back(item);
   const int32_t* ci = ix_.coord.data() + pos;
+  Vertex* v = vertices_.data() + used_;
   for (size_t j = 0; j < count; ++j) {
     int32_t c = ci[clockwise_ ? count - 1 - j : j];
     if (!validIndex(c, pointCount_)) {
       zvMessage("%s", t_.badCoordinate);
       c = -1;
     }
-    items_.back().valid += c >= 0;
-    vertices_.push_back(Vertex{c});
+    item.valid += c >= 0;
+    v[j].coord = c;
   }
+  used_ += count;
+  items_.push_back(item);
 }
 
 int SetTable::split() {
@@ -378,7 +381,8 @@ int SetTable::split() {
   }
   try {
     items_.reserve(itemCount);
-    vertices_.reserve(ci.size() - separators);
+    // Every vertex starts with the defaults; addItem sets its coordinate.
+    vertices_.resize(ci.size() - separators);
   } catch (const std::bad_alloc&) {
     return ZV_NOMEM;
   }

@@ -145,12 +145,11 @@ inline bool QvInput::readInteger(long long& x) {
   bool neg = *p == '-';
   p += *p == '-' || *p == '+';
   const char* q = p;
-  unsigned long long v = 0;
-  while (unsigned(*q - '0') < 10 && q - p < 19) v = v * 10 + unsigned(*q++ - '0');
+  unsigned long long v = 0;  // wraps harmlessly past 19 digits: those go the long way
+  while (unsigned(*q - '0') < 10) v = v * 10 + unsigned(*q++ - '0');
   size_t n = size_t(q - p);
   // A leading zero means octal, an x hexadecimal: those take the long way.
-  if (n == 0 || n > 18 || (*p == '0' && n > 1) || unsigned(*q - '0') < 10 || *q == 'x' || *q == 'X')
-    return readIntegerSlow(x);
+  if (n - 1 > 17 || (*p == '0' && n > 1) || *q == 'x' || *q == 'X') return readIntegerSlow(x);
   x = neg ? -(long long)v : (long long)v;
   lastErrno_ = 0;
   pos_ = q;
