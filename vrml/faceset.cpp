@@ -529,7 +529,7 @@ void SetTable::resolveTextureCoords() {
 // its arrays are one allocation: a set makes a leaf per face, and the
 // allocator's time, not the arithmetic, was most of the conversion.
 
-inline void SetTable::putMaterial(ZvMaterial* m, int32_t k, int32_t record) {
+__attribute__((always_inline)) inline void SetTable::putMaterial(ZvMaterial* m, int32_t k, int32_t record) {
   const MaterialRecord& r = materials_.at(size_t(record));
   m->ambient.values[k] = r.ambient;
   m->diffuse.values[k] = r.diffuse;
