@@ -34,11 +34,6 @@ inline bool isSpace(char c) { return c == ' ' || c == '\n' || c == '\t' || c == 
 // Steps over blanks, counting newlines. Indentation makes long runs, which
 // are taken sixteen bytes at a time.
 const char* skipBlanks(const char* p, const char* end, long& line) {
-  // Most gaps are short: a few characters are looked at one by one first.
-  for (int i = 0; i < 4; ++i, ++p) {
-    if (p >= end || !isSpace(*p)) return p;
-    line += *p == '\n';
-  }
 #ifdef __SSE2__
   const __m128i nine = _mm_set1_epi8(9), four = _mm_set1_epi8(4), space = _mm_set1_epi8(' '),
                 newline = _mm_set1_epi8('\n');
