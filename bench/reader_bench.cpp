@@ -13,6 +13,7 @@
 
 #include "platform/platform.h"
 #include "scene/scene.h"
+#include "vrml/qvnodes.h"
 #include "vrml/vrml.h"
 #include "www/www.h"
 
@@ -85,6 +86,45 @@ void BM_ReadCorpus(benchmark::State& state) {
   zvSetReportSink(nullptr, nullptr);
 }
 BENCHMARK(BM_ReadCorpus)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// The text alone: every file parsed into its node graph and released, no
+// inlines and no scene model. Set against BM_ReadCorpus it splits the time
+// between reading and traversal.
+void BM_ParseCorpus(benchmark::State& state) {
+  const auto& files = corpus();
+  if (files.empty()) {
+    state.SkipWithError("no corpus (set QUILLMOOR_CORPUS)");
+    return;
+  }
+  zvSetReportSink(quiet, nullptr);
+  size_t nodes = 0;
+  for (auto _ : state) {
+    nodes = 0;
+    for (const CorpusFile& f : files) {
+      QvResetCurrentFile(f.path.c_str());
+      QvInput in(f.path.c_str());
+      for (;;) {
+        QvNode* n = nullptr;
+        bool ok = QvDB::read(&in, n);
+        if (ok && n) {
+          n->ref();
+          n->unref();
+          ++nodes;
+        } else if (!ok && QvGetLastError() == QV_ERR_UNKNOWN_NODE) {
+          QvClearLastError();
+          continue;
+        }
+        if (!ok || !n || in.isDataInFile() != 1) break;
+      }
+    }
+  }
+  size_t bytes = 0;
+  for (const CorpusFile& f : files) bytes += f.bytes;
+  state.SetBytesProcessed(int64_t(bytes) * state.iterations());
+  state.counters["top nodes"] = double(nodes);
+  zvSetReportSink(nullptr, nullptr);
+}
+BENCHMARK(BM_ParseCorpus)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 // The largest world alone: the one the frame-time figures are taken on.
 void BM_ReadLargest(benchmark::State& state) {

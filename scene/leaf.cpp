@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "scene/camerapriv.h"
+#include "scene/objectpriv.h"
 #include "scene/scene.h"
 #include "scene/subtree.h"
 
@@ -28,7 +29,7 @@ void freeMaterialArrays(ZvShape* shape) {
   bool packed = shape->flags & ZV_LEAF_PACKED_MATERIAL;
   if (packed) {
     // One block, based at the first array; the others point into it.
-    zvFree(m->ambient.values);
+    if (!zvMaterialInLeafBlock(shape)) zvFree(m->ambient.values);
     m->ambient.values = nullptr;
     shape->flags &= ~uint32_t(ZV_LEAF_PACKED_MATERIAL);
   }
@@ -53,7 +54,14 @@ void freeMaterialArrays(ZvShape* shape) {
 // zvDeleteLeaf and by the builders, whose half-made leaves nobody else has
 // seen yet.
 void releaseShape(ZvShape* shape, bool tellMedia) {
-  freeMaterialArrays(shape);
+  freeMaterialArrays(shape);  // before the texture coordinates, which tell where the block is
+  if (shape->flags & ZV_LEAF_PACKED_FACE) {
+    // The arrays are part of the block freed last.
+    auto* face = static_cast<ZvFace*>(shape);
+    face->normals = face->vertices = nullptr;
+    shape->texture.uv = nullptr;
+    shape->texture.uvCount = 0;
+  }
   if (tellMedia && zvSceneHooks().deleteLeafMedia) zvSceneHooks().deleteLeafMedia(shape);
   zvDeleteTexture(&shape->texture);
   switch (shape->type) {
@@ -191,6 +199,35 @@ ZvFace* zvNewFaceLeaf(void) {
   auto* face = static_cast<ZvFace*>(zvNewShape(ZV_LEAF_FACE));
   if (!face) return nullptr;
   face->faceType = 1;
+  return face;
+}
+
+ZvFace* zvNewPackedFaceLeaf(int normalCount, int vertexCount, int uvCount, int materialCount) {
+  if (normalCount < 1 || vertexCount < 1 || uvCount < 1 || materialCount < 1) {
+    zvWarning("zvNewPackedFaceLeaf: invalid array length\n");
+    return nullptr;
+  }
+  size_t bytes = sizeof(ZvFace) + sizeof(ZvSFVec3f) * (size_t(normalCount) + size_t(vertexCount)) +
+                 sizeof(ZvSFVec2f) * size_t(uvCount) + zvPackedMaterialSize(materialCount);
+  auto* face = static_cast<ZvFace*>(zvMalloc(bytes));
+  if (!face) {
+    zvErrorSD("zvNewShape: zvMalloc failed\n", ZV_LEAF_FACE);
+    return nullptr;
+  }
+  face->type = ZV_LEAF_FACE;
+  face->flags = ZV_LEAF_GOURAUD | ZV_LEAF_PACKED_FACE;
+  float identity[6] = {1, 0, 0, 1, 0, 0};
+  for (int i = 0; i < 6; ++i) face->texture.transform[i] = identity[i];
+  face->faceType = 1;
+  static_assert(sizeof(ZvFace) % alignof(ZvSFVec3f) == 0 && alignof(ZvSFVec2f) <= alignof(ZvSFVec3f));
+  face->normals = reinterpret_cast<ZvSFVec3f*>(face + 1);
+  face->normalCount = normalCount;
+  face->vertices = face->normals + normalCount;
+  face->vertexCount = vertexCount;
+  face->texture.uv = reinterpret_cast<ZvSFVec2f*>(face->vertices + vertexCount);
+  face->texture.uvCount = uvCount;
+  zvPlacePackedMaterial(face, face->texture.uv + uvCount, materialCount);
+  face->material.maxElement = materialCount;
   return face;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "scene/objectpriv.h"
 #include "scene/scene.h"
 #include "scene/subtree.h"
 
@@ -274,23 +275,11 @@ constexpr size_t kPackedElement = 4 * sizeof(ZvSFColor) + 2 * sizeof(float);
 
 }  // namespace
 
-int zvPackLeafMaterial(ZvShape* shape, int n) {
-  if (!shape || n < 1 || size_t(n) > SIZE_MAX / kPackedElement) return ZV_FAIL;
-  auto* block = static_cast<char*>(zvMalloc(kPackedElement * size_t(n)));
-  if (!block) return ZV_NOMEM;
+size_t zvPackedMaterialSize(int n) { return kPackedElement * size_t(n); }
+
+void zvPlacePackedMaterial(ZvShape* shape, void* block, int n) {
   ZvMaterial* m = &shape->material;
-  // Whatever the leaf had goes first, so that nothing is lost or leaked.
-  if (shape->flags & ZV_LEAF_PACKED_MATERIAL) {
-    zvFree(m->ambient.values);
-  } else {
-    zvFree(m->ambient.values);
-    zvFree(m->diffuse.values);
-    zvFree(m->specular.values);
-    zvFree(m->emissive.values);
-    zvFree(m->shininess.values);
-    zvFree(m->transparency.values);
-  }
-  ZvSFColor* c = reinterpret_cast<ZvSFColor*>(block);
+  ZvSFColor* c = static_cast<ZvSFColor*>(block);
   m->ambient = {n, c};
   m->diffuse = {n, c + n};
   m->specular = {n, c + 2 * n};
@@ -299,6 +288,32 @@ int zvPackLeafMaterial(ZvShape* shape, int n) {
   m->shininess = {n, f};
   m->transparency = {n, f + n};
   shape->flags |= ZV_LEAF_PACKED_MATERIAL;
+}
+
+bool zvMaterialInLeafBlock(const ZvShape* shape) {
+  // A block of its own cannot start where the leaf's block goes on.
+  return (shape->flags & ZV_LEAF_PACKED_FACE) && (shape->flags & ZV_LEAF_PACKED_MATERIAL) &&
+         static_cast<const void*>(shape->material.ambient.values) ==
+             static_cast<const void*>(shape->texture.uv + shape->texture.uvCount);
+}
+
+int zvPackLeafMaterial(ZvShape* shape, int n) {
+  if (!shape || n < 1 || size_t(n) > SIZE_MAX / kPackedElement) return ZV_FAIL;
+  auto* block = static_cast<char*>(zvMalloc(kPackedElement * size_t(n)));
+  if (!block) return ZV_NOMEM;
+  ZvMaterial* m = &shape->material;
+  // Whatever the leaf had goes first, so that nothing is lost or leaked.
+  if (shape->flags & ZV_LEAF_PACKED_MATERIAL) {
+    if (!zvMaterialInLeafBlock(shape)) zvFree(m->ambient.values);
+  } else {
+    zvFree(m->ambient.values);
+    zvFree(m->diffuse.values);
+    zvFree(m->specular.values);
+    zvFree(m->emissive.values);
+    zvFree(m->shininess.values);
+    zvFree(m->transparency.values);
+  }
+  zvPlacePackedMaterial(shape, block, n);
   return ZV_OK;
 }
 
@@ -318,7 +333,7 @@ int zvUnpackLeafMaterial(ZvShape* shape) {
     zvError("zvUnpackLeafMaterial: zvMalloc failed\n");
     return ZV_NOMEM;
   }
-  void* block = m->ambient.values;
+  void* block = zvMaterialInLeafBlock(shape) ? nullptr : m->ambient.values;
   for (int i = 0; i < 4; ++i) {
     if (copies[i]) std::memcpy(copies[i], colors[i]->values, sizeof(ZvSFColor) * size_t(colors[i]->count));
     colors[i]->values = static_cast<ZvSFColor*>(copies[i]);

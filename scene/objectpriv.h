@@ -11,3 +11,11 @@ int zvDeleteZvObjContents(ZvObj* object);
 // stops being the one the range calls without a world act on.
 void zvResetWorldIdCounters(ZvWorld* world);
 void zvForgetIdRangesOf(ZvWorld* world);
+
+// Packed material arrays (ZV_LEAF_PACKED_MATERIAL): the bytes n elements
+// take, and laying them out in such a block.
+size_t zvPackedMaterialSize(int n);
+void zvPlacePackedMaterial(ZvShape* shape, void* block, int n);
+// A packed face may carry its packed material in its own block, right
+// after the texture coordinates; that block is never freed on its own.
+bool zvMaterialInLeafBlock(const ZvShape* shape);

@@ -241,6 +241,10 @@ enum {  // shape leaf flags
   // reader makes hundreds of thousands of faces, each with its own material.
   // Changing an array first gives each its own block again.
   ZV_LEAF_PACKED_MATERIAL = 0x100,
+  // The face's normals, vertices and texture coordinates live in the leaf's
+  // own block (zvNewPackedFaceLeaf), for the same reason; they go with it
+  // and are never freed or replaced on their own.
+  ZV_LEAF_PACKED_FACE = 0x200,
 };
 enum {  // cone and cylinder part bits
   ZV_PART_ALL = 1,
@@ -354,6 +358,10 @@ ZvConeSide* zvNewConeSideLeaf(float bottomRadius, float height);
 ZvCircle* zvNewCircleLeaf(int type, float radius, float height);
 ZvCylinderSide* zvNewCylinderSideLeaf(float topRadius, float bottomRadius, float height);
 ZvFace* zvNewFaceLeaf(void);
+// A face with zeroed arrays of these lengths (each at least 1) in its own
+// block: ZV_LEAF_PACKED_FACE, and ZV_LEAF_PACKED_MATERIAL with the material
+// arrays in the same block (changing one gives them a block of their own).
+ZvFace* zvNewPackedFaceLeaf(int normalCount, int vertexCount, int uvCount, int materialCount);
 ZvLineSet* zvNewLineSetLeaf(void);
 ZvPointSet* zvNewPointSetLeaf(void);
 ZvSphere* zvNewSphereLeaf(void);

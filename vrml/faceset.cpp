@@ -124,7 +124,20 @@ class MaterialSource {
   }
   size_t count() const { return count_; }
 
-  MaterialRecord at(size_t i) const {
+  // The records of a set's material, worked out once: a set makes a leaf
+  // per face, and most take the same few records.
+  void cache() {
+    if (count_ <= kCached)
+      for (size_t i = 0; i < count_; ++i) cached_[i] = compute(i);
+  }
+  const MaterialRecord& at(size_t i) {
+    if (i < count_ && count_ <= kCached) return cached_[i];
+    scratch_ = compute(i);
+    return scratch_;
+  }
+
+ private:
+  MaterialRecord compute(size_t i) const {
     MaterialRecord r{{0.2f, 0.2f, 0.2f}, {0.8f, 0.8f, 0.8f}, {0, 0, 0}, {0, 0, 0}, 0.2f, 0};
     if (!node_) return r;
     color(node_->ambientColor.values, i, &r.ambient);
@@ -136,7 +149,7 @@ class MaterialSource {
     return r;
   }
 
- private:
+  static constexpr size_t kCached = 64;
   static void color(const std::vector<QvVec3>& v, size_t i, ZvSFColor* out) {
     if (v.empty()) return;
     const QvVec3& c = v[std::min(i, v.size() - 1)];
@@ -147,6 +160,8 @@ class MaterialSource {
   }
   const QvMaterial* node_;
   size_t count_ = 1;  // without a Material node: one default record
+  MaterialRecord cached_[kCached];
+  MaterialRecord scratch_;
 };
 
 struct IndexLists {
@@ -173,6 +188,7 @@ struct Item {
   size_t pos;
   size_t first;
   int32_t count;
+  int32_t valid = 0;  // vertices with a usable coordinate
   int32_t material = 0;
   int32_t normal = -1;
   int8_t computedState = 0;  // 0 not tried, 1 computed, 2 cannot be computed
@@ -203,11 +219,10 @@ class SetTable {
   int32_t checkedMaterial(int32_t index);
   const float* computedNormal(Item& item);
 
-  ZvShape* newLeaf(Item& item, const std::vector<size_t>& keep, const ZvShape* texture, QvState* state);
-  bool fillTexture(ZvShape* leaf, const std::vector<size_t>& keep, const ZvShape* texture, QvState* state);
-  bool fillMaterial(ZvShape* leaf, const Item& item, const std::vector<size_t>& keep);
-  bool fillFace(ZvFace* face, Item& item, const std::vector<size_t>& keep);
-  bool fillPoints(ZvSFVec3f** out, int32_t* count, const std::vector<size_t>& keep);
+  ZvShape* newLeaf(Item& item, const ZvShape* texture, QvState* state);
+  static bool lineArrays(ZvLineSet* line, int32_t n, int32_t materials);
+  void putMaterial(ZvMaterial* m, int32_t k, int32_t record);
+  ZvSFVec3f normalOf(Item& item, int32_t index);
 
   const Texts& t_;
   const IndexLists& ix_;
@@ -237,7 +252,7 @@ class SetTable {
     v.clear();
     return v;
   }
-  size_t longestItem_ = 0;
+  size_t used_ = 0;  // vertices handed to items so far
   bool badMaterialReported_ = false;
 };
 
@@ -328,6 +343,7 @@ int SetTable::gather(QvState* state) {
     texCount_ = 1;
   }
   materials_ = MaterialSource(qvStateMaterial(state));
+  materials_.cache();
   return ZV_OK;
 }
 
@@ -336,18 +352,21 @@ void SetTable::addItem(size_t pos, size_t count) {
     zvMessage("%s: %d %s", "QvFaceTable::initFaces()", int(count), "found a face with less than three vertices.");
   Item item{};
   item.pos = pos;
-  item.first = vertices_.size();
+  item.first = used_;
   item.count = int32_t(count);
-  items_.push_back(item);
-  longestItem_ = std::max(longestItem_, count);
+  const int32_t* ci = ix_.coord.data() + pos;
+  Vertex* v = vertices_.data() + used_;
   for (size_t j = 0; j < count; ++j) {
-    int32_t c = ix_.coord[position(item, j)];
+    int32_t c = ci[clockwise_ ? count - 1 - j : j];
     if (!validIndex(c, pointCount_)) {
       zvMessage("%s", t_.badCoordinate);
       c = -1;
     }
-    vertices_.push_back(Vertex{c});
+    item.valid += c >= 0;
+    v[j].coord = c;
   }
+  used_ += count;
+  items_.push_back(item);
 }
 
 int SetTable::split() {
@@ -362,7 +381,8 @@ int SetTable::split() {
   }
   try {
     items_.reserve(itemCount);
-    vertices_.reserve(ci.size() - separators);
+    // Every vertex starts with the defaults; addItem sets its coordinate.
+    vertices_.resize(ci.size() - separators);
   } catch (const std::bad_alloc&) {
     return ZV_NOMEM;
   }
@@ -467,6 +487,9 @@ bool SetTable::resolveNormals() {
       normalCode_ = kBindPerVertexIndexed;
       break;
     case kBindPerVertexIndexed:
+      // The usual list is the lone -1 of a file that gave none: every
+      // vertex keeps the computed normal it starts with.
+      if (ni.size() == 1 && !validIndex(ni[0], normalCount_)) break;
       for (const Item& item : items_)
         for (size_t j = 0; j < size_t(item.count); ++j) {
           size_t p = position(item, j);
@@ -491,6 +514,7 @@ bool SetTable::resolveNormals() {
 
 void SetTable::resolveTextureCoords() {
   const std::vector<int32_t>& ti = ix_.texture;
+  if (ti.size() == 1 && !validIndex(ti[0], texCount_)) return;  // every vertex keeps 0
   for (const Item& item : items_)
     for (size_t j = 0; j < size_t(item.count); ++j) {
       size_t p = position(item, j);
@@ -499,16 +523,55 @@ void SetTable::resolveTextureCoords() {
 }
 
 // ---------------------------------------------------------------------------
-// Leaves. keep lists the item's usable vertices (table indices) in stored
-// order; every per-vertex array of a leaf follows it, so the arrays stay the
-// same length as the leaf's vertex array.
+// Leaves. Vertices whose coordinate index was bad are left out of the leaf
+// altogether; every per-vertex array of a leaf skips the same ones, so the
+// arrays stay the same length as the leaf's vertex array. A face and all
+// its arrays are one allocation: a set makes a leaf per face, and the
+// allocator's time, not the arithmetic, was most of the conversion.
 
-bool SetTable::fillTexture(ZvShape* leaf, const std::vector<size_t>& keep, const ZvShape* texture,
-                           QvState* state) {
+__attribute__((always_inline)) inline void SetTable::putMaterial(ZvMaterial* m, int32_t k, int32_t record) {
+  const MaterialRecord& r = materials_.at(size_t(record));
+  m->ambient.values[k] = r.ambient;
+  m->diffuse.values[k] = r.diffuse;
+  m->specular.values[k] = r.specular;
+  m->emissive.values[k] = r.emissive;
+  m->shininess.values[k] = r.shininess;
+  m->transparency.values[k] = r.transparency;
+}
+
+// A normal that could not be found is stored as (0, 0, 0): the renderer
+// leaves such a vertex to its own shading, while a missing array would make
+// the per-vertex count disagree with the vertex count.
+inline ZvSFVec3f SetTable::normalOf(Item& item, int32_t index) {
+  const float* v = index >= 0                  ? normals_[index].v
+                   : item.computedState == 1 ? item.computed
+                                             : computedNormal(item);
+  return v ? ZvSFVec3f{v[0], v[1], v[2]} : ZvSFVec3f{0, 0, 0};
+}
+
+ZvShape* SetTable::newLeaf(Item& item, const ZvShape* texture, QvState* state) {
+  const int32_t n = item.valid;
+  const bool materialPerVertex = materialCode_ == kBindPerVertexIndexed;
+  const bool normalPerVertex = normalCode_ == kBindPerVertexIndexed;
+  ZvShape* leaf;
+  if (t_.faces) {
+    leaf = zvNewPackedFaceLeaf(normalPerVertex ? n : 1, n, n, materialPerVertex ? n : 1);
+  } else {
+    leaf = zvNewLineSetLeaf();
+    if (leaf && !lineArrays(static_cast<ZvLineSet*>(leaf), n, materialPerVertex ? n : 1)) {
+      zvDeleteLeaf(leaf);
+      return nullptr;
+    }
+  }
+  if (!leaf) return nullptr;
+
   ZvTexture* t = &leaf->texture;
   if (texture->texture.movie) {
     // A movie record belongs to one leaf, so it cannot be shared.
-    if (qvSetLeafTexture(state, leaf, t_.leafWho) != ZV_OK) return false;
+    if (qvSetLeafTexture(state, leaf, t_.leafWho, false) != ZV_OK) {
+      zvDeleteLeaf(leaf);
+      return nullptr;
+    }
   } else {
     t->texture = texture->texture.texture;
     t->mask = texture->texture.mask;
@@ -516,131 +579,68 @@ bool SetTable::fillTexture(ZvShape* leaf, const std::vector<size_t>& keep, const
     t->wrapS = texture->texture.wrapS;
     t->wrapT = texture->texture.wrapT;
   }
-  auto* uv = static_cast<ZvSFVec2f*>(zvMalloc(sizeof(ZvSFVec2f) * keep.size()));
-  if (!uv) return false;
-  if (t->uvCount > 0) zvFree(t->uv);
-  t->uv = uv;
-  t->uvCount = int32_t(keep.size());
+  t->materialBinding = materialCode_;
+
+  ZvMaterial* m = &leaf->material;
+  m->maxElement = materialPerVertex ? n : 1;
+  ZvFace* face = t_.faces ? static_cast<ZvFace*>(leaf) : nullptr;
+  ZvSFVec3f* points = face ? face->vertices : static_cast<ZvLineSet*>(leaf)->points;
+  if (face) {
+    face->normalBinding = normalCode_;
+    face->convex = convex_ ? 1 : 0;
+  }
+  if (!materialPerVertex) putMaterial(m, 0, materialCode_ == kBindOverall ? 0 : item.material);
+  if (face && !normalPerVertex)
+    face->normals[0] = normalOf(item, normalCode_ == kBindOverall ? 0 : item.normal);
+
   // A file that indexes its texture coordinates uses them; otherwise each
   // vertex takes the coordinate of its own number, or the last one.
-  bool indexed = !ix_.texture.empty() && ix_.texture[0] != -1;
-  for (size_t j = 0; j < keep.size(); ++j) {
-    const Vertex& v = vertices_[keep[j]];
-    size_t i = indexed ? size_t(v.tex) : std::min(size_t(v.coord), texCount_ - 1);
-    uv[j] = {texCoords_[i].v[0], texCoords_[i].v[1]};
+  const bool indexed = !ix_.texture.empty() && ix_.texture[0] != -1;
+  const Vertex* v = &vertices_[item.first];
+  int32_t k = 0;
+  for (int32_t j = 0; j < item.count; ++j) {
+    if (v[j].coord < 0) continue;
+    const QvVec3& c = points_[v[j].coord];
+    points[k] = {c.v[0], c.v[1], c.v[2]};
+    const QvVec2& uv = texCoords_[indexed ? size_t(v[j].tex) : std::min(size_t(v[j].coord), texCount_ - 1)];
+    t->uv[k] = {uv.v[0], uv.v[1]};
+    if (materialPerVertex) putMaterial(m, k, v[j].material);
+    if (face && normalPerVertex) face->normals[k] = normalOf(item, v[j].normal);
+    ++k;
   }
-  return true;
-}
-
-bool SetTable::fillMaterial(ZvShape* leaf, const Item& item, const std::vector<size_t>& keep) {
-  ZvMaterial* m = &leaf->material;
-  size_t n = materialCode_ == kBindPerVertexIndexed ? keep.size() : 1;
-  // One block for the six arrays: a set makes a leaf per face.
-  if (n > size_t(INT32_MAX) || zvPackLeafMaterial(leaf, int(n)) != ZV_OK) return false;
-  ZvSFColor* ambient = m->ambient.values;
-  ZvSFColor* diffuse = m->diffuse.values;
-  ZvSFColor* specular = m->specular.values;
-  ZvSFColor* emissive = m->emissive.values;
-  float* shininess = m->shininess.values;
-  float* transparency = m->transparency.values;
-  for (size_t j = 0; j < n; ++j) {
-    int32_t record = materialCode_ == kBindOverall         ? 0
-                     : materialCode_ == kBindPerItemIndexed ? item.material
-                                                            : vertices_[keep[j]].material;
-    MaterialRecord r = materials_.at(size_t(record));
-    ambient[j] = r.ambient;
-    diffuse[j] = r.diffuse;
-    specular[j] = r.specular;
-    emissive[j] = r.emissive;
-    shininess[j] = r.shininess;
-    transparency[j] = r.transparency;
-  }
-  m->maxElement = int32_t(n);
-  leaf->texture.materialBinding = materialCode_;
-  return true;
-}
-
-bool SetTable::fillPoints(ZvSFVec3f** out, int32_t* count, const std::vector<size_t>& keep) {
-  auto* p = static_cast<ZvSFVec3f*>(zvMalloc(sizeof(ZvSFVec3f) * keep.size()));
-  if (!p) return false;
-  for (size_t j = 0; j < keep.size(); ++j) {
-    const QvVec3& c = points_[vertices_[keep[j]].coord];
-    p[j] = {c.v[0], c.v[1], c.v[2]};
-  }
-  *out = p;
-  *count = int32_t(keep.size());
-  return true;
-}
-
-// A normal that could not be found is stored as (0, 0, 0): the renderer
-// leaves such a vertex to its own shading, while a missing array would make
-// the per-vertex count disagree with the vertex count.
-bool SetTable::fillFace(ZvFace* face, Item& item, const std::vector<size_t>& keep) {
-  size_t n = normalCode_ == kBindPerVertexIndexed ? keep.size() : 1;
-  auto* normals = static_cast<ZvSFVec3f*>(zvMalloc(sizeof(ZvSFVec3f) * n));
-  if (!normals) return false;
-  face->normals = normals;
-  face->normalCount = int32_t(n);
-  face->normalBinding = normalCode_;
-  auto set = [&](size_t j, int32_t index) {
-    const float* v = index >= 0 ? normals_[index].v : computedNormal(item);
-    normals[j] = v ? ZvSFVec3f{v[0], v[1], v[2]} : ZvSFVec3f{0, 0, 0};
-  };
-  if (normalCode_ == kBindOverall)
-    set(0, 0);
-  else if (normalCode_ == kBindPerItemIndexed)
-    set(0, item.normal);
-  else
-    for (size_t j = 0; j < n; ++j) set(j, vertices_[keep[j]].normal);
-  if (!fillPoints(&face->vertices, &face->vertexCount, keep)) return false;
-  if (normalCode_ == kBindPerVertexIndexed) {
+  if (face && normalPerVertex) {
     // The renderer wants a facet normal even for smooth faces: the first
     // corner that is not degenerate gives it, left unnormalised.
-    const ZvSFVec3f* v = face->vertices;
-    for (int32_t i = 0; i + 2 < face->vertexCount; ++i) {
-      float a[3] = {v[i + 1].x - v[i].x, v[i + 1].y - v[i].y, v[i + 1].z - v[i].z};
-      float b[3] = {v[i + 2].x - v[i].x, v[i + 2].y - v[i].y, v[i + 2].z - v[i].z};
-      ZvSFVec3f c{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+    const ZvSFVec3f* p = face->vertices;
+    for (int32_t i = 0; i + 2 < n; ++i) {
+      float a[3] = {p[i + 1].x - p[i].x, p[i + 1].y - p[i].y, p[i + 1].z - p[i].z};
+      float b[3] = {p[i + 2].x - p[i].x, p[i + 2].y - p[i].y, p[i + 2].z - p[i].z};
+      ZvSFVec3f cross{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
       const float eps = 0.00001f;
-      if (std::abs(c.x) > eps || std::abs(c.y) > eps || std::abs(c.z) > eps) {
-        face->orthoNormal = c;
+      if (std::abs(cross.x) > eps || std::abs(cross.y) > eps || std::abs(cross.z) > eps) {
+        face->orthoNormal = cross;
         face->orthoNormalValid = 1;
         break;
       }
     }
   }
-  face->convex = convex_ ? 1 : 0;
-  return true;
-}
-
-ZvShape* SetTable::newLeaf(Item& item, const std::vector<size_t>& keep, const ZvShape* texture,
-                           QvState* state) {
-  ZvShape* leaf = t_.faces ? static_cast<ZvShape*>(zvNewFaceLeaf()) : zvNewLineSetLeaf();
-  if (!leaf) return nullptr;
-  bool ok = fillTexture(leaf, keep, texture, state) && fillMaterial(leaf, item, keep);
-  if (ok && t_.faces) {
-    ok = fillFace(static_cast<ZvFace*>(leaf), item, keep);
-  } else if (ok) {
-    // A line leaf holds one polyline; its normals only served the checks.
-    auto* line = static_cast<ZvLineSet*>(leaf);
-    ok = fillPoints(&line->points, &line->pointCount, keep);
-    line->lineCount = 1;
-  }
-  if (!ok) {
-    zvDeleteLeaf(leaf);
-    return nullptr;
-  }
   return leaf;
 }
 
+// A line leaf holds one polyline; its normals only served the checks. Its
+// arrays are blocks of their own, as everywhere else in the model.
+bool SetTable::lineArrays(ZvLineSet* line, int32_t n, int32_t materials) {
+  line->points = static_cast<ZvSFVec3f*>(zvMalloc(sizeof(ZvSFVec3f) * size_t(n)));
+  if (!line->points) return false;
+  line->pointCount = n;
+  line->lineCount = 1;
+  line->texture.uv = static_cast<ZvSFVec2f*>(zvMalloc(sizeof(ZvSFVec2f) * size_t(n)));
+  if (!line->texture.uv) return false;
+  line->texture.uvCount = n;
+  return zvPackLeafMaterial(line, materials) == ZV_OK;
+}
+
 int SetTable::buildLeaves(QvState* state, ZvObj* object) {
-  std::vector<size_t> keep;
-  try {
-    keep.reserve(longestItem_);
-  } catch (const std::bad_alloc&) {
-    zvMessage("%s: %s", t_.leafWho, t_.leafNoMemory);
-    return ZV_NOMEM;
-  }
   // The texture record is the same for every leaf of the set: it is read
   // from the state once, into a scratch leaf, and copied. Reading it per
   // leaf would copy the whole TextureCoordinate2 into each of them.
@@ -654,14 +654,8 @@ int SetTable::buildLeaves(QvState* state, ZvObj* object) {
   ZvLeaf* tail = nullptr;
   int result = ZV_OK;
   for (Item& item : items_) {
-    // Vertices whose coordinate index was bad are left out of the leaf
-    // altogether; the face keeps what remains, and goes only when nothing
-    // does.
-    keep.clear();
-    for (size_t j = 0; j < size_t(item.count); ++j)
-      if (vertices_[item.first + j].coord >= 0) keep.push_back(item.first + j);
-    if (keep.empty()) continue;
-    ZvShape* leaf = newLeaf(item, keep, texture, state);
+    if (item.valid == 0) continue;  // the face goes only when nothing is left of it
+    ZvShape* leaf = newLeaf(item, texture, state);
     if (!leaf) {
       zvMessage("%s: %s", t_.leafWho, t_.leafNoMemory);
       result = ZV_NOMEM;

@@ -41,6 +41,16 @@ void releaseNodes(std::vector<QvNode*>& nodes) {
   nodes.clear();
 }
 
+// After a top-level node: is another one there? Text that cannot start a
+// node ends the file with a read error, and what was read before stays.
+bool moreNodes(QvInput* in) {
+  char c;
+  if (!in->peekText(c)) return false;
+  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_') return true;
+  QvReadError(QV_ERR_NONE, in, "Extra characters ('%c') found in input", c);
+  return false;
+}
+
 // Reads every top-level node of the input; an unknown one is skipped with
 // its braces. False (and nothing kept) when the file holds no node. A file
 // of nodes this reader does not know (a Fog, a Background) is a world with
@@ -53,7 +63,7 @@ bool readNodes(QvInput* in, std::vector<QvNode*>* nodes) {
       if (QvGetLastError() == QV_ERR_UNKNOWN_NODE) {
         skipped = true;
         QvClearLastError();
-        if (in->isDataInFile() == 1) continue;
+        if (moreNodes(in)) continue;
         break;
       }
       // Any other fault in a top-level node fails the whole file.
@@ -63,7 +73,7 @@ bool readNodes(QvInput* in, std::vector<QvNode*>* nodes) {
     if (!n) break;
     n->ref();
     nodes->push_back(n);
-    if (in->isDataInFile() != 1) break;
+    if (!moreNodes(in)) break;
   }
   return !nodes->empty() || skipped;
 }

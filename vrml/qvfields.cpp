@@ -185,6 +185,19 @@ bool QvSFImage::readValue(QvInput* in) {
   return true;
 }
 
+namespace {
+
+// One element of each list type, without the virtual call: the lists of a
+// large world hold millions of numbers.
+inline bool readElement(QvInput* in, int32_t& v) { return in->readInt32(v); }
+inline bool readElement(QvInput* in, float& v) { return in->readFloat(v); }
+inline bool readElement(QvInput* in, QvVec2& v) { return in->readFloat(v.v[0]) && in->readFloat(v.v[1]); }
+inline bool readElement(QvInput* in, QvVec3& v) {
+  return in->readFloat(v.v[0]) && in->readFloat(v.v[1]) && in->readFloat(v.v[2]);
+}
+
+}  // namespace
+
 template <typename T>
 bool QvMField<T>::readValue(QvInput* in) {
   QvInput::Mark m = in->mark();
@@ -196,12 +209,18 @@ bool QvMField<T>::readValue(QvInput* in) {
     return read1Value(in, values[0]);
   }
   values.clear();
-  m = in->mark();
-  if (in->read(c) && c == ']') return true;
-  in->reset(m);
+  // The blanks before an element are skipped once: looking for the closing
+  // bracket leaves the cursor past them when it is not there.
+  auto closes = [&] {
+    QvInput::Mark before = in->mark();
+    if (in->skipWhiteSpace()) return in->takeIf(']');
+    in->reset(before);
+    return false;
+  };
+  if (closes()) return true;
   for (int n = 1;; ++n) {
     T v{};
-    if (!read1Value(in, v)) {
+    if (!readElement(in, v)) {
       QvReadError(QV_ERR_NONE, in, "Couldn't read value %d of field", n);
       return false;
     }
@@ -215,9 +234,7 @@ bool QvMField<T>::readValue(QvInput* in) {
       QvReadError(QV_ERR_NONE, in, "Expected '%c' or '%c' but got '%c' while reading value %d", ',', ']', c, n);
       return false;
     }
-    m = in->mark();
-    if (in->read(c) && c == ']') return true;  // a trailing comma
-    in->reset(m);
+    if (closes()) return true;  // a trailing comma
   }
 }
 

@@ -12,6 +12,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "scene/scene.h"
 #include "vrml/qvnodes.h"
 
@@ -27,6 +31,34 @@ char lastLineMessage[400];
 std::string currentFile;
 
 inline bool isSpace(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+// Steps over blanks, counting newlines. Indentation makes long runs, which
+// are taken sixteen bytes at a time.
+const char* skipBlanks(const char* p, const char* end, long& line) {
+#ifdef __SSE2__
+  const __m128i nine = _mm_set1_epi8(9), four = _mm_set1_epi8(4), space = _mm_set1_epi8(' '),
+                newline = _mm_set1_epi8('\n');
+  while (end - p >= 16) {
+    __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i t = _mm_sub_epi8(x, nine);  // '\t' .. '\r' become 0 .. 4
+    __m128i blank = _mm_or_si128(_mm_cmpeq_epi8(x, space), _mm_cmpeq_epi8(_mm_min_epu8(t, four), t));
+    unsigned other = ~unsigned(_mm_movemask_epi8(blank)) & 0xffffu;
+    unsigned nl = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(x, newline)));
+    if (other) {
+      unsigned k = unsigned(__builtin_ctz(other));
+      for (nl &= (1u << k) - 1; nl; nl &= nl - 1) ++line;
+      return p + k;
+    }
+    for (; nl; nl &= nl - 1) ++line;
+    p += 16;
+  }
+#endif
+  while (p < end && isSpace(*p)) {
+    line += *p == '\n';
+    ++p;
+  }
+  return p;
+}
+
 inline bool isIdentStart(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
 }
@@ -194,6 +226,7 @@ bool QvInput::checkHeader() {
   buf[n] = '\0';
   if (n > 0 && std::strcmp(buf, kHeader) == 0) {
     version_ = 1.0f;
+    ready_ = true;
     return true;
   }
   version_ = 0.0f;
@@ -207,7 +240,7 @@ bool QvInput::checkHeader() {
   return false;
 }
 
-bool QvInput::get(char& c) {
+bool QvInput::getSlow(char& c) {
   if (!headerChecked_ && !checkHeader()) return false;
   if (!headerValid_) return false;
   if (pos_ >= end_) {
@@ -226,14 +259,11 @@ void QvInput::putBack(char c) {
   }
 }
 
-bool QvInput::skipWhiteSpace() {
+bool QvInput::skipWhiteSpaceSlow() {
   if (!headerChecked_ && !checkHeader()) return false;
   if (!headerValid_) return false;
   for (;;) {
-    while (pos_ < end_ && isSpace(*pos_)) {
-      if (*pos_ == '\n') ++line_;
-      ++pos_;
-    }
+    pos_ = skipBlanks(pos_, end_, line_);
     if (pos_ < end_ && *pos_ == '#') {
       const char* nl = static_cast<const char*>(std::memchr(pos_, '\n', size_t(end_ - pos_)));
       if (!nl) {
@@ -255,7 +285,20 @@ bool QvInput::skipWhiteSpace() {
   return true;
 }
 
-bool QvInput::read(char& c) { return skipWhiteSpace() && get(c); }
+bool QvInput::peekText(char& c) {
+  if (!ready_) return false;
+  for (;;) {
+    pos_ = skipBlanks(pos_, end_, line_);
+    if (pos_ >= end_) return false;
+    if (*pos_ != '#') break;
+    const char* nl = static_cast<const char*>(std::memchr(pos_, '\n', size_t(end_ - pos_)));
+    if (!nl) return false;
+    pos_ = nl + 1;
+    ++line_;
+  }
+  c = *pos_;
+  return true;
+}
 
 bool QvInput::readString(std::string& s) {
   s.clear();
@@ -346,44 +389,23 @@ const char* QvInput::scanNumber(bool real) {
   return q;
 }
 
-bool QvInput::readInteger(long long& x) {
+// Octal, hexadecimal and overlong integers: the C library knows them.
+bool QvInput::readIntegerSlow(long long& x) {
   const char* e = scanNumber(false);
   if (!e) return false;
-  const char* p = pos_;
-  bool neg = *p == '-';
-  if (*p == '-' || *p == '+') ++p;
-  // Plain decimals are nearly all of them; the rest go through the C
-  // library, which knows octal and hexadecimal.
-  if (*p != '0' && e - p <= 18) {
-    long long v = 0;
-    for (const char* q = p; q < e; ++q) v = v * 10 + (*q - '0');
-    x = neg ? -v : v;
-  } else {
-    char buf[128];
-    size_t n = std::min<size_t>(size_t(e - pos_), sizeof buf - 1);
-    std::memcpy(buf, pos_, n);
-    buf[n] = '\0';
-    errno = 0;
-    x = std::strtoll(buf, nullptr, 0);
-    if (errno) {
-      int err = errno;
-      pos_ = e;
-      lastErrno_ = err;
-      return true;
-    }
-  }
-  lastErrno_ = 0;
+  char buf[128];
+  size_t len = std::min<size_t>(size_t(e - pos_), sizeof buf - 1);
+  std::memcpy(buf, pos_, len);
+  buf[len] = '\0';
+  errno = 0;
+  x = std::strtoll(buf, nullptr, 0);
+  lastErrno_ = errno;
   pos_ = e;
   return true;
 }
 
-bool QvInput::readInt32(int32_t& v) {
-  long long x;
-  if (!readInteger(x)) return false;
-  if (lastErrno_ || x < INT32_MIN || x > int64_t(UINT32_MAX))
-    QvDebugError("QvInput::readInteger", "strtol() returns %d error.", lastErrno_ ? lastErrno_ : ERANGE);
-  v = int32_t(uint32_t(x));
-  return true;
+void QvInput::reportInt32Range() const {
+  QvDebugError("QvInput::readInteger", "strtol() returns %d error.", lastErrno_ ? lastErrno_ : ERANGE);
 }
 
 bool QvInput::readUInt32(uint32_t& v) {
@@ -409,9 +431,7 @@ bool QvInput::readUInt16(uint16_t& v) {
   return true;
 }
 
-bool QvInput::readDouble(double& v) {
-  const char* e = scanNumber(true);
-  if (!e) return false;
+bool QvInput::readDoubleSlow(const char* e, double& v) {
   const char* p = pos_ + (*pos_ == '+');
   auto r = std::from_chars(p, e, v);
   if (r.ec == std::errc::result_out_of_range) {
@@ -423,13 +443,6 @@ bool QvInput::readDouble(double& v) {
     v = std::atof(buf);
   }
   pos_ = e;
-  return true;
-}
-
-bool QvInput::readFloat(float& v) {
-  double d;
-  if (!readDouble(d)) return false;
-  v = float(d);
   return true;
 }
 

@@ -39,8 +39,15 @@ class QvInput {
   bool eof() const { return pos_ >= end_; }
 
   // Single characters. read() skips white space and comments first.
-  bool get(char& c);
-  bool read(char& c);
+  bool get(char& c) {
+    if (ready_ && pos_ < end_) {
+      c = *pos_++;
+      line_ += c == '\n';
+      return true;
+    }
+    return getSlow(c);
+  }
+  bool read(char& c) { return skipWhiteSpace() && get(c); }
   void putBack(char c);
 
   // A position to come back to: putting back a token is resetting to the
@@ -65,8 +72,29 @@ class QvInput {
   bool readFloat(float& v);
   bool readDouble(double& v);
 
-  // Skips white space and comments; false at end of input.
-  bool skipWhiteSpace();
+  // Skips white space and comments; false at end of input. Most calls find
+  // a token at once, so that case is decided here.
+  bool skipWhiteSpace() {
+    if (ready_) {
+      const char* p = pos_ + (*pos_ == ' ');  // the file ends in a zero
+      if (p < end_ && !isBlankOrComment(*p)) {
+        pos_ = p;
+        return true;
+      }
+    }
+    return skipWhiteSpaceSlow();
+  }
+  // Takes c when it is the very next character.
+  bool takeIf(char c) {
+    if (pos_ < end_ && *pos_ == c) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
+  // Past white space and comments, the next character; false at the end
+  // of the input (a comment left open there is no error here).
+  bool peekText(char& c);
   // True when node text is left (a letter before the end, past comments).
   int isDataInFile() const;
 
@@ -78,9 +106,17 @@ class QvInput {
   long nodeCount = 0;             // nodes made from this input so far
 
  private:
+  static bool isBlankOrComment(char c) {
+    return c == ' ' || c == '#' || (c >= '\t' && c <= '\r');
+  }
   bool checkHeader();
+  bool getSlow(char& c);
+  bool skipWhiteSpaceSlow();
   const char* scanNumber(bool real);
   bool readInteger(long long& x);
+  bool readIntegerSlow(long long& x);
+  void reportInt32Range() const;
+  bool readDoubleSlow(const char* end, double& v);
   int lastErrno_ = 0;
 
   std::string name_;
@@ -91,6 +127,7 @@ class QvInput {
   float version_ = 1.0f;
   bool headerChecked_ = false;
   bool headerValid_ = true;
+  bool ready_ = false;  // header checked and valid: the fast paths may run
   bool ok_ = false;
   std::unordered_map<std::string, QvNode*> references_;
 };
@@ -98,6 +135,84 @@ class QvInput {
 // Read errors: formatted, wrapped with the file name and line, and shown
 // once (an exact repeat of the previous one is dropped). The class becomes
 // the last error code; class 0 is shown, others are only recorded.
+// Numbers are most of a world's text, so their common forms are read here,
+// where the list readers can inline them. The buffer ends in a zero, which
+// stops every scan without a bounds check.
+
+inline bool QvInput::readInteger(long long& x) {
+  if (!skipWhiteSpace()) return false;
+  const char* p = pos_;
+  bool neg = *p == '-';
+  p += *p == '-' || *p == '+';
+  const char* q = p;
+  unsigned long long v = 0;  // wraps harmlessly past 19 digits: those go the long way
+  while (unsigned(*q - '0') < 10) v = v * 10 + unsigned(*q++ - '0');
+  size_t n = size_t(q - p);
+  // A leading zero means octal, an x hexadecimal: those take the long way.
+  if (n - 1 > 17 || (*p == '0' && n > 1) || *q == 'x' || *q == 'X') return readIntegerSlow(x);
+  x = neg ? -(long long)v : (long long)v;
+  lastErrno_ = 0;
+  pos_ = q;
+  return true;
+}
+
+inline bool QvInput::readInt32(int32_t& v) {
+  long long x;
+  if (!readInteger(x)) return false;
+  if (lastErrno_ || x < INT32_MIN || x > int64_t(UINT32_MAX)) reportInt32Range();
+  v = int32_t(uint32_t(x));
+  return true;
+}
+
+// Scanned and converted in one pass. When the digits fit in 53 bits and the
+// power of ten is exact, one multiplication or division rounds correctly,
+// so the value is the one the full conversion gives; anything else (many
+// digits, large exponents) takes the full conversion.
+inline bool QvInput::readDouble(double& v) {
+  static constexpr double kExact10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  if (!skipWhiteSpace()) return false;
+  const char* p = pos_;
+  bool neg = *p == '-';
+  p += *p == '-' || *p == '+';
+  uint64_t m = 0;
+  const char* q = p;
+  while (unsigned(*q - '0') < 10) m = m * 10 + unsigned(*q++ - '0');
+  size_t whole = size_t(q - p), frac = 0;
+  if (*q == '.') {
+    const char* f = ++q;
+    while (unsigned(*q - '0') < 10) m = m * 10 + unsigned(*q++ - '0');
+    frac = size_t(q - f);
+  }
+  if (whole + frac == 0) return false;
+  long exp = 0;
+  if (*q == 'e' || *q == 'E') {
+    const char* e = q + 1;
+    bool eneg = *e == '-';
+    e += *e == '-' || *e == '+';
+    const char* d = e;
+    for (; unsigned(*e - '0') < 10; ++e)
+      if (exp < 100000) exp = exp * 10 + (*e - '0');
+    if (e == d) return false;  // an exponent marker needs digits
+    if (eneg) exp = -exp;
+    q = e;
+  }
+  long e10 = exp - long(frac);
+  if (whole + frac > 19 || m > (uint64_t(1) << 53) || e10 < -22 || e10 > 22) return readDoubleSlow(q, v);
+  double d = double(m);
+  d = e10 < 0 ? d / kExact10[-e10] : d * kExact10[e10];
+  v = neg ? -d : d;
+  pos_ = q;
+  return true;
+}
+
+inline bool QvInput::readFloat(float& v) {
+  double d;
+  if (!readDouble(d)) return false;
+  v = float(d);
+  return true;
+}
+
 void QvReadError(int cls, const QvInput* in, const char* format, ...) __attribute__((format(printf, 3, 4)));
 void QvDebugError(const char* method, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // The caller's text, then "<tag> : Occurred at line %ld", for a node that

@@ -50,6 +50,46 @@ TEST_F(LeafTest, BuildersChainExactlyTheRequestedParts) {
   EXPECT_TRUE(sink.has(ZV_DEBUG_ERROR, "zvNewShape: zvMalloc failed\n 5"));
 }
 
+TEST_F(LeafTest, PackedFacesCarryTheirArraysInOneBlock) {
+  const long base = memory.live();
+  ZvFace* face = zvNewPackedFaceLeaf(1, 4, 4, 4);
+  ASSERT_NE(face, nullptr);
+  EXPECT_EQ(memory.live(), base + 1);
+  EXPECT_TRUE(face->flags & ZV_LEAF_PACKED_FACE);
+  EXPECT_EQ(face->faceType, 1);
+  ASSERT_EQ(face->vertexCount, 4);
+  // The arrays are distinct, zeroed and writable to their ends.
+  face->normals[0] = {0, 0, 1};
+  face->vertices[3] = {1, 2, 3};
+  face->texture.uv[3] = {0.5f, 0.5f};
+  EXPECT_EQ(face->vertices[0].x, 0);
+  EXPECT_EQ(face->normals[0].z, 1);
+  EXPECT_EQ(face->vertices[3].z, 3);
+  // The material too, until it is changed: then it moves to a block of its
+  // own and the leaf still frees both.
+  ASSERT_TRUE(face->flags & ZV_LEAF_PACKED_MATERIAL);
+  ASSERT_EQ(face->material.transparency.count, 4);
+  face->material.transparency.values[3] = 0.5f;
+  EXPECT_EQ(memory.live(), base + 1);
+  ZvSFColor red{1, 0, 0};
+  ZvMFColor one{1, &red};
+  ASSERT_EQ(zvSetLeafMaterialColor(face, &one, ZV_MAT_DIFFUSE), ZV_OK);
+  EXPECT_FALSE(face->flags & ZV_LEAF_PACKED_MATERIAL);
+  EXPECT_EQ(face->material.transparency.values[3], 0.5f);
+  EXPECT_EQ(face->material.diffuse.values[0].r, 1);
+  EXPECT_EQ(zvDeleteLeaf(face), nullptr);
+  EXPECT_EQ(memory.live(), base);
+  face = zvNewPackedFaceLeaf(1, 3, 3, 1);
+  ASSERT_EQ(zvPackLeafMaterial(face, 3), ZV_OK);
+  EXPECT_EQ(zvDeleteLeaf(face), nullptr);
+  EXPECT_EQ(memory.live(), base);
+  EXPECT_EQ(zvNewPackedFaceLeaf(1, 0, 1, 1), nullptr);
+  memory.failAfter(0);
+  EXPECT_EQ(zvNewPackedFaceLeaf(1, 3, 3, 1), nullptr);
+  memory.failAfter(-1);
+  EXPECT_EQ(memory.live(), base);
+}
+
 TEST_F(LeafTest, DeletingAChainFreesWhatItOwnsAndSparesWhatOtherModulesHold) {
   handedOver.clear();
   zvSceneHooks().deleteLeafMedia = record;

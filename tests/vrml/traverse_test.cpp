@@ -250,6 +250,21 @@ TEST_F(TraverseTest, DepthAndLoopsAcrossInlinesAreBounded) {
   EXPECT_TRUE(sink.hasText("recursion too deep, node skipped."));
 }
 
+TEST_F(TraverseTest, TextAfterTheLastNodeIsReportedAndTheWorldKept) {
+  ASSERT_EQ(read("Cube { }\nSphere { } # done\n\n  } 12\nCone { }\n"), ZV_OK);
+  EXPECT_EQ(tops().size(), 2u);  // the Cone after the stray text is not read
+  EXPECT_TRUE(sink.hasText("Extra characters ('}') found in input\n\tfile: "));
+  EXPECT_TRUE(sink.hasText("Occurred at line 5"));
+  // After an unknown node too; white space and comments alone say nothing.
+  sink.clear();
+  ASSERT_EQ(read("Cube { } Fog { } , "), ZV_OK);
+  EXPECT_TRUE(sink.hasText("Extra characters (',') found in input"));
+  sink.clear();
+  ASSERT_EQ(read("Cube { }\n# trailing comment without an end of line"), ZV_OK);
+  EXPECT_FALSE(sink.hasText("Extra characters"));
+  EXPECT_FALSE(sink.hasText("EOF reached"));
+}
+
 TEST_F(TraverseTest, FilesThatCannotBeReadFailCleanly) {
   EXPECT_EQ(read(""), ZV_FAIL);                   // no node at all
   EXPECT_EQ(read("Fog { color 1 1 1 }"), ZV_OK);    // nothing we know: an empty world
