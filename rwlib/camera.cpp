@@ -32,11 +32,14 @@ void setRow(RwMatrix& m, int r, RwV3d v) {
   m.m[r][2] = v.z;
 }
 
+// The image is the viewport's picture; until a picture that large exists
+// (on the GPU it is read back at the end of a frame) there is none.
 void syncImage(RwCamera* camera) {
-  camera->image.width = camera->vw;
-  camera->image.height = camera->vh;
-  camera->image.stride = 4 * camera->vw;
-  camera->image.pixels = camera->pixels.data();
+  bool held = camera->pixels.size() >= size_t(camera->vw) * size_t(camera->vh) * 4;
+  camera->image.width = held ? camera->vw : 0;
+  camera->image.height = held ? camera->vh : 0;
+  camera->image.stride = held ? 4 * camera->vw : 0;
+  camera->image.pixels = held ? camera->pixels.data() : nullptr;
 }
 
 // Removes a component along a unit vector, and normalises the rest.
@@ -81,8 +84,11 @@ RwCamera* rwCreateCamera(int maxWidth, int maxHeight, int /*flags*/) {
     bad(RW_E_NOMEM);
     return nullptr;
   }
+  // On the GPU the picture is read back at its viewport's size when a frame
+  // ends; filling the largest one here would cost every camera of every
+  // world megabytes it never uses.
   try {
-    camera->pixels.assign(size_t(maxWidth) * size_t(maxHeight) * 4, 0);
+    if (rwLibState() != RW_LIB_GPU) camera->pixels.assign(size_t(maxWidth) * size_t(maxHeight) * 4, 0);
   } catch (const std::bad_alloc&) {
     delete camera;
     bad(RW_E_NOMEM);
