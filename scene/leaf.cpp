@@ -3,6 +3,7 @@
 // leaves on objects and the searches over them.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "scene/camerapriv.h"
 #include "scene/objectpriv.h"
@@ -22,6 +23,52 @@ bool isCameraType(int type) {
 bool isCircleType(int type) {
   return type == ZV_LEAF_CONE_BOTTOM || type == ZV_LEAF_CYLINDER_BOTTOM ||
          type == ZV_LEAF_CYLINDER_TOP || type == ZV_LEAF_CIRCLE;
+}
+
+}  // namespace
+
+// A shared block of faces: the header, then the faces one after another,
+// each followed by its arrays. Every placed face holds a share, and so does
+// the maker until it releases the block.
+struct ZvFaceBlock {
+  size_t shares;
+  size_t used;      // bytes taken, from the start of the block
+  size_t capacity;  // bytes in all
+};
+
+namespace {
+
+constexpr size_t kFaceAlign = alignof(ZvFace);
+constexpr size_t kFaceBlockHeader = (sizeof(ZvFaceBlock) + kFaceAlign - 1) / kFaceAlign * kFaceAlign;
+
+void dropFaceShare(ZvFaceBlock* block) {
+  if (--block->shares == 0) zvFree(block);
+}
+
+bool validFaceCounts(int normalCount, int vertexCount, int uvCount, int materialCount) {
+  return normalCount >= 1 && vertexCount >= 1 && uvCount >= 1 && materialCount >= 1;
+}
+
+// Lays out a packed face whose block starts at the record: header fields
+// set, arrays placed right after it (their contents left to the caller).
+ZvFace* layOutPackedFace(void* at, int normalCount, int vertexCount, int uvCount, int materialCount) {
+  auto* face = static_cast<ZvFace*>(at);
+  std::memset(static_cast<void*>(face), 0, sizeof(ZvFace));
+  face->type = ZV_LEAF_FACE;
+  face->flags = ZV_LEAF_GOURAUD | ZV_LEAF_PACKED_FACE;
+  float identity[6] = {1, 0, 0, 1, 0, 0};
+  for (int i = 0; i < 6; ++i) face->texture.transform[i] = identity[i];
+  face->faceType = 1;
+  static_assert(sizeof(ZvFace) % alignof(ZvSFVec3f) == 0 && alignof(ZvSFVec2f) <= alignof(ZvSFVec3f));
+  face->normals = reinterpret_cast<ZvSFVec3f*>(face + 1);
+  face->normalCount = normalCount;
+  face->vertices = face->normals + normalCount;
+  face->vertexCount = vertexCount;
+  face->texture.uv = reinterpret_cast<ZvSFVec2f*>(face->vertices + vertexCount);
+  face->texture.uvCount = uvCount;
+  zvPlacePackedMaterial(face, face->texture.uv + uvCount, materialCount);
+  face->material.maxElement = materialCount;
+  return face;
 }
 
 void freeMaterialArrays(ZvShape* shape) {
@@ -89,7 +136,10 @@ void releaseShape(ZvShape* shape, bool tellMedia) {
     default:
       break;
   }
-  zvFree(shape);
+  if (shape->type == ZV_LEAF_FACE && static_cast<ZvFace*>(shape)->block)
+    dropFaceShare(static_cast<ZvFace*>(shape)->block);
+  else
+    zvFree(shape);
 }
 
 void releaseBuiltChain(ZvLeaf* first) {
@@ -202,33 +252,54 @@ ZvFace* zvNewFaceLeaf(void) {
   return face;
 }
 
+size_t zvFaceLeafBytes(int normalCount, int vertexCount, int uvCount, int materialCount) {
+  if (!validFaceCounts(normalCount, vertexCount, uvCount, materialCount)) return 0;
+  size_t bytes = sizeof(ZvFace) + sizeof(ZvSFVec3f) * (size_t(normalCount) + size_t(vertexCount)) +
+                 sizeof(ZvSFVec2f) * size_t(uvCount) + zvPackedMaterialSize(materialCount);
+  // Rounded so that the next face in a shared block is aligned.
+  return (bytes + kFaceAlign - 1) / kFaceAlign * kFaceAlign;
+}
+
 ZvFace* zvNewPackedFaceLeaf(int normalCount, int vertexCount, int uvCount, int materialCount) {
-  if (normalCount < 1 || vertexCount < 1 || uvCount < 1 || materialCount < 1) {
+  size_t bytes = zvFaceLeafBytes(normalCount, vertexCount, uvCount, materialCount);
+  if (bytes == 0) {
     zvWarning("zvNewPackedFaceLeaf: invalid array length\n");
     return nullptr;
   }
-  size_t bytes = sizeof(ZvFace) + sizeof(ZvSFVec3f) * (size_t(normalCount) + size_t(vertexCount)) +
-                 sizeof(ZvSFVec2f) * size_t(uvCount) + zvPackedMaterialSize(materialCount);
-  auto* face = static_cast<ZvFace*>(zvMalloc(bytes));
-  if (!face) {
+  void* at = zvMalloc(bytes);
+  if (!at) {
     zvErrorSD("zvNewShape: zvMalloc failed\n", ZV_LEAF_FACE);
     return nullptr;
   }
-  face->type = ZV_LEAF_FACE;
-  face->flags = ZV_LEAF_GOURAUD | ZV_LEAF_PACKED_FACE;
-  float identity[6] = {1, 0, 0, 1, 0, 0};
-  for (int i = 0; i < 6; ++i) face->texture.transform[i] = identity[i];
-  face->faceType = 1;
-  static_assert(sizeof(ZvFace) % alignof(ZvSFVec3f) == 0 && alignof(ZvSFVec2f) <= alignof(ZvSFVec3f));
-  face->normals = reinterpret_cast<ZvSFVec3f*>(face + 1);
-  face->normalCount = normalCount;
-  face->vertices = face->normals + normalCount;
-  face->vertexCount = vertexCount;
-  face->texture.uv = reinterpret_cast<ZvSFVec2f*>(face->vertices + vertexCount);
-  face->texture.uvCount = uvCount;
-  zvPlacePackedMaterial(face, face->texture.uv + uvCount, materialCount);
-  face->material.maxElement = materialCount;
+  return layOutPackedFace(at, normalCount, vertexCount, uvCount, materialCount);
+}
+
+ZvFaceBlock* zvNewFaceBlock(size_t bytes) {
+  if (bytes > SIZE_MAX - kFaceBlockHeader) return nullptr;
+  auto* block = static_cast<ZvFaceBlock*>(zvMallocUncleared(kFaceBlockHeader + bytes));
+  if (!block) return nullptr;
+  block->shares = 1;
+  block->used = kFaceBlockHeader;
+  block->capacity = kFaceBlockHeader + bytes;
+  return block;
+}
+
+ZvFace* zvPlaceFaceLeaf(ZvFaceBlock* block, int normalCount, int vertexCount, int uvCount, int materialCount) {
+  size_t bytes = zvFaceLeafBytes(normalCount, vertexCount, uvCount, materialCount);
+  if (!block || bytes == 0 || bytes > block->capacity - block->used) {
+    zvWarning("zvPlaceFaceLeaf: invalid array length or block full\n");
+    return nullptr;
+  }
+  ZvFace* face =
+      layOutPackedFace(reinterpret_cast<char*>(block) + block->used, normalCount, vertexCount, uvCount, materialCount);
+  face->block = block;
+  block->used += bytes;
+  block->shares++;
   return face;
+}
+
+void zvReleaseFaceBlock(ZvFaceBlock* block) {
+  if (block) dropFaceShare(block);
 }
 
 ZvLineSet* zvNewLineSetLeaf(void) { return static_cast<ZvLineSet*>(zvNewShape(ZV_LEAF_LINE_SET)); }

@@ -19,3 +19,7 @@ void zvPlacePackedMaterial(ZvShape* shape, void* block, int n);
 // A packed face may carry its packed material in its own block, right
 // after the texture coordinates; that block is never freed on its own.
 bool zvMaterialInLeafBlock(const ZvShape* shape);
+
+// Like zvMalloc, through the same allocator, but not zero-filled: for
+// blocks whose maker writes every byte that is ever read.
+void* zvMallocUncleared(size_t size);

@@ -255,6 +255,7 @@ enum {  // cone and cylinder part bits
 
 struct ZvObj;
 struct ZvWorld;
+struct ZvFaceBlock;
 
 struct ZvLeaf {
   int32_t type;
@@ -315,6 +316,7 @@ struct ZvFace : ZvShape {
   int32_t faceType;  // 1 at creation
   int32_t vertexCount;
   ZvSFVec3f* vertices;  // owned
+  ZvFaceBlock* block;   // the shared block it was placed in, or null
 };
 struct ZvLineSet : ZvShape {
   int32_t pointCount;
@@ -362,6 +364,17 @@ ZvFace* zvNewFaceLeaf(void);
 // block: ZV_LEAF_PACKED_FACE, and ZV_LEAF_PACKED_MATERIAL with the material
 // arrays in the same block (changing one gives them a block of their own).
 ZvFace* zvNewPackedFaceLeaf(int normalCount, int vertexCount, int uvCount, int materialCount);
+// Many packed faces in one block, for a set that makes a face per polygon:
+// the block is sized up front from zvFaceLeafBytes of each face, and
+// zvPlaceFaceLeaf lays the next face out in it (null when the counts are
+// invalid or the block is full). Unlike zvNewPackedFaceLeaf, the arrays are
+// not zeroed: the maker writes every element. Each face is deleted like any
+// other leaf, alone or with its chain, in any order; the block goes when the
+// maker has released it and the last of its faces is deleted.
+size_t zvFaceLeafBytes(int normalCount, int vertexCount, int uvCount, int materialCount);
+ZvFaceBlock* zvNewFaceBlock(size_t bytes);
+ZvFace* zvPlaceFaceLeaf(ZvFaceBlock* block, int normalCount, int vertexCount, int uvCount, int materialCount);
+void zvReleaseFaceBlock(ZvFaceBlock* block);
 ZvLineSet* zvNewLineSetLeaf(void);
 ZvPointSet* zvNewPointSetLeaf(void);
 ZvSphere* zvNewSphereLeaf(void);

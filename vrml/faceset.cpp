@@ -253,6 +253,7 @@ class SetTable {
     return v;
   }
   size_t used_ = 0;  // vertices handed to items so far
+  ZvFaceBlock* block_ = nullptr;  // where the faces are placed
   bool badMaterialReported_ = false;
 };
 
@@ -555,7 +556,7 @@ ZvShape* SetTable::newLeaf(Item& item, const ZvShape* texture, QvState* state) {
   const bool normalPerVertex = normalCode_ == kBindPerVertexIndexed;
   ZvShape* leaf;
   if (t_.faces) {
-    leaf = zvNewPackedFaceLeaf(normalPerVertex ? n : 1, n, n, materialPerVertex ? n : 1);
+    leaf = zvPlaceFaceLeaf(block_, normalPerVertex ? n : 1, n, n, materialPerVertex ? n : 1);
   } else {
     leaf = zvNewLineSetLeaf();
     if (leaf && !lineArrays(static_cast<ZvLineSet*>(leaf), n, materialPerVertex ? n : 1)) {
@@ -650,6 +651,24 @@ int SetTable::buildLeaves(QvState* state, ZvObj* object) {
     zvMessage("%s: %s", t_.leafWho, t_.leafNoMemory);
     return ZV_NOMEM;
   }
+  if (t_.faces) {
+    // All faces of the set in one block: the set's leaves are made together
+    // and mostly go together, and one allocation instead of one per face is
+    // what made large worlds slow to read and to free.
+    const bool materialPerVertex = materialCode_ == kBindPerVertexIndexed;
+    const bool normalPerVertex = normalCode_ == kBindPerVertexIndexed;
+    size_t bytes = 0;
+    for (const Item& item : items_) {
+      const int32_t n = item.valid;
+      if (n > 0) bytes += zvFaceLeafBytes(normalPerVertex ? n : 1, n, n, materialPerVertex ? n : 1);
+    }
+    block_ = bytes ? zvNewFaceBlock(bytes) : nullptr;
+    if (bytes && !block_) {
+      zvDeleteLeaf(texture);
+      zvMessage("%s: %s", t_.leafWho, t_.leafNoMemory);
+      return ZV_NOMEM;
+    }
+  }
   ZvLeaf* head = nullptr;
   ZvLeaf* tail = nullptr;
   int result = ZV_OK;
@@ -667,8 +686,11 @@ int SetTable::buildLeaves(QvState* state, ZvObj* object) {
   zvDeleteLeaf(texture);
   if (result != ZV_OK) {
     while (head) head = zvDeleteLeaf(head);
-    return result;
   }
+  // From here the faces alone keep the block.
+  zvReleaseFaceBlock(block_);
+  block_ = nullptr;
+  if (result != ZV_OK) return result;
   // One attach for the whole chain: attaching leaf by leaf would walk the
   // growing chain each time.
   if (head) return zvAttachLeaf(object, head);
