@@ -443,8 +443,18 @@ int zvAttachLeaf(ZvObj* object, ZvLeaf* chain) {
   for (ZvLeaf* leaf = chain; leaf; leaf = leaf->next) leaf->owner = object;
   *end = chain;
   // New geometry: a cube computed before no longer holds.
-  object->flags &= ~uint32_t(ZV_OBJ_CUBE_VALID | ZV_OBJ_HAS_CUBE);
+  object->flags &= ~uint32_t(ZV_OBJ_CUBE_VALID | ZV_OBJ_HAS_CUBE | ZV_OBJ_LEAF_BOX);
   zvInvalidateBoundingCube(object);
+  return ZV_OK;
+}
+
+int zvAttachFaceLeaves(ZvObj* object, ZvLeaf* chain, const float min[3], const float max[3]) {
+  bool first = object && !object->leaf;
+  int result = zvAttachLeaf(object, chain);
+  if (result != ZV_OK || !first || !min || !max) return result;
+  std::memcpy(object->leafBoxMin, min, sizeof object->leafBoxMin);
+  std::memcpy(object->leafBoxMax, max, sizeof object->leafBoxMax);
+  object->flags |= ZV_OBJ_LEAF_BOX;
   return ZV_OK;
 }
 
@@ -454,6 +464,7 @@ ZvLeaf* zvDeleteLeaf(ZvLeaf* leaf) {
     return nullptr;
   }
   ZvLeaf* next = leaf->next;
+  if (leaf->owner) leaf->owner->flags &= ~uint32_t(ZV_OBJ_LEAF_BOX);
   if (isShapeType(leaf->type)) {
     releaseShape(static_cast<ZvShape*>(leaf), true);
   } else if (isLightType(leaf->type) || isCameraType(leaf->type)) {

@@ -389,6 +389,12 @@ ZvLeaf* zvNewCone(int parts, float bottomRadius, float height);
 ZvLeaf* zvNewCylinder(int parts, float topRadius, float bottomRadius, float height);
 
 int zvAttachLeaf(ZvObj* object, ZvLeaf* chain);  // appends, sets owners
+// zvAttachLeaf for a chain of faces whose vertices the maker boxed while it
+// wrote them, in chain order as a cube does (the first vertex, then each
+// smaller or larger coordinate): when the object had no leaves, its next
+// cube takes the box instead of walking every vertex again. Any change to
+// the object's leaves before then drops the box.
+int zvAttachFaceLeaves(ZvObj* object, ZvLeaf* chain, const float min[3], const float max[3]);
 ZvLeaf* zvDeleteLeaf(ZvLeaf* leaf);               // answers the next leaf
 void zvDeleteAllLeaf(ZvLeaf* first);
 int zvDeleteTexture(ZvTexture* texture);
@@ -445,6 +451,7 @@ enum {  // object flags
   ZV_OBJ_CUBE_VALID = 0x4000,   // own cube up to date
   ZV_OBJ_HAS_CUBE = 0x8000,
   ZV_OBJ_TOP = 0x10000,  // listed among the world's top objects
+  ZV_OBJ_LEAF_BOX = 0x20000,  // leafBoxMin/Max hold the box of the leaves' vertices
 };
 enum {  // the four strings
   ZV_STR_LABEL = 0,
@@ -478,6 +485,7 @@ struct ZvObj {
   uint32_t flags;
   void* rendering;  // the renderer's structure, null until constructed
   ZvObjList* lastChild;  // so appending stays O(1) in wide trees
+  float leafBoxMin[3], leafBoxMax[3];  // while ZV_OBJ_LEAF_BOX; taken by the next cube
 };
 
 int zvNewZvObj(ZvWorld* world, ZvObj** out, int wantsId);

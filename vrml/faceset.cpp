@@ -254,6 +254,21 @@ class SetTable {
   }
   size_t used_ = 0;  // vertices handed to items so far
   ZvFaceBlock* block_ = nullptr;  // where the faces are placed
+  // The box of every face vertex written, as the object's cube would find
+  // it walking them afterwards; the object takes it with the faces.
+  float boxMin_[3], boxMax_[3];
+  bool boxed_ = false;
+  void addToBox(const float p[3]) {
+    if (!boxed_) {
+      for (int i = 0; i < 3; ++i) boxMin_[i] = boxMax_[i] = p[i];
+      boxed_ = true;
+      return;
+    }
+    for (int i = 0; i < 3; ++i) {
+      if (p[i] < boxMin_[i]) boxMin_[i] = p[i];
+      if (p[i] > boxMax_[i]) boxMax_[i] = p[i];
+    }
+  }
   bool badMaterialReported_ = false;
 };
 
@@ -603,6 +618,7 @@ ZvShape* SetTable::newLeaf(Item& item, const ZvShape* texture, QvState* state) {
     if (v[j].coord < 0) continue;
     const QvVec3& c = points_[v[j].coord];
     points[k] = {c.v[0], c.v[1], c.v[2]};
+    if (face) addToBox(c.v);
     const QvVec2& uv = texCoords_[indexed ? size_t(v[j].tex) : std::min(size_t(v[j].coord), texCount_ - 1)];
     t->uv[k] = {uv.v[0], uv.v[1]};
     if (materialPerVertex) putMaterial(m, k, v[j].material);
@@ -693,6 +709,7 @@ int SetTable::buildLeaves(QvState* state, ZvObj* object) {
   if (result != ZV_OK) return result;
   // One attach for the whole chain: attaching leaf by leaf would walk the
   // growing chain each time.
+  if (head && boxed_) return zvAttachFaceLeaves(object, head, boxMin_, boxMax_);
   if (head) return zvAttachLeaf(object, head);
   return ZV_OK;
 }
