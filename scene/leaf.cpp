@@ -101,6 +101,19 @@ void freeMaterialArrays(ZvShape* shape) {
 // zvDeleteLeaf and by the builders, whose half-made leaves nobody else has
 // seen yet.
 void releaseShape(ZvShape* shape, bool tellMedia) {
+  if (shape->type == ZV_LEAF_FACE && static_cast<ZvFace*>(shape)->block) {
+    // A face of a shared block owns only what was given to it since: a world
+    // going away deletes hundreds of thousands of these, so the common case
+    // reads the face and writes nothing but the block's count.
+    if (zvMaterialInLeafBlock(shape)) {
+      zvFree(shape->material.specularPower.values);
+    } else {
+      freeMaterialArrays(shape);
+    }
+    if (tellMedia && zvSceneHooks().deleteLeafMedia) zvSceneHooks().deleteLeafMedia(shape);
+    dropFaceShare(static_cast<ZvFace*>(shape)->block);
+    return;
+  }
   freeMaterialArrays(shape);  // before the texture coordinates, which tell where the block is
   if (shape->flags & ZV_LEAF_PACKED_FACE) {
     // The arrays are part of the block freed last.

@@ -124,14 +124,23 @@ class MaterialSource {
   }
   size_t count() const { return count_; }
 
-  // The records of a set's material, worked out once: a set makes a leaf
-  // per face, and most take the same few records.
+  // The records of a set's material, each worked out the first time a
+  // face asks for it: a set makes a leaf per face, and the faces of a mesh
+  // share their records (one per vertex where colours follow coordIndex).
+  // The table keeps its capacity from set to set.
   void cache() {
-    if (count_ <= kCached)
-      for (size_t i = 0; i < count_; ++i) cached_[i] = compute(i);
+    cacheable_ = count_ <= kCached;
+    if (cacheable_) ready().assign(count_, 0);
   }
   const MaterialRecord& at(size_t i) {
-    if (i < count_ && count_ <= kCached) return cached_[i];
+    if (cacheable_ && i < count_) {
+      if (!ready()[i]) {
+        if (records().size() < count_) records().resize(count_);
+        records()[i] = compute(i);
+        ready()[i] = 1;
+      }
+      return records()[i];
+    }
     scratch_ = compute(i);
     return scratch_;
   }
@@ -149,7 +158,9 @@ class MaterialSource {
     return r;
   }
 
-  static constexpr size_t kCached = 64;
+  // Past this many records a table would cost more to clear for every set
+  // than the records it saves.
+  static constexpr size_t kCached = 1 << 16;
   static void color(const std::vector<QvVec3>& v, size_t i, ZvSFColor* out) {
     if (v.empty()) return;
     const QvVec3& c = v[std::min(i, v.size() - 1)];
@@ -158,9 +169,17 @@ class MaterialSource {
   static void scalar(const std::vector<float>& v, size_t i, float* out) {
     if (!v.empty()) *out = v[std::min(i, v.size() - 1)];
   }
+  static std::vector<MaterialRecord>& records() {
+    static std::vector<MaterialRecord> v;
+    return v;
+  }
+  static std::vector<uint8_t>& ready() {
+    static std::vector<uint8_t> v;
+    return v;
+  }
   const QvMaterial* node_;
   size_t count_ = 1;  // without a Material node: one default record
-  MaterialRecord cached_[kCached];
+  bool cacheable_ = false;
   MaterialRecord scratch_;
 };
 
@@ -264,9 +283,10 @@ class SetTable {
       boxed_ = true;
       return;
     }
+    // As conditional moves: which vertex extends the box is random.
     for (int i = 0; i < 3; ++i) {
-      if (p[i] < boxMin_[i]) boxMin_[i] = p[i];
-      if (p[i] > boxMax_[i]) boxMax_[i] = p[i];
+      boxMin_[i] = p[i] < boxMin_[i] ? p[i] : boxMin_[i];
+      boxMax_[i] = p[i] > boxMax_[i] ? p[i] : boxMax_[i];
     }
   }
   bool badMaterialReported_ = false;
