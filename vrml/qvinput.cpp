@@ -390,6 +390,54 @@ const char* QvInput::scanNumber(bool real) {
 }
 
 // Octal, hexadecimal and overlong integers: the C library knows them.
+// Integer lists (coordIndex and its kin) are most of a world's numbers.
+// Here they are read with the cursor and line count in registers and no
+// putting back; every form this loop does not know is left, unconsumed, to
+// the general reader, so that messages and leniency stay its own.
+int QvInput::readPlainInt32List(std::vector<int32_t>& out) {
+  if (!ready_) return kListAtElement;
+  auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  const char* p = pos_;
+  long line = line_;
+  int state = kListAtElement;
+  for (;;) {
+    const char* q = p;
+    bool neg = *q == '-';
+    q += *q == '-' || *q == '+';
+    const char* d = q;
+    uint32_t v = 0;
+    while (unsigned(*q - '0') < 10 && q - d < 10) v = v * 10 + unsigned(*q++ - '0');
+    size_t n = size_t(q - d);
+    // Octal, hexadecimal and long numbers take the general way.
+    if (n == 0 || n > 9 || (*d == '0' && n > 1) || *q == 'x' || *q == 'X') break;
+    const char* s = q;
+    long l = line;
+    for (; blank(*s); ++s) l += *s == '\n';
+    if (*s != ',' && *s != ']') break;
+    out.push_back(neg ? -int32_t(v) : int32_t(v));
+    lastErrno_ = 0;
+    if (*s == ']') {
+      pos_ = s + 1;
+      line_ = l;
+      return kListClosed;
+    }
+    for (++s; blank(*s); ++s) l += *s == '\n';
+    p = s;
+    line = l;
+    state = kListAfterComma;
+    if (*s == ']') {  // a trailing comma
+      pos_ = s + 1;
+      line_ = l;
+      return kListClosed;
+    }
+    if (*s == '#' || s >= end_) break;
+    state = kListAtElement;
+  }
+  pos_ = p;
+  line_ = line;
+  return state;
+}
+
 bool QvInput::readIntegerSlow(long long& x) {
   const char* e = scanNumber(false);
   if (!e) return false;

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 struct ZvUrlHash;
 class QvNode;
@@ -71,6 +72,13 @@ class QvInput {
   bool readUInt16(uint16_t& v);
   bool readFloat(float& v);
   bool readDouble(double& v);
+  // The plain stretch of a bracketed integer list, from the first element
+  // on: decimal numbers of at most nine digits, commas and blanks. Stops
+  // before anything else (a comment, another form of number, an error) for
+  // the general reader to take over: kListClosed past the closing bracket,
+  // kListAtElement before an element, kListAfterComma just past a comma.
+  enum { kListClosed, kListAtElement, kListAfterComma };
+  int readPlainInt32List(std::vector<int32_t>& out);
 
   // Skips white space and comments; false at end of input. Most calls find
   // a token at once, so that case is decided here.

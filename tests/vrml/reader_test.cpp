@@ -115,6 +115,32 @@ TEST_F(ReaderTest, MultipleValuesWithAndWithoutBrackets) {
   EXPECT_EQ(idx->coordIndex.values, (std::vector<int32_t>{16, 8, -3}));
 }
 
+// Integer lists take a quick way through their plain stretches; whatever
+// else a list holds must read as it always did, lines counted the same.
+TEST_F(ReaderTest, IntegerListsMixPlainAndOtherForms) {
+  auto* f = static_cast<QvIndexedFaceSet*>(readOne(
+      "IndexedFaceSet { coordIndex [ 1, 2,\n 3, -1, # a note\n 4, 0x5, 06 , +7 ,\n 1234567890, -0 ]\n"
+      " materialIndex [ 3, 4, # trailing comma, then a comment\n ] normalIndex [ 8 # one\n ] }"));
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->coordIndex.values, (std::vector<int32_t>{1, 2, 3, -1, 4, 5, 6, 7, 1234567890, 0}));
+  EXPECT_EQ(f->materialIndex.values, (std::vector<int32_t>{3, 4}));
+  EXPECT_EQ(f->normalIndex.values, (std::vector<int32_t>{8}));
+  // A fault after a plain stretch names its element and line.
+  sink.clear();
+  EXPECT_EQ(readOne("IndexedFaceSet { coordIndex [ 1,\n2,\n\n3 x ] }"), nullptr);
+  EXPECT_TRUE(sink.hasText("Expected ',' or ']' but got 'x' while reading value 3")) << sink.dump();
+  EXPECT_TRUE(sink.hasText("Occurred at line 5")) << sink.dump();
+  sink.clear();
+  EXPECT_EQ(readOne("IndexedFaceSet { coordIndex [ 1, 2,\n 3.5, 4 ] }"), nullptr);
+  EXPECT_TRUE(sink.hasText("Expected ',' or ']' but got '.' while reading value 3")) << sink.dump();
+  sink.clear();
+  EXPECT_EQ(readOne("IndexedFaceSet { coordIndex [ 1, 2,\n, 4 ] }"), nullptr);
+  EXPECT_TRUE(sink.hasText("Couldn't read value 3 of field")) << sink.dump();
+  sink.clear();
+  EXPECT_EQ(readOne("IndexedFaceSet { coordIndex [ 1, 2, "), nullptr);
+  EXPECT_TRUE(sink.hasText("Couldn't read value 3 of field")) << sink.dump();
+}
+
 TEST_F(ReaderTest, BitMasksEnumsAndBooleans) {
   auto* cone = static_cast<QvCone*>(readOne("Cone { parts ( SIDES | BOTTOM ) }"));
   ASSERT_NE(cone, nullptr);
