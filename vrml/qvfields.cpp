@@ -220,11 +220,13 @@ bool QvMField<T>::readValue(QvInput* in) {
   };
   if (closes()) return true;
   bool afterComma = false;
-  if constexpr (std::is_same_v<T, int32_t>) {
-    int plain = in->readPlainInt32List(values);
-    if (plain == QvInput::kListClosed) return true;
-    afterComma = plain == QvInput::kListAfterComma;
-  }
+  int plain;
+  if constexpr (std::is_same_v<T, int32_t>)
+    plain = in->readPlainInt32List(values);
+  else
+    plain = in->readPlainFloatList(values);
+  if (plain == QvInput::kListClosed) return true;
+  afterComma = plain == QvInput::kListAfterComma;
   for (int n = int(values.size()) + 1;; ++n) {
     if (afterComma) {
       afterComma = false;
