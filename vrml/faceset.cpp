@@ -133,19 +133,21 @@ class MaterialSource {
     if (cacheable_) ready().assign(count_, 0);
   }
   const MaterialRecord& at(size_t i) {
+    if (cacheable_ && i < count_ && ready()[i]) return records()[i];
+    return fill(i);
+  }
+
+ private:
+  __attribute__((noinline)) const MaterialRecord& fill(size_t i) {
     if (cacheable_ && i < count_) {
-      if (!ready()[i]) {
-        if (records().size() < count_) records().resize(count_);
-        records()[i] = compute(i);
-        ready()[i] = 1;
-      }
+      if (records().size() < count_) records().resize(count_);
+      records()[i] = compute(i);
+      ready()[i] = 1;
       return records()[i];
     }
     scratch_ = compute(i);
     return scratch_;
   }
-
- private:
   MaterialRecord compute(size_t i) const {
     MaterialRecord r{{0.2f, 0.2f, 0.2f}, {0.8f, 0.8f, 0.8f}, {0, 0, 0}, {0, 0, 0}, 0.2f, 0};
     if (!node_) return r;

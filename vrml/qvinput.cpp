@@ -397,7 +397,7 @@ bool isPlainBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 // One number in the form readDouble converts on its quick path with no
 // exponent, converted the same way; false, with nothing taken, for any
 // other form.
-bool takePlainReal(const char*& p, float& out, const double* exact10) {
+__attribute__((always_inline)) inline bool takePlainReal(const char*& p, float& out, const double* exact10) {
   const char* q = p;
   bool neg = *q == '-';
   q += *q == '-' || *q == '+';
