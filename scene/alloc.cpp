@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "scene/objectpriv.h"
 #include "scene/scene.h"
 
 namespace {
@@ -30,6 +31,14 @@ void* zvMalloc(size_t size) {
   void* p = allocator.alloc(size, allocator.user);
   if (p) std::memset(p, 0, size);
   return p;
+}
+
+void* zvMallocUncleared(size_t size) {
+  if (size == 0) {
+    zvWarning("zvMalloc: arguemnt size is 0 value.");
+    return nullptr;
+  }
+  return allocator.alloc(size, allocator.user);
 }
 
 void* zvRealloc(void* ptr, size_t size) {

@@ -182,9 +182,16 @@ void settleOwnCube(ZvObj* object) {
       box.add(child->pcubeMax);
     }
     has = !box.empty;
+  } else if (object->flags & ZV_OBJ_LEAF_BOX) {
+    // The maker's box of the leaves it just attached, taken once.
+    std::memcpy(box.min, object->leafBoxMin, sizeof box.min);
+    std::memcpy(box.max, object->leafBoxMax, sizeof box.max);
+    box.empty = false;
+    has = true;
   } else if (object->leaf) {
     has = leafCube(object, &box);
   }
+  object->flags &= ~uint32_t(ZV_OBJ_LEAF_BOX);
   // A Scale applies to the object's whole subtree about its origin, so the
   // own cube is scaled whether it came from a leaf or from children.
   if (has) {

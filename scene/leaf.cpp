@@ -3,6 +3,7 @@
 // leaves on objects and the searches over them.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "scene/camerapriv.h"
 #include "scene/objectpriv.h"
@@ -22,6 +23,52 @@ bool isCameraType(int type) {
 bool isCircleType(int type) {
   return type == ZV_LEAF_CONE_BOTTOM || type == ZV_LEAF_CYLINDER_BOTTOM ||
          type == ZV_LEAF_CYLINDER_TOP || type == ZV_LEAF_CIRCLE;
+}
+
+}  // namespace
+
+// A shared block of faces: the header, then the faces one after another,
+// each followed by its arrays. Every placed face holds a share, and so does
+// the maker until it releases the block.
+struct ZvFaceBlock {
+  size_t shares;
+  size_t used;      // bytes taken, from the start of the block
+  size_t capacity;  // bytes in all
+};
+
+namespace {
+
+constexpr size_t kFaceAlign = alignof(ZvFace);
+constexpr size_t kFaceBlockHeader = (sizeof(ZvFaceBlock) + kFaceAlign - 1) / kFaceAlign * kFaceAlign;
+
+void dropFaceShare(ZvFaceBlock* block) {
+  if (--block->shares == 0) zvFree(block);
+}
+
+bool validFaceCounts(int normalCount, int vertexCount, int uvCount, int materialCount) {
+  return normalCount >= 1 && vertexCount >= 1 && uvCount >= 1 && materialCount >= 1;
+}
+
+// Lays out a packed face whose block starts at the record: header fields
+// set, arrays placed right after it (their contents left to the caller).
+ZvFace* layOutPackedFace(void* at, int normalCount, int vertexCount, int uvCount, int materialCount) {
+  auto* face = static_cast<ZvFace*>(at);
+  std::memset(static_cast<void*>(face), 0, sizeof(ZvFace));
+  face->type = ZV_LEAF_FACE;
+  face->flags = ZV_LEAF_GOURAUD | ZV_LEAF_PACKED_FACE;
+  float identity[6] = {1, 0, 0, 1, 0, 0};
+  for (int i = 0; i < 6; ++i) face->texture.transform[i] = identity[i];
+  face->faceType = 1;
+  static_assert(sizeof(ZvFace) % alignof(ZvSFVec3f) == 0 && alignof(ZvSFVec2f) <= alignof(ZvSFVec3f));
+  face->normals = reinterpret_cast<ZvSFVec3f*>(face + 1);
+  face->normalCount = normalCount;
+  face->vertices = face->normals + normalCount;
+  face->vertexCount = vertexCount;
+  face->texture.uv = reinterpret_cast<ZvSFVec2f*>(face->vertices + vertexCount);
+  face->texture.uvCount = uvCount;
+  zvPlacePackedMaterial(face, face->texture.uv + uvCount, materialCount);
+  face->material.maxElement = materialCount;
+  return face;
 }
 
 void freeMaterialArrays(ZvShape* shape) {
@@ -54,6 +101,19 @@ void freeMaterialArrays(ZvShape* shape) {
 // zvDeleteLeaf and by the builders, whose half-made leaves nobody else has
 // seen yet.
 void releaseShape(ZvShape* shape, bool tellMedia) {
+  if (shape->type == ZV_LEAF_FACE && static_cast<ZvFace*>(shape)->block) {
+    // A face of a shared block owns only what was given to it since: a world
+    // going away deletes hundreds of thousands of these, so the common case
+    // reads the face and writes nothing but the block's count.
+    if (zvMaterialInLeafBlock(shape)) {
+      zvFree(shape->material.specularPower.values);
+    } else {
+      freeMaterialArrays(shape);
+    }
+    if (tellMedia && zvSceneHooks().deleteLeafMedia) zvSceneHooks().deleteLeafMedia(shape);
+    dropFaceShare(static_cast<ZvFace*>(shape)->block);
+    return;
+  }
   freeMaterialArrays(shape);  // before the texture coordinates, which tell where the block is
   if (shape->flags & ZV_LEAF_PACKED_FACE) {
     // The arrays are part of the block freed last.
@@ -89,7 +149,10 @@ void releaseShape(ZvShape* shape, bool tellMedia) {
     default:
       break;
   }
-  zvFree(shape);
+  if (shape->type == ZV_LEAF_FACE && static_cast<ZvFace*>(shape)->block)
+    dropFaceShare(static_cast<ZvFace*>(shape)->block);
+  else
+    zvFree(shape);
 }
 
 void releaseBuiltChain(ZvLeaf* first) {
@@ -202,33 +265,54 @@ ZvFace* zvNewFaceLeaf(void) {
   return face;
 }
 
+size_t zvFaceLeafBytes(int normalCount, int vertexCount, int uvCount, int materialCount) {
+  if (!validFaceCounts(normalCount, vertexCount, uvCount, materialCount)) return 0;
+  size_t bytes = sizeof(ZvFace) + sizeof(ZvSFVec3f) * (size_t(normalCount) + size_t(vertexCount)) +
+                 sizeof(ZvSFVec2f) * size_t(uvCount) + zvPackedMaterialSize(materialCount);
+  // Rounded so that the next face in a shared block is aligned.
+  return (bytes + kFaceAlign - 1) / kFaceAlign * kFaceAlign;
+}
+
 ZvFace* zvNewPackedFaceLeaf(int normalCount, int vertexCount, int uvCount, int materialCount) {
-  if (normalCount < 1 || vertexCount < 1 || uvCount < 1 || materialCount < 1) {
+  size_t bytes = zvFaceLeafBytes(normalCount, vertexCount, uvCount, materialCount);
+  if (bytes == 0) {
     zvWarning("zvNewPackedFaceLeaf: invalid array length\n");
     return nullptr;
   }
-  size_t bytes = sizeof(ZvFace) + sizeof(ZvSFVec3f) * (size_t(normalCount) + size_t(vertexCount)) +
-                 sizeof(ZvSFVec2f) * size_t(uvCount) + zvPackedMaterialSize(materialCount);
-  auto* face = static_cast<ZvFace*>(zvMalloc(bytes));
-  if (!face) {
+  void* at = zvMalloc(bytes);
+  if (!at) {
     zvErrorSD("zvNewShape: zvMalloc failed\n", ZV_LEAF_FACE);
     return nullptr;
   }
-  face->type = ZV_LEAF_FACE;
-  face->flags = ZV_LEAF_GOURAUD | ZV_LEAF_PACKED_FACE;
-  float identity[6] = {1, 0, 0, 1, 0, 0};
-  for (int i = 0; i < 6; ++i) face->texture.transform[i] = identity[i];
-  face->faceType = 1;
-  static_assert(sizeof(ZvFace) % alignof(ZvSFVec3f) == 0 && alignof(ZvSFVec2f) <= alignof(ZvSFVec3f));
-  face->normals = reinterpret_cast<ZvSFVec3f*>(face + 1);
-  face->normalCount = normalCount;
-  face->vertices = face->normals + normalCount;
-  face->vertexCount = vertexCount;
-  face->texture.uv = reinterpret_cast<ZvSFVec2f*>(face->vertices + vertexCount);
-  face->texture.uvCount = uvCount;
-  zvPlacePackedMaterial(face, face->texture.uv + uvCount, materialCount);
-  face->material.maxElement = materialCount;
+  return layOutPackedFace(at, normalCount, vertexCount, uvCount, materialCount);
+}
+
+ZvFaceBlock* zvNewFaceBlock(size_t bytes) {
+  if (bytes > SIZE_MAX - kFaceBlockHeader) return nullptr;
+  auto* block = static_cast<ZvFaceBlock*>(zvMallocUncleared(kFaceBlockHeader + bytes));
+  if (!block) return nullptr;
+  block->shares = 1;
+  block->used = kFaceBlockHeader;
+  block->capacity = kFaceBlockHeader + bytes;
+  return block;
+}
+
+ZvFace* zvPlaceFaceLeaf(ZvFaceBlock* block, int normalCount, int vertexCount, int uvCount, int materialCount) {
+  size_t bytes = zvFaceLeafBytes(normalCount, vertexCount, uvCount, materialCount);
+  if (!block || bytes == 0 || bytes > block->capacity - block->used) {
+    zvWarning("zvPlaceFaceLeaf: invalid array length or block full\n");
+    return nullptr;
+  }
+  ZvFace* face =
+      layOutPackedFace(reinterpret_cast<char*>(block) + block->used, normalCount, vertexCount, uvCount, materialCount);
+  face->block = block;
+  block->used += bytes;
+  block->shares++;
   return face;
+}
+
+void zvReleaseFaceBlock(ZvFaceBlock* block) {
+  if (block) dropFaceShare(block);
 }
 
 ZvLineSet* zvNewLineSetLeaf(void) { return static_cast<ZvLineSet*>(zvNewShape(ZV_LEAF_LINE_SET)); }
@@ -372,8 +456,18 @@ int zvAttachLeaf(ZvObj* object, ZvLeaf* chain) {
   for (ZvLeaf* leaf = chain; leaf; leaf = leaf->next) leaf->owner = object;
   *end = chain;
   // New geometry: a cube computed before no longer holds.
-  object->flags &= ~uint32_t(ZV_OBJ_CUBE_VALID | ZV_OBJ_HAS_CUBE);
+  object->flags &= ~uint32_t(ZV_OBJ_CUBE_VALID | ZV_OBJ_HAS_CUBE | ZV_OBJ_LEAF_BOX);
   zvInvalidateBoundingCube(object);
+  return ZV_OK;
+}
+
+int zvAttachFaceLeaves(ZvObj* object, ZvLeaf* chain, const float min[3], const float max[3]) {
+  bool first = object && !object->leaf;
+  int result = zvAttachLeaf(object, chain);
+  if (result != ZV_OK || !first || !min || !max) return result;
+  std::memcpy(object->leafBoxMin, min, sizeof object->leafBoxMin);
+  std::memcpy(object->leafBoxMax, max, sizeof object->leafBoxMax);
+  object->flags |= ZV_OBJ_LEAF_BOX;
   return ZV_OK;
 }
 
@@ -383,6 +477,7 @@ ZvLeaf* zvDeleteLeaf(ZvLeaf* leaf) {
     return nullptr;
   }
   ZvLeaf* next = leaf->next;
+  if (leaf->owner) leaf->owner->flags &= ~uint32_t(ZV_OBJ_LEAF_BOX);
   if (isShapeType(leaf->type)) {
     releaseShape(static_cast<ZvShape*>(leaf), true);
   } else if (isLightType(leaf->type) || isCameraType(leaf->type)) {
@@ -419,7 +514,13 @@ void zvDeleteAllLeaf(ZvLeaf* first) {
     zvWarning("zvDeleteAllLeaf: NULL specified.\n");
     return;
   }
-  for (ZvLeaf* leaf = first; leaf;) leaf = zvDeleteLeaf(leaf);
+  for (ZvLeaf* leaf = first; leaf;) {
+    // A chain is a list: each leaf is found only through the one before,
+    // so the next one's record is asked for while this one is released.
+    if (const char* next = reinterpret_cast<const char*>(leaf->next))
+      for (int line = 0; line < 5; ++line) __builtin_prefetch(next + 64 * line);
+    leaf = zvDeleteLeaf(leaf);
+  }
 }
 
 int zvDeleteTexture(ZvTexture* texture) {

@@ -277,25 +277,6 @@ constexpr size_t kPackedElement = 4 * sizeof(ZvSFColor) + 2 * sizeof(float);
 
 size_t zvPackedMaterialSize(int n) { return kPackedElement * size_t(n); }
 
-void zvPlacePackedMaterial(ZvShape* shape, void* block, int n) {
-  ZvMaterial* m = &shape->material;
-  ZvSFColor* c = static_cast<ZvSFColor*>(block);
-  m->ambient = {n, c};
-  m->diffuse = {n, c + n};
-  m->specular = {n, c + 2 * n};
-  m->emissive = {n, c + 3 * n};
-  float* f = reinterpret_cast<float*>(c + 4 * n);
-  m->shininess = {n, f};
-  m->transparency = {n, f + n};
-  shape->flags |= ZV_LEAF_PACKED_MATERIAL;
-}
-
-bool zvMaterialInLeafBlock(const ZvShape* shape) {
-  // A block of its own cannot start where the leaf's block goes on.
-  return (shape->flags & ZV_LEAF_PACKED_FACE) && (shape->flags & ZV_LEAF_PACKED_MATERIAL) &&
-         static_cast<const void*>(shape->material.ambient.values) ==
-             static_cast<const void*>(shape->texture.uv + shape->texture.uvCount);
-}
 
 int zvPackLeafMaterial(ZvShape* shape, int n) {
   if (!shape || n < 1 || size_t(n) > SIZE_MAX / kPackedElement) return ZV_FAIL;

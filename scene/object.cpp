@@ -145,7 +145,7 @@ int clearContents(ZvObj* object) {
   if (object->leaf) {
     zvDeleteAllLeaf(object->leaf);
     object->leaf = nullptr;
-    object->flags &= ~uint32_t(ZV_OBJ_CUBE_VALID | ZV_OBJ_HAS_CUBE);
+    object->flags &= ~uint32_t(ZV_OBJ_CUBE_VALID | ZV_OBJ_HAS_CUBE | ZV_OBJ_LEAF_BOX);
     zvInvalidateBoundingCube(object);
   }
   if (zvReleaseObjExtension(object) != ZV_OK) result = ZV_FAIL;

@@ -15,7 +15,27 @@ void zvForgetIdRangesOf(ZvWorld* world);
 // Packed material arrays (ZV_LEAF_PACKED_MATERIAL): the bytes n elements
 // take, and laying them out in such a block.
 size_t zvPackedMaterialSize(int n);
-void zvPlacePackedMaterial(ZvShape* shape, void* block, int n);
+inline void zvPlacePackedMaterial(ZvShape* shape, void* block, int n) {
+  ZvMaterial* m = &shape->material;
+  ZvSFColor* c = static_cast<ZvSFColor*>(block);
+  m->ambient = {n, c};
+  m->diffuse = {n, c + n};
+  m->specular = {n, c + 2 * n};
+  m->emissive = {n, c + 3 * n};
+  float* f = reinterpret_cast<float*>(c + 4 * n);
+  m->shininess = {n, f};
+  m->transparency = {n, f + n};
+  shape->flags |= ZV_LEAF_PACKED_MATERIAL;
+}
 // A packed face may carry its packed material in its own block, right
 // after the texture coordinates; that block is never freed on its own.
-bool zvMaterialInLeafBlock(const ZvShape* shape);
+inline bool zvMaterialInLeafBlock(const ZvShape* shape) {
+  // A block of its own cannot start where the leaf's block goes on.
+  return (shape->flags & ZV_LEAF_PACKED_FACE) && (shape->flags & ZV_LEAF_PACKED_MATERIAL) &&
+         static_cast<const void*>(shape->material.ambient.values) ==
+             static_cast<const void*>(shape->texture.uv + shape->texture.uvCount);
+}
+
+// Like zvMalloc, through the same allocator, but not zero-filled: for
+// blocks whose maker writes every byte that is ever read.
+void* zvMallocUncleared(size_t size);

@@ -255,6 +255,7 @@ enum {  // cone and cylinder part bits
 
 struct ZvObj;
 struct ZvWorld;
+struct ZvFaceBlock;
 
 struct ZvLeaf {
   int32_t type;
@@ -315,6 +316,7 @@ struct ZvFace : ZvShape {
   int32_t faceType;  // 1 at creation
   int32_t vertexCount;
   ZvSFVec3f* vertices;  // owned
+  ZvFaceBlock* block;   // the shared block it was placed in, or null
 };
 struct ZvLineSet : ZvShape {
   int32_t pointCount;
@@ -362,6 +364,17 @@ ZvFace* zvNewFaceLeaf(void);
 // block: ZV_LEAF_PACKED_FACE, and ZV_LEAF_PACKED_MATERIAL with the material
 // arrays in the same block (changing one gives them a block of their own).
 ZvFace* zvNewPackedFaceLeaf(int normalCount, int vertexCount, int uvCount, int materialCount);
+// Many packed faces in one block, for a set that makes a face per polygon:
+// the block is sized up front from zvFaceLeafBytes of each face, and
+// zvPlaceFaceLeaf lays the next face out in it (null when the counts are
+// invalid or the block is full). Unlike zvNewPackedFaceLeaf, the arrays are
+// not zeroed: the maker writes every element. Each face is deleted like any
+// other leaf, alone or with its chain, in any order; the block goes when the
+// maker has released it and the last of its faces is deleted.
+size_t zvFaceLeafBytes(int normalCount, int vertexCount, int uvCount, int materialCount);
+ZvFaceBlock* zvNewFaceBlock(size_t bytes);
+ZvFace* zvPlaceFaceLeaf(ZvFaceBlock* block, int normalCount, int vertexCount, int uvCount, int materialCount);
+void zvReleaseFaceBlock(ZvFaceBlock* block);
 ZvLineSet* zvNewLineSetLeaf(void);
 ZvPointSet* zvNewPointSetLeaf(void);
 ZvSphere* zvNewSphereLeaf(void);
@@ -376,6 +389,12 @@ ZvLeaf* zvNewCone(int parts, float bottomRadius, float height);
 ZvLeaf* zvNewCylinder(int parts, float topRadius, float bottomRadius, float height);
 
 int zvAttachLeaf(ZvObj* object, ZvLeaf* chain);  // appends, sets owners
+// zvAttachLeaf for a chain of faces whose vertices the maker boxed while it
+// wrote them, in chain order as a cube does (the first vertex, then each
+// smaller or larger coordinate): when the object had no leaves, its next
+// cube takes the box instead of walking every vertex again. Any change to
+// the object's leaves before then drops the box.
+int zvAttachFaceLeaves(ZvObj* object, ZvLeaf* chain, const float min[3], const float max[3]);
 ZvLeaf* zvDeleteLeaf(ZvLeaf* leaf);               // answers the next leaf
 void zvDeleteAllLeaf(ZvLeaf* first);
 int zvDeleteTexture(ZvTexture* texture);
@@ -432,6 +451,7 @@ enum {  // object flags
   ZV_OBJ_CUBE_VALID = 0x4000,   // own cube up to date
   ZV_OBJ_HAS_CUBE = 0x8000,
   ZV_OBJ_TOP = 0x10000,  // listed among the world's top objects
+  ZV_OBJ_LEAF_BOX = 0x20000,  // leafBoxMin/Max hold the box of the leaves' vertices
 };
 enum {  // the four strings
   ZV_STR_LABEL = 0,
@@ -465,6 +485,7 @@ struct ZvObj {
   uint32_t flags;
   void* rendering;  // the renderer's structure, null until constructed
   ZvObjList* lastChild;  // so appending stays O(1) in wide trees
+  float leafBoxMin[3], leafBoxMax[3];  // while ZV_OBJ_LEAF_BOX; taken by the next cube
 };
 
 int zvNewZvObj(ZvWorld* world, ZvObj** out, int wantsId);

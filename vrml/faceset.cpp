@@ -124,19 +124,30 @@ class MaterialSource {
   }
   size_t count() const { return count_; }
 
-  // The records of a set's material, worked out once: a set makes a leaf
-  // per face, and most take the same few records.
+  // The records of a set's material, each worked out the first time a
+  // face asks for it: a set makes a leaf per face, and the faces of a mesh
+  // share their records (one per vertex where colours follow coordIndex).
+  // The table keeps its capacity from set to set.
   void cache() {
-    if (count_ <= kCached)
-      for (size_t i = 0; i < count_; ++i) cached_[i] = compute(i);
+    cacheable_ = count_ <= kCached;
+    if (cacheable_) ready().assign(count_, 0);
   }
   const MaterialRecord& at(size_t i) {
-    if (i < count_ && count_ <= kCached) return cached_[i];
-    scratch_ = compute(i);
-    return scratch_;
+    if (cacheable_ && i < count_ && ready()[i]) return records()[i];
+    return fill(i);
   }
 
  private:
+  __attribute__((noinline)) const MaterialRecord& fill(size_t i) {
+    if (cacheable_ && i < count_) {
+      if (records().size() < count_) records().resize(count_);
+      records()[i] = compute(i);
+      ready()[i] = 1;
+      return records()[i];
+    }
+    scratch_ = compute(i);
+    return scratch_;
+  }
   MaterialRecord compute(size_t i) const {
     MaterialRecord r{{0.2f, 0.2f, 0.2f}, {0.8f, 0.8f, 0.8f}, {0, 0, 0}, {0, 0, 0}, 0.2f, 0};
     if (!node_) return r;
@@ -149,7 +160,9 @@ class MaterialSource {
     return r;
   }
 
-  static constexpr size_t kCached = 64;
+  // Past this many records a table would cost more to clear for every set
+  // than the records it saves.
+  static constexpr size_t kCached = 1 << 16;
   static void color(const std::vector<QvVec3>& v, size_t i, ZvSFColor* out) {
     if (v.empty()) return;
     const QvVec3& c = v[std::min(i, v.size() - 1)];
@@ -158,9 +171,17 @@ class MaterialSource {
   static void scalar(const std::vector<float>& v, size_t i, float* out) {
     if (!v.empty()) *out = v[std::min(i, v.size() - 1)];
   }
+  static std::vector<MaterialRecord>& records() {
+    static std::vector<MaterialRecord> v;
+    return v;
+  }
+  static std::vector<uint8_t>& ready() {
+    static std::vector<uint8_t> v;
+    return v;
+  }
   const QvMaterial* node_;
   size_t count_ = 1;  // without a Material node: one default record
-  MaterialRecord cached_[kCached];
+  bool cacheable_ = false;
   MaterialRecord scratch_;
 };
 
@@ -253,6 +274,23 @@ class SetTable {
     return v;
   }
   size_t used_ = 0;  // vertices handed to items so far
+  ZvFaceBlock* block_ = nullptr;  // where the faces are placed
+  // The box of every face vertex written, as the object's cube would find
+  // it walking them afterwards; the object takes it with the faces.
+  float boxMin_[3], boxMax_[3];
+  bool boxed_ = false;
+  void addToBox(const float p[3]) {
+    if (!boxed_) {
+      for (int i = 0; i < 3; ++i) boxMin_[i] = boxMax_[i] = p[i];
+      boxed_ = true;
+      return;
+    }
+    // As conditional moves: which vertex extends the box is random.
+    for (int i = 0; i < 3; ++i) {
+      boxMin_[i] = p[i] < boxMin_[i] ? p[i] : boxMin_[i];
+      boxMax_[i] = p[i] > boxMax_[i] ? p[i] : boxMax_[i];
+    }
+  }
   bool badMaterialReported_ = false;
 };
 
@@ -555,7 +593,7 @@ ZvShape* SetTable::newLeaf(Item& item, const ZvShape* texture, QvState* state) {
   const bool normalPerVertex = normalCode_ == kBindPerVertexIndexed;
   ZvShape* leaf;
   if (t_.faces) {
-    leaf = zvNewPackedFaceLeaf(normalPerVertex ? n : 1, n, n, materialPerVertex ? n : 1);
+    leaf = zvPlaceFaceLeaf(block_, normalPerVertex ? n : 1, n, n, materialPerVertex ? n : 1);
   } else {
     leaf = zvNewLineSetLeaf();
     if (leaf && !lineArrays(static_cast<ZvLineSet*>(leaf), n, materialPerVertex ? n : 1)) {
@@ -602,6 +640,7 @@ ZvShape* SetTable::newLeaf(Item& item, const ZvShape* texture, QvState* state) {
     if (v[j].coord < 0) continue;
     const QvVec3& c = points_[v[j].coord];
     points[k] = {c.v[0], c.v[1], c.v[2]};
+    if (face) addToBox(c.v);
     const QvVec2& uv = texCoords_[indexed ? size_t(v[j].tex) : std::min(size_t(v[j].coord), texCount_ - 1)];
     t->uv[k] = {uv.v[0], uv.v[1]};
     if (materialPerVertex) putMaterial(m, k, v[j].material);
@@ -650,6 +689,24 @@ int SetTable::buildLeaves(QvState* state, ZvObj* object) {
     zvMessage("%s: %s", t_.leafWho, t_.leafNoMemory);
     return ZV_NOMEM;
   }
+  if (t_.faces) {
+    // All faces of the set in one block: the set's leaves are made together
+    // and mostly go together, and one allocation instead of one per face is
+    // what made large worlds slow to read and to free.
+    const bool materialPerVertex = materialCode_ == kBindPerVertexIndexed;
+    const bool normalPerVertex = normalCode_ == kBindPerVertexIndexed;
+    size_t bytes = 0;
+    for (const Item& item : items_) {
+      const int32_t n = item.valid;
+      if (n > 0) bytes += zvFaceLeafBytes(normalPerVertex ? n : 1, n, n, materialPerVertex ? n : 1);
+    }
+    block_ = bytes ? zvNewFaceBlock(bytes) : nullptr;
+    if (bytes && !block_) {
+      zvDeleteLeaf(texture);
+      zvMessage("%s: %s", t_.leafWho, t_.leafNoMemory);
+      return ZV_NOMEM;
+    }
+  }
   ZvLeaf* head = nullptr;
   ZvLeaf* tail = nullptr;
   int result = ZV_OK;
@@ -667,10 +724,14 @@ int SetTable::buildLeaves(QvState* state, ZvObj* object) {
   zvDeleteLeaf(texture);
   if (result != ZV_OK) {
     while (head) head = zvDeleteLeaf(head);
-    return result;
   }
+  // From here the faces alone keep the block.
+  zvReleaseFaceBlock(block_);
+  block_ = nullptr;
+  if (result != ZV_OK) return result;
   // One attach for the whole chain: attaching leaf by leaf would walk the
   // growing chain each time.
+  if (head && boxed_) return zvAttachFaceLeaves(object, head, boxMin_, boxMax_);
   if (head) return zvAttachLeaf(object, head);
   return ZV_OK;
 }

@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <type_traits>
 
 #include "vrml/qvnodes.h"
 
@@ -218,7 +219,19 @@ bool QvMField<T>::readValue(QvInput* in) {
     return false;
   };
   if (closes()) return true;
-  for (int n = 1;; ++n) {
+  bool afterComma = false;
+  int plain;
+  if constexpr (std::is_same_v<T, int32_t>)
+    plain = in->readPlainInt32List(values);
+  else
+    plain = in->readPlainFloatList(values);
+  if (plain == QvInput::kListClosed) return true;
+  afterComma = plain == QvInput::kListAfterComma;
+  for (int n = int(values.size()) + 1;; ++n) {
+    if (afterComma) {
+      afterComma = false;
+      if (closes()) return true;
+    }
     T v{};
     if (!readElement(in, v)) {
       QvReadError(QV_ERR_NONE, in, "Couldn't read value %d of field", n);

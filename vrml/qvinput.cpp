@@ -390,6 +390,140 @@ const char* QvInput::scanNumber(bool real) {
 }
 
 // Octal, hexadecimal and overlong integers: the C library knows them.
+namespace {
+
+bool isPlainBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// One number in the form readDouble converts on its quick path with no
+// exponent, converted the same way; false, with nothing taken, for any
+// other form.
+__attribute__((always_inline)) inline bool takePlainReal(const char*& p, float& out, const double* exact10) {
+  const char* q = p;
+  bool neg = *q == '-';
+  q += *q == '-' || *q == '+';
+  const char* d = q;
+  uint64_t m = 0;
+  while (unsigned(*q - '0') < 10) m = m * 10 + unsigned(*q++ - '0');
+  size_t whole = size_t(q - d), frac = 0;
+  if (*q == '.') {
+    const char* f = ++q;
+    while (unsigned(*q - '0') < 10) m = m * 10 + unsigned(*q++ - '0');
+    frac = size_t(q - f);
+  }
+  if (whole + frac == 0 || whole + frac > 19 || m > (uint64_t(1) << 53) || frac > 22 || *q == 'e' || *q == 'E')
+    return false;
+  double v = double(m);
+  if (frac) v /= exact10[frac];
+  out = float(neg ? -v : v);
+  p = q;
+  return true;
+}
+
+float* componentsOf(float& v) { return &v; }
+float* componentsOf(QvVec2& v) { return v.v; }
+float* componentsOf(QvVec3& v) { return v.v; }
+
+}  // namespace
+
+// Integer lists (coordIndex and its kin) are most of a world's numbers.
+// Here they are read with the cursor and line count in registers and no
+// putting back; every form this loop does not know is left, unconsumed, to
+// the general reader, so that messages and leniency stay its own.
+int QvInput::readPlainInt32List(std::vector<int32_t>& out) {
+  if (!ready_) return kListAtElement;
+  const char* p = pos_;
+  long line = line_;
+  int state = kListAtElement;
+  for (;;) {
+    const char* q = p;
+    bool neg = *q == '-';
+    q += *q == '-' || *q == '+';
+    const char* d = q;
+    uint32_t v = 0;
+    while (unsigned(*q - '0') < 10 && q - d < 10) v = v * 10 + unsigned(*q++ - '0');
+    size_t n = size_t(q - d);
+    // Octal, hexadecimal and long numbers take the general way.
+    if (n == 0 || n > 9 || (*d == '0' && n > 1) || *q == 'x' || *q == 'X') break;
+    const char* s = q;
+    long l = line;
+    for (; isPlainBlank(*s); ++s) l += *s == '\n';
+    if (*s != ',' && *s != ']') break;
+    out.push_back(neg ? -int32_t(v) : int32_t(v));
+    lastErrno_ = 0;
+    if (*s == ']') {
+      pos_ = s + 1;
+      line_ = l;
+      return kListClosed;
+    }
+    for (++s; isPlainBlank(*s); ++s) l += *s == '\n';
+    p = s;
+    line = l;
+    state = kListAfterComma;
+    if (*s == ']') {  // a trailing comma
+      pos_ = s + 1;
+      line_ = l;
+      return kListClosed;
+    }
+    if (*s == '#' || s >= end_) break;
+    state = kListAtElement;
+  }
+  pos_ = p;
+  line_ = line;
+  return state;
+}
+
+
+template <typename T>
+int QvInput::readPlainFloatList(std::vector<T>& out) {
+  if (!ready_) return kListAtElement;
+  constexpr int k = sizeof(T) / sizeof(float);
+  const char* p = pos_;
+  long line = line_;
+  int state = kListAtElement;
+  for (;;) {
+    T v{};
+    float* c = componentsOf(v);
+    const char* s = p;
+    long l = line;
+    int i = 0;
+    for (; i < k; ++i) {
+      if (i > 0) {
+        // Numbers of an element stand apart by blanks alone here.
+        if (!isPlainBlank(*s)) break;
+        for (; isPlainBlank(*s); ++s) l += *s == '\n';
+      }
+      if (!takePlainReal(s, c[i], kExact10)) break;
+    }
+    if (i < k) break;
+    for (; isPlainBlank(*s); ++s) l += *s == '\n';
+    if (*s != ',' && *s != ']') break;
+    out.push_back(v);
+    if (*s == ']') {
+      pos_ = s + 1;
+      line_ = l;
+      return kListClosed;
+    }
+    for (++s; isPlainBlank(*s); ++s) l += *s == '\n';
+    p = s;
+    line = l;
+    state = kListAfterComma;
+    if (*s == ']') {  // a trailing comma
+      pos_ = s + 1;
+      line_ = l;
+      return kListClosed;
+    }
+    if (*s == '#' || s >= end_) break;
+    state = kListAtElement;
+  }
+  pos_ = p;
+  line_ = line;
+  return state;
+}
+
+template int QvInput::readPlainFloatList(std::vector<float>&);
+template int QvInput::readPlainFloatList(std::vector<QvVec2>&);
+template int QvInput::readPlainFloatList(std::vector<QvVec3>&);
+
 bool QvInput::readIntegerSlow(long long& x) {
   const char* e = scanNumber(false);
   if (!e) return false;

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 struct ZvUrlHash;
 class QvNode;
@@ -71,6 +72,18 @@ class QvInput {
   bool readUInt16(uint16_t& v);
   bool readFloat(float& v);
   bool readDouble(double& v);
+  // The plain stretch of a bracketed integer list, from the first element
+  // on: decimal numbers of at most nine digits, commas and blanks. Stops
+  // before anything else (a comment, another form of number, an error) for
+  // the general reader to take over: kListClosed past the closing bracket,
+  // kListAtElement before an element, kListAfterComma just past a comma.
+  enum { kListClosed, kListAtElement, kListAfterComma };
+  int readPlainInt32List(std::vector<int32_t>& out);
+  // The same for lists of floats and of two or three floats an element
+  // (T is float, QvVec2 or QvVec3): numbers with at most a fraction, as the
+  // quick conversion of readDouble takes them, blanks and commas.
+  template <typename T>
+  int readPlainFloatList(std::vector<T>& out);
 
   // Skips white space and comments; false at end of input. Most calls find
   // a token at once, so that case is decided here.
@@ -117,6 +130,9 @@ class QvInput {
   bool readIntegerSlow(long long& x);
   void reportInt32Range() const;
   bool readDoubleSlow(const char* end, double& v);
+  // The powers of ten that a double holds exactly.
+  static constexpr double kExact10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
   int lastErrno_ = 0;
 
   std::string name_;
@@ -169,8 +185,6 @@ inline bool QvInput::readInt32(int32_t& v) {
 // so the value is the one the full conversion gives; anything else (many
 // digits, large exponents) takes the full conversion.
 inline bool QvInput::readDouble(double& v) {
-  static constexpr double kExact10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
   if (!skipWhiteSpace()) return false;
   const char* p = pos_;
   bool neg = *p == '-';

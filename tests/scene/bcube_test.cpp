@@ -63,6 +63,36 @@ TEST_F(BoundingCubeTest, EachLeafKindHasItsOwnShape) {
   EXPECT_TRUE(sink.has(ZV_DEBUG_ERROR, "zvSetConeBoundingCube: wrong leaf type"));
 }
 
+// The box a maker hands over with its faces stands for one walk over them:
+// it is scaled like a walked one, and anything done to the leaves before
+// the cube is asked for sends the cube back to the vertices.
+TEST_F(BoundingCubeTest, AMakersBoxStandsInForTheWalkUntilTheLeavesChange) {
+  const float lo[3] = {-1, 0, 0}, hi[3] = {1, 2, 5};
+  ZvObj* o = make();
+  o->bcubeScale[1] = 2;
+  ASSERT_EQ(zvAttachFaceLeaves(o, face({{0, 0, 0}, {1, 2, 0}, {-1, 0, 5}}), lo, hi), ZV_OK);
+  EXPECT_TRUE(o->flags & ZV_OBJ_LEAF_BOX);
+  EXPECT_EQ(cube(o), (Cube{-1, 0, 0, 1, 4, 5}));
+  EXPECT_FALSE(o->flags & ZV_OBJ_LEAF_BOX);  // taken once
+
+  // An object that has leaves already takes no box: it would leave them out.
+  const float tiny[3] = {0, 0, 0};
+  ASSERT_EQ(zvAttachFaceLeaves(o, face({{3, 3, 3}}), tiny, tiny), ZV_OK);
+  EXPECT_FALSE(o->flags & ZV_OBJ_LEAF_BOX);
+  EXPECT_EQ(cube(o), (Cube{-1, 0, 0, 3, 6, 5}));
+
+  // A leaf deleted before the cube is asked for drops the box.
+  ZvObj* p = make();
+  ZvFace* first = face({{9, 9, 9}});
+  first->next = face({{0, 0, 0}, {1, 1, 1}});
+  const float wide[3] = {0, 0, 0}, far[3] = {9, 9, 9};
+  ASSERT_EQ(zvAttachFaceLeaves(p, first, wide, far), ZV_OK);
+  p->leaf = zvDeleteLeaf(first);
+  EXPECT_FALSE(p->flags & ZV_OBJ_LEAF_BOX);
+  EXPECT_EQ(cube(p), (Cube{0, 0, 0, 1, 1, 1}));
+  EXPECT_TRUE(sink.reports().empty());
+}
+
 TEST_F(BoundingCubeTest, AGroupHoldsItsChildrenAsPlacedInItsFrame) {
   ZvObj* group = make();
   ZvObj* flat = make(face({{0, 0, 0}, {2, 1, 0}}), group);

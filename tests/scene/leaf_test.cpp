@@ -90,6 +90,71 @@ TEST_F(LeafTest, PackedFacesCarryTheirArraysInOneBlock) {
   EXPECT_EQ(memory.live(), base);
 }
 
+// Faces placed in a shared block: one allocation for all, each face still
+// deleted on its own, and the block going with the last holder.
+TEST_F(LeafTest, FacesOfASharedBlockAreDeletedInAnyOrder) {
+  ZvObj* o = make();
+  const long base = memory.live();
+  const size_t quad = zvFaceLeafBytes(1, 4, 4, 4), tri = zvFaceLeafBytes(3, 3, 3, 1);
+  ASSERT_GT(quad, 0u);
+  EXPECT_EQ(quad % alignof(ZvFace), 0u);
+  EXPECT_EQ(zvFaceLeafBytes(1, 0, 1, 1), 0u);
+  ZvFaceBlock* block = zvNewFaceBlock(2 * quad + tri);
+  ASSERT_NE(block, nullptr);
+  ZvFace* f[3] = {zvPlaceFaceLeaf(block, 1, 4, 4, 4), zvPlaceFaceLeaf(block, 3, 3, 3, 1),
+                  zvPlaceFaceLeaf(block, 1, 4, 4, 4)};
+  for (ZvFace* face : f) ASSERT_NE(face, nullptr);
+  EXPECT_EQ(zvPlaceFaceLeaf(block, 1, 1, 1, 1), nullptr);  // full
+  EXPECT_EQ(memory.live(), base + 1);
+  EXPECT_EQ(static_cast<void*>(f[1]->material.ambient.values), static_cast<void*>(f[1]->texture.uv + 3));
+  EXPECT_EQ(f[1]->normalCount, 3);
+  EXPECT_EQ(f[2]->material.maxElement, 4);
+  // Every element of every face is writable without touching its neighbour.
+  for (ZvFace* face : f) {
+    for (int i = 0; i < face->vertexCount; ++i) face->vertices[i] = {float(i), 1, 2};
+    for (int i = 0; i < face->normalCount; ++i) face->normals[i] = {0, 0, 1};
+    for (int i = 0; i < face->texture.uvCount; ++i) face->texture.uv[i] = {0.5f, 0.5f};
+    for (int i = 0; i < face->material.maxElement; ++i) face->material.transparency.values[i] = 0.25f;
+  }
+  EXPECT_EQ(f[0]->vertices[3].x, 3);
+  EXPECT_EQ(f[1]->vertices[0].x, 0);
+  zvReleaseFaceBlock(block);
+  f[0]->next = f[1];
+  f[1]->next = f[2];
+  ASSERT_EQ(zvAttachLeaf(o, f[0]), ZV_OK);
+  EXPECT_EQ(memory.live(), base + 1);
+
+  // A script changes one face's colour: its material moves out, the block stays.
+  ZvSFColor red{1, 0, 0};
+  ZvMFColor one{1, &red};
+  ASSERT_EQ(zvSetLeafMaterialColor(f[2], &one, ZV_MAT_DIFFUSE), ZV_OK);
+  EXPECT_FALSE(f[2]->flags & ZV_LEAF_PACKED_MATERIAL);
+  EXPECT_EQ(f[2]->material.transparency.values[3], 0.25f);
+  // The middle face goes alone; its neighbours are untouched.
+  f[0]->next = zvDeleteLeaf(f[1]);
+  EXPECT_EQ(f[0]->next, f[2]);
+  EXPECT_EQ(f[2]->vertices[3].x, 3);
+  EXPECT_EQ(f[0]->material.transparency.values[3], 0.25f);
+  EXPECT_GE(memory.live(), base + 1);
+  // The rest go with the object's chain, and with them the block.
+  zvDeleteAllLeaf(o->leaf);
+  o->leaf = nullptr;
+  EXPECT_EQ(memory.live(), base);
+
+  // A block whose maker let go before any face was placed goes at once;
+  // one whose faces went first waits for its maker.
+  zvReleaseFaceBlock(zvNewFaceBlock(quad));
+  EXPECT_EQ(memory.live(), base);
+  block = zvNewFaceBlock(quad);
+  EXPECT_EQ(zvDeleteLeaf(zvPlaceFaceLeaf(block, 1, 4, 4, 4)), nullptr);
+  EXPECT_EQ(memory.live(), base + 1);
+  zvReleaseFaceBlock(block);
+  EXPECT_EQ(memory.live(), base);
+  memory.failAfter(0);
+  EXPECT_EQ(zvNewFaceBlock(quad), nullptr);
+  memory.failAfter(-1);
+}
+
 TEST_F(LeafTest, DeletingAChainFreesWhatItOwnsAndSparesWhatOtherModulesHold) {
   handedOver.clear();
   zvSceneHooks().deleteLeafMedia = record;

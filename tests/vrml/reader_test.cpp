@@ -2,6 +2,8 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <cstring>
+#include <random>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -113,6 +115,78 @@ TEST_F(ReaderTest, MultipleValuesWithAndWithoutBrackets) {
   auto* idx = static_cast<QvIndexedLineSet*>(readOne("IndexedLineSet { coordIndex [ 0x10, 010, -3 ] }"));
   ASSERT_NE(idx, nullptr);
   EXPECT_EQ(idx->coordIndex.values, (std::vector<int32_t>{16, 8, -3}));
+}
+
+// Integer lists take a quick way through their plain stretches; whatever
+// else a list holds must read as it always did, lines counted the same.
+TEST_F(ReaderTest, IntegerListsMixPlainAndOtherForms) {
+  auto* f = static_cast<QvIndexedFaceSet*>(readOne(
+      "IndexedFaceSet { coordIndex [ 1, 2,\n 3, -1, # a note\n 4, 0x5, 06 , +7 ,\n 1234567890, -0 ]\n"
+      " materialIndex [ 3, 4, # trailing comma, then a comment\n ] normalIndex [ 8 # one\n ] }"));
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->coordIndex.values, (std::vector<int32_t>{1, 2, 3, -1, 4, 5, 6, 7, 1234567890, 0}));
+  EXPECT_EQ(f->materialIndex.values, (std::vector<int32_t>{3, 4}));
+  EXPECT_EQ(f->normalIndex.values, (std::vector<int32_t>{8}));
+  // A fault after a plain stretch names its element and line.
+  sink.clear();
+  EXPECT_EQ(readOne("IndexedFaceSet { coordIndex [ 1,\n2,\n\n3 x ] }"), nullptr);
+  EXPECT_TRUE(sink.hasText("Expected ',' or ']' but got 'x' while reading value 3")) << sink.dump();
+  EXPECT_TRUE(sink.hasText("Occurred at line 5")) << sink.dump();
+  sink.clear();
+  EXPECT_EQ(readOne("IndexedFaceSet { coordIndex [ 1, 2,\n 3.5, 4 ] }"), nullptr);
+  EXPECT_TRUE(sink.hasText("Expected ',' or ']' but got '.' while reading value 3")) << sink.dump();
+  sink.clear();
+  EXPECT_EQ(readOne("IndexedFaceSet { coordIndex [ 1, 2,\n, 4 ] }"), nullptr);
+  EXPECT_TRUE(sink.hasText("Couldn't read value 3 of field")) << sink.dump();
+  sink.clear();
+  EXPECT_EQ(readOne("IndexedFaceSet { coordIndex [ 1, 2, "), nullptr);
+  EXPECT_TRUE(sink.hasText("Couldn't read value 3 of field")) << sink.dump();
+}
+
+// Float lists too: a number read from a plain stretch is the very float
+// the general reader gives it alone, and other forms fall back whole.
+TEST_F(ReaderTest, FloatListsReadEachNumberAsTheGeneralReaderDoes) {
+  std::mt19937 random(7);
+  std::vector<std::string> numbers = {"0", "-0.0", ".5", "5.", "+3.25", "0.1", "1e3", "123456789012345678901",
+                                      "9007199254740993", "0.0000000000000000000000001", "-7.000001"};
+  for (int i = 0; i < 600; ++i) {
+    std::string n = random() % 3 ? "" : "-";
+    for (unsigned d = random() % 8; d > 0; --d) n += char('0' + random() % 10);
+    n += ".";
+    for (unsigned d = random() % 12; d > 0; --d) n += char('0' + random() % 10);
+    if (n == "." || n == "-.") n += "5";
+    numbers.push_back(n);
+  }
+  while (numbers.size() % 3) numbers.push_back("1");
+  std::string list = "Coordinate3 { point [";
+  for (size_t i = 0; i < numbers.size(); i += 3)
+    list += " " + numbers[i] + " " + numbers[i + 1] + "\t" + numbers[i + 2] + (i % 2 ? ",\n" : ",");
+  auto* all = static_cast<QvCoordinate3*>(readOne(list + " ] }"));
+  ASSERT_NE(all, nullptr);
+  ASSERT_EQ(all->point.values.size(), numbers.size() / 3);
+  for (size_t i = 0; i < numbers.size(); i += 3) {
+    auto* one = static_cast<QvCoordinate3*>(
+        readOne("Coordinate3 { point " + numbers[i] + " " + numbers[i + 1] + " " + numbers[i + 2] + " }"));
+    ASSERT_NE(one, nullptr);
+    EXPECT_EQ(std::memcmp(one->point.values[0].v, all->point.values[i / 3].v, sizeof(QvVec3)), 0)
+        << numbers[i] << " " << numbers[i + 1] << " " << numbers[i + 2];
+  }
+  // Comments inside elements, numbers run together, exponents, and a fault
+  // on the right line with the right element.
+  auto* t = static_cast<QvTextureCoordinate2*>(
+      readOne("TextureCoordinate2 { point [ 0.5 0.25, 1 # u\n 2, 1-2, 3e1 .5e-1, ] }"));
+  ASSERT_NE(t, nullptr);
+  ASSERT_EQ(t->point.values.size(), 4u);
+  EXPECT_FLOAT_EQ(t->point.values[1].v[1], 2);
+  EXPECT_FLOAT_EQ(t->point.values[2].v[1], -2);
+  EXPECT_FLOAT_EQ(t->point.values[3].v[1], 0.05f);
+  sink.clear();
+  EXPECT_EQ(readOne("Material { transparency [ 0.5,\n 0.25,\n 0.75 x ] }"), nullptr);
+  EXPECT_TRUE(sink.hasText("Expected ',' or ']' but got 'x' while reading value 3")) << sink.dump();
+  EXPECT_TRUE(sink.hasText("Occurred at line 4")) << sink.dump();
+  sink.clear();
+  EXPECT_EQ(readOne("Coordinate3 { point [ 1 2 3, 4 5, 6 7 8 ] }"), nullptr);
+  EXPECT_TRUE(sink.hasText("Couldn't read value 2 of field")) << sink.dump();
 }
 
 TEST_F(ReaderTest, BitMasksEnumsAndBooleans) {
