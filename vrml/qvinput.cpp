@@ -425,6 +425,30 @@ float* componentsOf(QvVec3& v) { return v.v; }
 
 }  // namespace
 
+// After an element of a plain stretch, at the comma or bracket s points to
+// (line l): past the list (kListClosed, the cursor moved there), on to the
+// next element (kListAtElement, p and line there), or back to the general
+// reader (kListAfterComma, p and line just past the comma).
+inline int QvInput::stepPastElement(const char* s, long l, const char** p, long* line, int* state) {
+  if (*s == ']') {
+    pos_ = s + 1;
+    line_ = l;
+    return kListClosed;
+  }
+  for (++s; isPlainBlank(*s); ++s) l += *s == '\n';
+  *p = s;
+  *line = l;
+  *state = kListAfterComma;
+  if (*s == ']') {  // a trailing comma
+    pos_ = s + 1;
+    line_ = l;
+    return kListClosed;
+  }
+  if (*s == '#' || s >= end_) return kListAfterComma;
+  *state = kListAtElement;
+  return kListAtElement;
+}
+
 // Integer lists (coordIndex and its kin) are most of a world's numbers.
 // Here they are read with the cursor and line count in registers and no
 // putting back; every form this loop does not know is left, unconsumed, to
@@ -450,22 +474,9 @@ int QvInput::readPlainInt32List(std::vector<int32_t>& out) {
     if (*s != ',' && *s != ']') break;
     out.push_back(neg ? -int32_t(v) : int32_t(v));
     lastErrno_ = 0;
-    if (*s == ']') {
-      pos_ = s + 1;
-      line_ = l;
-      return kListClosed;
-    }
-    for (++s; isPlainBlank(*s); ++s) l += *s == '\n';
-    p = s;
-    line = l;
-    state = kListAfterComma;
-    if (*s == ']') {  // a trailing comma
-      pos_ = s + 1;
-      line_ = l;
-      return kListClosed;
-    }
-    if (*s == '#' || s >= end_) break;
-    state = kListAtElement;
+    int next = stepPastElement(s, l, &p, &line, &state);
+    if (next == kListClosed) return kListClosed;
+    if (next != kListAtElement) break;
   }
   pos_ = p;
   line_ = line;
@@ -498,22 +509,9 @@ int QvInput::readPlainFloatList(std::vector<T>& out) {
     for (; isPlainBlank(*s); ++s) l += *s == '\n';
     if (*s != ',' && *s != ']') break;
     out.push_back(v);
-    if (*s == ']') {
-      pos_ = s + 1;
-      line_ = l;
-      return kListClosed;
-    }
-    for (++s; isPlainBlank(*s); ++s) l += *s == '\n';
-    p = s;
-    line = l;
-    state = kListAfterComma;
-    if (*s == ']') {  // a trailing comma
-      pos_ = s + 1;
-      line_ = l;
-      return kListClosed;
-    }
-    if (*s == '#' || s >= end_) break;
-    state = kListAtElement;
+    int next = stepPastElement(s, l, &p, &line, &state);
+    if (next == kListClosed) return kListClosed;
+    if (next != kListAtElement) break;
   }
   pos_ = p;
   line_ = line;

@@ -119,6 +119,8 @@ class QvInput {
   long nodeCount = 0;             // nodes made from this input so far
 
  private:
+  // A plain stretch's step from one element past its comma to the next.
+  int stepPastElement(const char* s, long l, const char** p, long* line, int* state);
   static bool isBlankOrComment(char c) {
     return c == ' ' || c == '#' || (c >= '\t' && c <= '\r');
   }
