@@ -187,16 +187,10 @@ void setUpBridge() {
   zvSceneHooks().programDirectory = zvDataDirectory;
 }
 
+// The object carrying the name anywhere in the world.
 ZvObj* findNamed(ZvWorld* world, const char* name) {
-  std::vector<ZvObj*> pending;
-  for (ZvTopObjList* c = world->topObjects; c; c = c->next) pending.push_back(c->object);
-  while (!pending.empty()) {
-    ZvObj* o = pending.back();
-    pending.pop_back();
-    if (!o) continue;
-    if (o->strings[ZV_STR_NAME] && std::string(o->strings[ZV_STR_NAME]) == name) return o;
-    for (ZvObjList* c = o->children; c; c = c->next) pending.push_back(c->object);
-  }
+  for (ZvTopObjList* c = world->topObjects; c; c = c->next)
+    if (ZvObj* found = zvFindObjByName(c->object, name)) return found;
   return nullptr;
 }
 

@@ -307,6 +307,15 @@ bool putLine(ShapeWriter& w) {
   return fputs(indent.c_str(), w.file) >= 0 && fputs(w.line.c_str(), w.file) >= 0;
 }
 
+// A line of a keyword and three coordinates: a vertex or an instance.
+bool putPoint(ShapeWriter& w, const char* keyword, const RwV3d& p) {
+  w.line = keyword;
+  putFloat(w.line, p.x);
+  putFloat(w.line, p.y);
+  putFloat(w.line, p.z);
+  return putLine(w);
+}
+
 bool sameColor(const RwSurfaceState& a, const RwSurfaceState& b) {
   return a.color[0] == b.color[0] && a.color[1] == b.color[1] && a.color[2] == b.color[2];
 }
@@ -383,23 +392,13 @@ bool writeClump(ShapeWriter& w, const RwClump* clump) {
   int32_t vertices = rwGetClumpVertexCount(clump);
   for (int32_t i = 1; i <= vertices; ++i) {
     RwV3d p{};
-    if (!rwGetClumpVertex(clump, i, &p)) return false;
-    w.line = "v";
-    putFloat(w.line, p.x);
-    putFloat(w.line, p.y);
-    putFloat(w.line, p.z);
-    if (!putLine(w)) return false;
+    if (!rwGetClumpVertex(clump, i, &p) || !putPoint(w, "v", p)) return false;
   }
   // The walk takes a clump it may hand on as changeable; writePolygon only reads.
   if (!rwForAllPolygonsInClump(const_cast<RwClump*>(clump), writePolygon, &w)) return false;
   for (int32_t i = 0, n = rwGetClumpInstanceCount(clump); i < n; ++i) {
     RwV3d at{};
-    if (!rwGetClumpInstance(clump, i, &at)) return false;
-    w.line = "instance";
-    putFloat(w.line, at.x);
-    putFloat(w.line, at.y);
-    putFloat(w.line, at.z);
-    if (!putLine(w)) return false;
+    if (!rwGetClumpInstance(clump, i, &at) || !putPoint(w, "instance", at)) return false;
   }
   for (RwClump* child = rwGetFirstChildClump(clump); child; child = rwGetNextSiblingClump(child))
     if (!writeClump(w, child)) return false;

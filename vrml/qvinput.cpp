@@ -398,24 +398,14 @@ bool isPlainBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 // exponent, converted the same way; false, with nothing taken, for any
 // other form.
 __attribute__((always_inline)) inline bool takePlainReal(const char*& p, float& out, const double* exact10) {
-  const char* q = p;
-  bool neg = *q == '-';
-  q += *q == '-' || *q == '+';
-  const char* d = q;
-  uint64_t m = 0;
-  while (unsigned(*q - '0') < 10) m = m * 10 + unsigned(*q++ - '0');
-  size_t whole = size_t(q - d), frac = 0;
-  if (*q == '.') {
-    const char* f = ++q;
-    while (unsigned(*q - '0') < 10) m = m * 10 + unsigned(*q++ - '0');
-    frac = size_t(q - f);
-  }
-  if (whole + frac == 0 || whole + frac > 19 || m > (uint64_t(1) << 53) || frac > 22 || *q == 'e' || *q == 'E')
+  const QvMantissa n = qvScanMantissa(p);
+  const size_t digits = n.whole + n.frac;
+  if (digits == 0 || digits > 19 || n.digits > (uint64_t(1) << 53) || n.frac > 22 || *n.end == 'e' || *n.end == 'E')
     return false;
-  double v = double(m);
-  if (frac) v /= exact10[frac];
-  out = float(neg ? -v : v);
-  p = q;
+  double v = double(n.digits);
+  if (n.frac) v /= exact10[n.frac];
+  out = float(n.negative ? -v : v);
+  p = n.end;
   return true;
 }
 

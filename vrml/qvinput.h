@@ -186,20 +186,36 @@ inline bool QvInput::readInt32(int32_t& v) {
 // power of ten is exact, one multiplication or division rounds correctly,
 // so the value is the one the full conversion gives; anything else (many
 // digits, large exponents) takes the full conversion.
-inline bool QvInput::readDouble(double& v) {
-  if (!skipWhiteSpace()) return false;
-  const char* p = pos_;
-  bool neg = *p == '-';
+// The sign, digits and fraction of a decimal number at p, as one integer
+// of whole + frac digits; end is the first character after them.
+struct QvMantissa {
+  uint64_t digits;
+  size_t whole, frac;
+  bool negative;
+  const char* end;
+};
+__attribute__((always_inline)) inline QvMantissa qvScanMantissa(const char* p) {
+  QvMantissa r{0, 0, 0, *p == '-', nullptr};
   p += *p == '-' || *p == '+';
-  uint64_t m = 0;
   const char* q = p;
-  while (unsigned(*q - '0') < 10) m = m * 10 + unsigned(*q++ - '0');
-  size_t whole = size_t(q - p), frac = 0;
+  while (unsigned(*q - '0') < 10) r.digits = r.digits * 10 + unsigned(*q++ - '0');
+  r.whole = size_t(q - p);
   if (*q == '.') {
     const char* f = ++q;
-    while (unsigned(*q - '0') < 10) m = m * 10 + unsigned(*q++ - '0');
-    frac = size_t(q - f);
+    while (unsigned(*q - '0') < 10) r.digits = r.digits * 10 + unsigned(*q++ - '0');
+    r.frac = size_t(q - f);
   }
+  r.end = q;
+  return r;
+}
+
+inline bool QvInput::readDouble(double& v) {
+  if (!skipWhiteSpace()) return false;
+  const QvMantissa n = qvScanMantissa(pos_);
+  const bool neg = n.negative;
+  const uint64_t m = n.digits;
+  const size_t whole = n.whole, frac = n.frac;
+  const char* q = n.end;
   if (whole + frac == 0) return false;
   long exp = 0;
   if (*q == 'e' || *q == 'E') {
