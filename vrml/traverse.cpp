@@ -94,10 +94,8 @@ ZvObj* createZvObj(QvState* state, QvNode* node, const char* typeName) {
   ZvObj* o = nullptr;
   int r = zvNewZvObj(state->world, &o, wantsId);
   if (r != ZV_OK) {
-    if (r == ZV_NOID)
-      zvMessage("%s: %s", typeName, "no identifiers are left, node skipped.");
-    else
-      zvMessage("%s: %s", "QvNode::createZvObj()", "Couldn't allocate memory for ZvObj.");
+    // A used-up identifier range gives objects without a number, not none.
+    zvMessage("%s: %s", "QvNode::createZvObj()", "Couldn't allocate memory for ZvObj.");
     return nullptr;
   }
   if (QvElement* w = state->getTopElement(QV_STACK_WORLD_RT)) o->wrt = w->rt;
