@@ -740,6 +740,60 @@ int zvFreeCameraTable(ZvWorld* world);
 ZvObj* zvGetActiveCamera(ZvWorld* world);
 
 // ---------------------------------------------------------------------------
+// Events: what input, collisions, time and the shell hand to the handlers
+// of objects. The kinds are the bits of a handler's mask.
+enum : uint32_t {
+  ZV_EVENT_KEY_DOWN = 0x1,
+  ZV_EVENT_KEY_UP = 0x2,
+  ZV_EVENT_COLLISION = 0x4,
+  ZV_EVENT_LEFT_BUTTON_UP = 0x8,
+  ZV_EVENT_LEFT_BUTTON_DOWN = 0x10,
+  ZV_EVENT_MIDDLE_BUTTON_UP = 0x20,
+  ZV_EVENT_MIDDLE_BUTTON_DOWN = 0x40,
+  ZV_EVENT_RIGHT_BUTTON_UP = 0x80,
+  ZV_EVENT_RIGHT_BUTTON_DOWN = 0x100,
+  ZV_EVENT_WORLD_IN = 0x200,
+  ZV_EVENT_WORLD_OUT = 0x400,
+  ZV_EVENT_CREATE_NOTIFY = 0x800,
+  ZV_EVENT_DELETE_NOTIFY = 0x1000,
+  ZV_EVENT_TIME_OUT = 0x2000,
+  ZV_EVENT_FRAME = 0x4000,
+  ZV_EVENT_DRAG = 0x8000,
+  ZV_EVENT_PICK = 0x10000,
+  ZV_EVENT_GRAB = 0x20000,
+  ZV_EVENT_RELEASE = 0x40000,
+  ZV_EVENT_CREATE_WORLD = 0x80000,
+  ZV_EVENT_DELETE_WORLD = 0x200000,
+  ZV_EVENT_GRAB_MASK = ZV_EVENT_DRAG | ZV_EVENT_GRAB | ZV_EVENT_RELEASE,  // 0x68000
+};
+
+// Modifier bits of an event.
+enum { ZV_EVENT_SHIFT = 1, ZV_EVENT_CONTROL = 4, ZV_EVENT_ALT = 8 };
+
+// Key codes carried by key events.
+enum {
+  ZV_KEYCODE_UP = 0x48,
+  ZV_KEYCODE_DOWN = 0x49,
+  ZV_KEYCODE_LEFT = 0x4A,
+  ZV_KEYCODE_RIGHT = 0x4B,
+  ZV_KEYCODE_ESCAPE = 0x45,
+  ZV_KEYCODE_ALT = 0x46,
+  ZV_KEYCODE_OTHER = 0x4C,
+};
+
+// The record a handler receives.
+struct ZvEvent {
+  uint32_t type;
+  float point3[3];  // the picked point, world coordinates
+  float point2[2];  // the pointer in the view
+  uint32_t modifiers;
+  uint32_t key;
+  ZvLeaf* part;  // the leaf that was hit, or null
+  uint32_t seconds, milliseconds;
+  ZvObj* object;  // the object whose handler runs (set by the dispatcher)
+};
+
+// ---------------------------------------------------------------------------
 // Hooks upward. Each higher subsystem fills its own entries at start-up.
 struct ZvSceneHooks {
   // renderer bridge

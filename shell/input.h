@@ -9,47 +9,6 @@
 
 #include "scene/scene.h"
 
-// Event kinds, as the bits of a handler's mask.
-enum : uint32_t {
-  ZV_EVENT_KEY_DOWN = 0x1,
-  ZV_EVENT_KEY_UP = 0x2,
-  ZV_EVENT_COLLISION = 0x4,
-  ZV_EVENT_WORLD_IN = 0x200,
-  ZV_EVENT_WORLD_OUT = 0x400,
-  ZV_EVENT_FRAME = 0x4000,
-  ZV_EVENT_DRAG = 0x8000,
-  ZV_EVENT_PICK = 0x10000,
-  ZV_EVENT_GRAB = 0x20000,
-  ZV_EVENT_RELEASE = 0x40000,
-  ZV_EVENT_GRAB_MASK = ZV_EVENT_DRAG | ZV_EVENT_GRAB | ZV_EVENT_RELEASE,  // 0x68000
-};
-
-// Modifier bits of an event.
-enum { ZV_EVENT_SHIFT = 1, ZV_EVENT_CONTROL = 4, ZV_EVENT_ALT = 8 };
-
-// Key codes carried by key events.
-enum {
-  ZV_KEYCODE_UP = 0x48,
-  ZV_KEYCODE_DOWN = 0x49,
-  ZV_KEYCODE_LEFT = 0x4A,
-  ZV_KEYCODE_RIGHT = 0x4B,
-  ZV_KEYCODE_ESCAPE = 0x45,
-  ZV_KEYCODE_ALT = 0x46,
-  ZV_KEYCODE_OTHER = 0x4C,
-};
-
-// The record a handler receives.
-struct ZvEvent {
-  uint32_t type;
-  float point3[3];  // the picked point, world coordinates
-  float point2[2];  // the pointer in the view
-  uint32_t modifiers;
-  uint32_t key;
-  ZvLeaf* part;  // the leaf that was hit, or null
-  uint32_t seconds, milliseconds;
-  ZvObj* object;  // the object whose handler runs (set by the dispatcher)
-};
-
 // The six navigation pad buttons and the held-key slots they stand for.
 enum {
   ZV_PAD_TURN_LEFT = 130,
