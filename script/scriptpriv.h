@@ -88,3 +88,20 @@ int zvScriptUsageSwitch(void);
 // Writes to the debugger output in the form "%s(): %s\n" (class
 // "message"): the Messages window's log.
 void zvScriptDebugOutput(const char* routine, const char* text);
+
+// An object is going away: its handle and those of its leaves die.
+void zvScriptForgetObjHandles(ZvObj* object);
+size_t zvScriptHandleCount(void);  // live handles, for the tests
+
+// Pieces the engine calls at the edges of an interpreter's life.
+// Takes away what a world's script must not reach, beyond what a safe
+// interpreter already hides, and adds the sandboxed open, source and exit.
+void zvScriptHardenInterp(Tcl_Interp* interp);
+// The world's Tk windows go with it.
+void zvScriptTkShutdown(ZvScriptContext* context);
+void zvScriptNoteTkStarted(ZvScriptContext* context);
+void zvScriptSetUsageSwitch(int on);
+const char* zvGetScriptDataDirectory(void);
+// The handler of every entry of zvScriptProvidedCommands: runs what
+// another part provided under the command's name, or fails "not available".
+int zvScriptRunProvided(ZvScriptCall& call);
