@@ -767,6 +767,16 @@ enum : uint32_t {
   ZV_EVENT_GRAB_MASK = ZV_EVENT_DRAG | ZV_EVENT_GRAB | ZV_EVENT_RELEASE,  // 0x68000
 };
 
+// The languages of handlers, tasks and script nodes.
+enum {
+  ZV_SCRIPT_PYTHON = 0,
+  ZV_SCRIPT_TCL = 1,
+  ZV_SCRIPT_JAVA = 2,
+  ZV_SCRIPT_VB = 3,
+  ZV_SCRIPT_C = 4,  // a routine of the program itself; never from a world
+  ZV_SCRIPT_INLINE = 5,
+};
+
 // Modifier bits of an event.
 enum { ZV_EVENT_SHIFT = 1, ZV_EVENT_CONTROL = 4, ZV_EVENT_ALT = 8 };
 

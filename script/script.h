@@ -20,14 +20,6 @@
 
 struct ZvUrlHash;
 
-enum {
-  ZV_SCRIPT_PYTHON = 0,
-  ZV_SCRIPT_TCL = 1,
-  ZV_SCRIPT_JAVA = 2,
-  ZV_SCRIPT_VB = 3,
-  ZV_SCRIPT_C = 4,  // a routine of the program itself; never from a world
-  ZV_SCRIPT_INLINE = 5,
-};
 enum { ZV_TASK_SPORADIC = 0, ZV_TASK_PERIODIC = 1 };
 
 // A routine of the program itself (script type 4). A periodic task whose

@@ -49,14 +49,6 @@ void zvVrmlInstallHooks(void);
 // ---------------------------------------------------------------------------
 // Seams to the subsystems above the reader. A hook left null does nothing
 // and succeeds, so a world reads the same without them.
-enum {  // script kinds
-  ZV_SCRIPT_PYTHON = 0,
-  ZV_SCRIPT_TCL = 1,
-  ZV_SCRIPT_JAVA = 2,
-  ZV_SCRIPT_VB = 3,
-  ZV_SCRIPT_C = 4,
-  ZV_SCRIPT_INLINE = 5,
-};
 struct ZvHandlerDesc {
   ZvUrlHash* file;  // script file, or null
   const char* function;
