@@ -105,3 +105,10 @@ const char* zvGetScriptDataDirectory(void);
 // The handler of every entry of zvScriptProvidedCommands: runs what
 // another part provided under the command's name, or fails "not available".
 int zvScriptRunProvided(ZvScriptCall& call);
+
+// Between the events and the tasks and their hooks: a world being cleared
+// stops a world dispatch in progress on it, a new world starts with no
+// tasks, and the writer visits an object's tasks in list order.
+void zvScriptWorldGone(ZvWorld* world);
+void zvScriptInitWorldTasks(ZvWorld* world);
+void zvScriptEachObjTask(ZvObj* object, void (*visit)(ZvTimeOutHandlerList* task, void* arg), void* arg);
