@@ -204,6 +204,21 @@ TEST_F(EventsTest, ReaderAttachesAndWriterWritesBack) {
   EXPECT_NE(written.find("PeriodicTask{"), std::string::npos) << written;
   EXPECT_NE(written.find("millisecond 250"), std::string::npos) << written;
   EXPECT_NE(written.find("door.tcl"), std::string::npos) << written;
+
+  // Read back: the same handler and task, the script file not run again
+  // in the new world's interpreter more than once.
+  std::string again = file("again.wrl", written);
+  zvDeleteWorld(world);
+  world = zvNewWorld(zvPathToFileUrl(again.c_str()));
+  zvSetCurrentWorld(world);
+  ASSERT_EQ(zvConstructWorld(again.c_str(), world), ZV_OK) << sink.dump();
+  door = zvGetObjByName("Door");
+  ASSERT_NE(door, nullptr) << written;
+  EXPECT_EQ(door->eventMask, uint32_t(ZV_EVENT_CREATE_NOTIFY | ZV_EVENT_PICK));
+  EXPECT_EQ(tcl("set born"), "1");
+  ASSERT_EQ(zvCountTasks(world), 1);
+  EXPECT_EQ(world->timeouts->cycle, 250u);
+  EXPECT_EQ(world->timeouts->object, door);
 }
 
 }  // namespace
