@@ -264,12 +264,37 @@ int exitCommand(ClientData, Tcl_Interp* interp, int, Tcl_Obj* const*) {
   return refuse(interp, "exit: a world's script cannot end the browser; the script stops here");
 }
 
+// interp: only "issafe" and aliases from this interpreter to itself, which
+// Tk's own scripts use.
 int interpCommand(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
-  if (objc == 2 && std::strcmp(Tcl_GetString(objv[1]), "issafe") == 0) {
+  const char* what = objc > 1 ? Tcl_GetString(objv[1]) : "";
+  if (objc == 2 && std::strcmp(what, "issafe") == 0) {
     Tcl_SetObjResult(interp, Tcl_NewIntObj(1));
     return TCL_OK;
   }
+  if (std::strcmp(what, "alias") == 0 && objc >= 4 && !*Tcl_GetString(objv[2]) &&
+      (objc == 4 || !*Tcl_GetString(objv[4])))
+    return zvScriptInvokeHidden(interp, objc, objv);
   return refuse(interp, "interp: a world's script cannot make or reach other interpreters");
+}
+
+// file: only the subcommands that work on names, never on the disk (the
+// rest stay hidden, in the user files too).
+int fileCommand(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
+  static const char* const allowed[] = {"dirname", "extension", "join", "pathtype",
+                                        "rootname", "separator", "split", "tail"};
+  if (objc < 2) return refuse(interp, "wrong # args: should be \"file subcommand ?arg ...?\"");
+  const char* what = Tcl_GetString(objv[1]);
+  bool ok = false;
+  for (const char* a : allowed) ok = ok || std::strcmp(a, what) == 0;
+  if (!ok) {
+    std::string text = std::string("file ") + what + ": not available to a world's script";
+    return refuse(interp, text.c_str());
+  }
+  // A leading ~ would be looked up as a user's home directory.
+  for (int i = 2; i < objc; ++i)
+    if (Tcl_GetString(objv[i])[0] == '~') return refuse(interp, "file: names starting with ~ are not allowed");
+  return zvScriptInvokeHidden(interp, objc, objv);
 }
 
 // ---------------------------------------------------------------------------
@@ -456,6 +481,7 @@ void zvScriptHardenInterp(Tcl_Interp* interp) {
   Tcl_EvalObjv(parentInterp(), 4, words, TCL_EVAL_GLOBAL);
   for (Tcl_Obj* w : words) Tcl_DecrRefCount(w);
 
+  Tcl_HideCommand(interp, "interp", "interp");
   Tcl_CreateObjCommand(interp, "interp", interpCommand, nullptr, nullptr);
   Tcl_CreateObjCommand(interp, "after", afterCommand, box, nullptr);
   Tcl_CreateObjCommand(interp, "vwait", refuseWait, nullptr, nullptr);
@@ -463,6 +489,7 @@ void zvScriptHardenInterp(Tcl_Interp* interp) {
   Tcl_CreateObjCommand(interp, "exit", exitCommand, nullptr, nullptr);
   Tcl_CreateObjCommand(interp, "open", openCommand, nullptr, nullptr);
   Tcl_CreateObjCommand(interp, "source", sourceCommand, nullptr, nullptr);
+  Tcl_CreateObjCommand(interp, "file", fileCommand, nullptr, nullptr);
   Tcl_LimitAddHandler(interp, TCL_LIMIT_TIME, onTimeLimit, box, nullptr);
 }
 

@@ -23,6 +23,7 @@ class SandboxTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (const char* d = std::getenv("QUILLMOOR_DATA_DIR")) zvSetScriptDataDirectory(d);
+    zvScriptInstallHooks();
     char pattern[] = "/tmp/qm-sandbox-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     home = pattern;
