@@ -343,6 +343,9 @@ void mainEvent(ClientData data, XEvent* ev) {
     cancelRelease(w);
     w->main = nullptr;
     w->view = nullptr;
+    // The loop ends with our window, whatever other Tk main windows (a
+    // world's scripts have their own) are still about.
+    quitAsked = 1;
   }
 }
 

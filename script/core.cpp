@@ -1,5 +1,5 @@
 // core.cpp — the commands every script has whatever the world holds:
-// messages and zvHelp.
+// messages, zvHelp and zvtkInit (tk.cpp).
 #include <cstring>
 #include <string>
 
@@ -47,5 +47,6 @@ extern const ZvScriptCommand zvScriptCoreCommands[] = {
     {"zvError", "message", 0, -1, message},
     {"zvWarning", "message", 0, -1, message},
     {"zvHelp", "[command]", 0, 1, help},
+    {"zvtkInit", "[slice]", 0, 1, zvScriptTkInitCommand},
     {nullptr, nullptr, 0, 0, nullptr},
 };

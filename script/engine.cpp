@@ -39,8 +39,11 @@ ZvWorld* worldOf(Tcl_Interp* interp) {
 }
 
 // Arms the limits for an evaluation that starts now. Tcl checks them at
-// command boundaries, so a loop of any kind stops within the limit.
+// command boundaries, so a loop of any kind stops within the limit. An
+// evaluation nested in a running one (a handler run by a command of the
+// script) shares its deadline.
 void armLimits(Tcl_Interp* interp) {
+  if (Tcl_InterpActive(interp)) return;
   Tcl_Time until;
   Tcl_GetTime(&until);
   long ms = timeLimitMs > 0 ? timeLimitMs : 1000;
@@ -56,7 +59,6 @@ void armLimits(Tcl_Interp* interp) {
 
 // The text of what went wrong, as the start-up script's zvTclerror shows it.
 void reportError(Tcl_Interp* interp, const char* routine, const char* text, int code) {
-  bool stopped = Tcl_LimitExceeded(interp);
   std::string result = Tcl_GetStringResult(interp);
   char head[256];
   std::snprintf(head, sizeof head, "%s:[", routine);
@@ -71,10 +73,8 @@ void reportError(Tcl_Interp* interp, const char* routine, const char* text, int 
     message += tail;
     message += result;
   }
-  if (stopped) {
-    // The interpreter refuses everything until the limit is set again.
-    zvMessage("A script ran past its limit of %d ms and was stopped.", timeLimitMs);
-  }
+  // The limit's own handler said that a script was stopped; the
+  // interpreter refuses everything until the limit is set again.
   armLimits(interp);
   Tcl_Obj* words[2] = {Tcl_NewStringObj("zvTclerror", -1), Tcl_NewStringObj(message.c_str(), int(message.size()))};
   for (Tcl_Obj* w : words) Tcl_IncrRefCount(w);
@@ -143,10 +143,9 @@ std::vector<const ZvScriptCommand*>& allCommands() {
 }
 
 Tcl_Interp* makeInterp(ZvWorld* world) {
-  Tcl_Interp* interp = Tcl_CreateInterp();
+  Tcl_Interp* interp = zvScriptNewInterp();
   if (!interp) return nullptr;
   Tcl_SetAssocData(interp, kWorldKey, nullptr, world);
-  Tcl_MakeSafe(interp);
   zvScriptHardenInterp(interp);
   Tcl_SetRecursionLimit(interp, kRecursionLimit);
   for (const ZvScriptCommand* c : allCommands())
@@ -312,6 +311,8 @@ int zvScriptTclEvalFunction(ZvWorld* world, int isEvent, const char* function, Z
 // ---------------------------------------------------------------------------
 // Limits and directories
 
+void zvScriptArmLimits(Tcl_Interp* interp) { armLimits(interp); }
+
 void zvSetScriptTimeLimit(int milliseconds) { timeLimitMs = milliseconds > 0 ? milliseconds : 1000; }
 int zvGetScriptTimeLimit(void) { return timeLimitMs; }
 
@@ -363,7 +364,11 @@ static int callTkProc(ZvWorld* world, const char* proc) {
   auto* context = world ? static_cast<ZvScriptContext*>(world->script) : nullptr;
   if (!context || !context->interp || !context->tkStarted) return 0;
   context->tkShown = std::strcmp(proc, "zvTkResume") == 0;
-  return zvScriptTclEvalStr(world, proc);
+  int r = zvScriptTclEvalStr(world, proc);
+  // A script may have replaced the procedure; a world that is left shows
+  // nothing all the same.
+  if (!context->tkShown) zvScriptTkHideAll(context);
+  return r;
 }
 int zvTkSuspend(ZvWorld* world) { return callTkProc(world, "zvTkSuspend"); }
 int zvTkResume(ZvWorld* world) { return callTkProc(world, "zvTkResume"); }

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "scene/scene.h"
+#include "vrml/vrml.h"
 
 struct ZvUrlHash;
 

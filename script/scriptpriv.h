@@ -99,9 +99,33 @@ size_t zvScriptHandleCount(void);  // live handles, for the tests
 void zvScriptHardenInterp(Tcl_Interp* interp);
 // The world's Tk windows go with it.
 void zvScriptTkShutdown(ZvScriptContext* context);
+// A new world interpreter: a safe child of the layer's own trusted parent.
+Tcl_Interp* zvScriptNewInterp(void);
+// Arms the time limit from now, unless an evaluation is running in the
+// interpreter: a running script never gets more time.
+void zvScriptArmLimits(Tcl_Interp* interp);
+// Arms every world interpreter that is not evaluating (before the loop
+// serves an event, so that callbacks start with the whole limit).
+void zvScriptRearmIdle(void);
+// A directory whose files every world's script may read (Tk's library).
+void zvScriptAllowReads(const char* directory);
+// Runs a command the safe interpreter hides (wm, toplevel), result in interp.
+int zvScriptInvokeHidden(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]);
+Tcl_Interp* zvScriptParentInterp(void);
+const char* zvScriptInterpPath(Tcl_Interp* interp);  // its name in the parent
+// Tk: the zvtkInit command, and hiding every window of a world's Tk.
+int zvScriptTkInitCommand(ZvScriptCall& call);
+void zvScriptTkHideAll(ZvScriptContext* context);
 void zvScriptNoteTkStarted(ZvScriptContext* context);
 void zvScriptSetUsageSwitch(int on);
 const char* zvGetScriptDataDirectory(void);
 // The handler of every entry of zvScriptProvidedCommands: runs what
 // another part provided under the command's name, or fails "not available".
 int zvScriptRunProvided(ZvScriptCall& call);
+
+// Between the events and the tasks and their hooks: a world being cleared
+// stops a world dispatch in progress on it, a new world starts with no
+// tasks, and the writer visits an object's tasks in list order.
+void zvScriptWorldGone(ZvWorld* world);
+void zvScriptInitWorldTasks(ZvWorld* world);
+void zvScriptEachObjTask(ZvObj* object, void (*visit)(ZvTimeOutHandlerList* task, void* arg), void* arg);
