@@ -15,13 +15,22 @@
 #include "script/scriptpriv.h"
 #include "www/www.h"
 
+ZvObj* zvScriptWorldObj(ZvScriptCall& call, int i) {
+  ZvObj* object = call.obj(i);
+  if (object && object->world != call.world) {
+    call.fail("%s:bad ZvObj[%s]", call.name, call.argv[i]);
+    return nullptr;
+  }
+  return object;
+}
+
 namespace {
 
 // ---------------------------------------------------------------------------
 // Names
 
 int nameObject(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   if (!object) return TCL_ERROR;
   const char* name = zvNameObject(object, call.argv[2]);
   if (!name) return call.fail("%s:%s failed.", call.name, call.argv[2]);
@@ -33,7 +42,7 @@ int getObjByName(ZvScriptCall& call) {
   if (call.argc == 2) {
     found = zvGetObjByNameInWorld(call.world, call.argv[1]);
   } else {
-    ZvObj* root = call.obj(1);
+    ZvObj* root = zvScriptWorldObj(call, 1);
     if (!root) return TCL_ERROR;
     found = call.argc == 3 ? zvGetObjByPath(root, call.argv[2]) : zvFindObjByName(root, call.argv[2]);
   }
@@ -54,7 +63,7 @@ ZvObjValue* findValue(ZvObj* object, const char* name) {
 }
 
 int newVariable(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   if (!object) return TCL_ERROR;
   const char* name = call.argv[2];
   const char* value = call.argv[3];
@@ -74,7 +83,7 @@ int newVariable(ZvScriptCall& call) {
 
 // With a value it sets, without one it reads.
 int variable(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   if (!object) return TCL_ERROR;
   const char* name = call.argv[2];
   ZvObjValue* cell = findValue(object, name);
@@ -101,7 +110,7 @@ int variable(ZvScriptCall& call) {
 }
 
 int delVariable(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   if (!object) return TCL_ERROR;
   const char* name = call.argv[2];
   if (!findValue(object, name)) {
@@ -116,7 +125,7 @@ int delVariable(ZvScriptCall& call) {
 // Switches
 
 int setSwitch(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   if (!object) return TCL_ERROR;
   long n = 0;
   if (call.integer(2, &n) != 0) return TCL_ERROR;
@@ -126,7 +135,7 @@ int setSwitch(ZvScriptCall& call) {
 }
 
 int getSwitchInfo(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   if (!object) return TCL_ERROR;
   if (call.setVar(2, long(zvGetSwitchObjNo(object))) != TCL_OK) return TCL_ERROR;
   if (call.argc > 3 && call.setVar(3, long(zvGetSwitchObjNum(object))) != TCL_OK) return TCL_ERROR;
@@ -134,7 +143,7 @@ int getSwitchInfo(ZvScriptCall& call) {
 }
 
 int getSwitchChild(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   if (!object) return TCL_ERROR;
   long n = 0;
   if (call.integer(2, &n) != 0) return TCL_ERROR;
@@ -174,7 +183,7 @@ int setFloats(ZvScriptCall& call, int i, const float* values, int n) {
 bool isTextAttribute(long number) { return number >= 3 && number <= 6; }
 
 int getObjAttribute(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   long number = 0;
   if (!object || attributeNumber(call, &number) != 0) return TCL_ERROR;
   void* value = nullptr;
@@ -188,7 +197,7 @@ int getObjAttribute(ZvScriptCall& call) {
 }
 
 int setObjAttribute(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   long number = 0;
   if (!object || attributeNumber(call, &number) != 0) return TCL_ERROR;
   int r;
@@ -210,7 +219,7 @@ int lightFloats(long number) {
 }
 
 int getLightAttribute(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   long number = 0;
   if (!object || attributeNumber(call, &number) != 0) return TCL_ERROR;
   void* value = nullptr;
@@ -221,7 +230,7 @@ int getLightAttribute(ZvScriptCall& call) {
 }
 
 int setLightAttribute(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   long number = 0;
   if (!object || attributeNumber(call, &number) != 0) return TCL_ERROR;
   int r;
@@ -245,7 +254,7 @@ int cameraFloats(long number) {
 }
 
 int getCameraAttribute(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   long number = 0;
   if (!object || attributeNumber(call, &number) != 0) return TCL_ERROR;
   void* value = nullptr;
@@ -255,7 +264,7 @@ int getCameraAttribute(ZvScriptCall& call) {
 }
 
 int setCameraAttribute(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   long number = 0;
   if (!object || attributeNumber(call, &number) != 0) return TCL_ERROR;
   if (number == zvCameraAttrBackgroundTexture) {
@@ -281,14 +290,14 @@ int setCameraAttribute(ZvScriptCall& call) {
 // Parts
 
 int getObjPart(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   long n = 0;
   if (!object || call.integer(2, &n) != 0) return TCL_ERROR;
   return call.ok(zvScriptHandleOf(zvGetNthLeaf(object, int(n)), ZV_HANDLE_LEAF));
 }
 
 int getFaceObjPart(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   long type = 0;
   if (!object || call.integer(2, &type) != 0) return TCL_ERROR;
   return call.ok(zvScriptHandleOf(zvFindLeafByType(object, int(type)), ZV_HANDLE_LEAF));
@@ -305,7 +314,7 @@ bool withinPerson(const ZvObj* object) {
 }
 
 int delObj(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   if (!object) return TCL_ERROR;
   // The user's own body and eye are the browser's, not the world's.
   if (withinPerson(object)) return call.fail("%s:%s failed.", call.name, call.argv[1]);
@@ -327,7 +336,7 @@ int delObj(ZvScriptCall& call) {
 bool addTarget(ZvScriptCall& call, ZvObj** parent) {
   *parent = nullptr;
   if (std::strcmp(call.argv[1], "0") == 0) return true;
-  *parent = call.obj(1);
+  *parent = zvScriptWorldObj(call, 1);
   if (!*parent) return false;
   if ((*parent)->nodeType != ZV_NODE_SEPARATOR) {
     call.fail("%s:Can't add child to [%s], must be a Separator.", call.name, call.argv[1]);

@@ -29,6 +29,11 @@ namespace {
 
 const char kHeader[] = "#VRML V1.0 ascii";
 
+// Objects being read for a script. What they bring may run scripts of its
+// own, and one of those adding objects again would enter the reader, whose
+// state is one per process, in the middle of a read.
+int reading = 0;
+
 std::string canonical(const char* path) {
   if (!path || !*path) return "";
   char* real = realpath(path, nullptr);
@@ -82,6 +87,14 @@ int countChildren(const ZvObj* parent) {
 // the renderer: a world not yet built gets everything when it is.
 int readLocal(ZvWorld* world, ZvObj* parent, const char* path, ZvObj** first) {
   if (access(path, R_OK) != 0) return ZV_OBJREAD_UNREADABLE;
+  if (reading) {
+    zvMessage("A script may not add objects while objects are being added.");
+    return ZV_OBJREAD_REFUSED;
+  }
+  struct Guard {
+    Guard() { ++reading; }
+    ~Guard() { --reading; }
+  } guard;
   int before = parent ? countChildren(parent) : countTop(world);
   int r;
   if (parent) {

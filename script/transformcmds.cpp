@@ -71,7 +71,7 @@ int writeTransform(ZvScriptCall& call, const ZvTransform* t) {
 }  // namespace
 
 int zvScriptCmdRotate(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   if (!object) return TCL_ERROR;
   float rotation[9];
   int system, mode;
@@ -80,7 +80,7 @@ int zvScriptCmdRotate(ZvScriptCall& call) {
 }
 
 int zvScriptCmdRotateAngle(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   if (!object) return TCL_ERROR;
   float angle[3];
   int system, mode;
@@ -91,7 +91,7 @@ int zvScriptCmdRotateAngle(ZvScriptCall& call) {
 }
 
 int zvScriptCmdTranslate(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   if (!object) return TCL_ERROR;
   float move[3];
   int system, mode;
@@ -100,7 +100,7 @@ int zvScriptCmdTranslate(ZvScriptCall& call) {
 }
 
 int zvScriptCmdRotateTranslate(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   if (!object) return TCL_ERROR;
   float values[12];
   int system, mode;
@@ -111,7 +111,7 @@ int zvScriptCmdRotateTranslate(ZvScriptCall& call) {
 }
 
 int zvScriptCmdRotateAngleTranslate(ZvScriptCall& call) {
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   if (!object) return TCL_ERROR;
   float values[6];
   int system, mode;
@@ -124,14 +124,14 @@ int zvScriptCmdRotateAngleTranslate(ZvScriptCall& call) {
 
 int zvScriptCmdGetObjWRT(ZvScriptCall& call) {
   if (!countOk(call)) return TCL_ERROR;
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   if (!object) return TCL_ERROR;
   return writeTransform(call, zvGetObjectWRT(object));
 }
 
 int zvScriptCmdGetObjLRT(ZvScriptCall& call) {
   if (!countOk(call)) return TCL_ERROR;
-  ZvObj* object = call.obj(1);
+  ZvObj* object = zvScriptWorldObj(call, 1);
   if (!object) return TCL_ERROR;
   return writeTransform(call, zvGetObjectLRT(object));
 }

@@ -122,6 +122,10 @@ TEST_F(ObjCmdsTest, NamesFindObjectsByPathAndBySearch) {
   EXPECT_EQ(eval("zvGetObjByName car.tyre"), h(wheel));
   EXPECT_EQ(eval("zvGetObjByName nothing"), "0");
   EXPECT_EQ(eval("zvGetObjByName 99999 hub -r"), "error: zvGetObjByName:bad ZvObj[99999]");
+  // Another world's objects are not this world's script's to touch.
+  ZvObj* theirs = make(nullptr, "car", nullptr, open("http://example.org/other.wrl"));
+  EXPECT_EQ(eval("zvSetObjName " + h(theirs) + " mine"), "error: zvSetObjName:bad ZvObj[" + h(theirs) + "]");
+  EXPECT_STREQ(zvGetObjName(theirs), "car");
 }
 
 TEST_F(ObjCmdsTest, VariablesAreTextAndMisuseOnlyFailsTheCommand) {
@@ -247,10 +251,11 @@ TEST_F(ObjCmdsTest, FilesOnlyFromWhereTheWorldMayRead) {
   for (std::string name : {dir + "/outside.wrl", "file://" + dir + "/outside.wrl", usr + "/link.wrl",
                            usr + "/../outside.wrl"}) {
     EXPECT_EQ(eval("zvAddObjFromFile 0 " + name), "error: zvAddObjFromFile:[" + name + "] failed.");
+    EXPECT_TRUE(sink.hasText("may not read " + name)) << sink.dump();
   }
-  EXPECT_TRUE(sink.hasText("may not read")) << sink.dump();
   // Its relative names are its own URLs: fetched, never read from disk.
   EXPECT_EQ(eval("zvAddObjFromFile 0 ../outside.wrl"), "error: zvAddObjFromFile:[../outside.wrl] failed.");
+  EXPECT_TRUE(sink.hasText("no fetcher for http://example.org/outside.wrl")) << sink.dump();
   // A world that is a local file reads beside itself, and not above.
   ZvWorld* local = open(("file://" + dir + "/w/world.wrl").c_str());
   ASSERT_EQ(system(("mkdir -p " + dir + "/w").c_str()), 0);
