@@ -14,8 +14,9 @@
 
 namespace {
 
-int movedCount = 0;
+int movedCount = 0, builtCount = 0;
 int countMoved(ZvObj*) { return ++movedCount, 0; }
+int countBuilt(ZvObj*) { return ++builtCount, 0; }
 
 class ObjCmdsTest : public qmtest::SceneTest {
  protected:
@@ -234,6 +235,13 @@ TEST_F(ObjCmdsTest, ObjectsFromTextGoWhereAsked) {
   ZvObj* group = make();
   EXPECT_EQ(eval("zvAddObjFromStr " + h(group) + " {Cube {}}"),
             "error: zvAddObjFromStr:Can't add child to [" + h(group) + "], must be a Separator.");
+  // A world already built builds what is added to it at once.
+  int viewer = 0;
+  world->viewer = &viewer;
+  zvSceneHooks().renderConstructObj = countBuilt;
+  EXPECT_NE(eval("zvAddObjFromStr 0 {Cube {} Sphere {}}"), "0");
+  world->viewer = nullptr;
+  EXPECT_EQ(builtCount, 2);
   std::string broken = eval("zvAddObjFromStr 0 \"garbage \\{\"");
   EXPECT_EQ(broken.rfind("error: zvAddObjFromStr:[", 0), 0u) << broken;
   EXPECT_EQ(broken.substr(broken.size() - 9), "] failed.");
