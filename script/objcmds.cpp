@@ -276,6 +276,11 @@ int setCameraAttribute(ZvScriptCall& call) {
       const char* base = object->world && object->world->url ? object->world->url : "";
       if (zvResolveUrl(base, call.argv[3], url, sizeof url) != 0 || !object->world)
         return call.fail("%s:bad value[%s]", call.name, call.argv[3]);
+      // A world from the network shows no picture of the user's own.
+      int scheme = zvUrlScheme(url), worldScheme = zvUrlScheme(base);
+      bool local = scheme == ZV_SCHEME_FILE || scheme == ZV_SCHEME_NONE;
+      if (local && (worldScheme == ZV_SCHEME_HTTP || worldScheme == ZV_SCHEME_OTHER))
+        return call.fail("%s:bad value[%s]", call.name, call.argv[3]);
       entry = zvNewUrlHashEntry(object->world->urlTable, url, nullptr, ZV_TYPE_OTHER);
       if (!entry) return call.fail("%s:bad value[%s]", call.name, call.argv[3]);
     }

@@ -10,10 +10,16 @@
 
 namespace {
 
-// Reads count floats from the arguments starting at first.
+// Reads count floats from the arguments starting at first. A placement of
+// "nan" or "inf" would spread through every box and view it reaches.
 bool reals(ZvScriptCall& call, int first, int count, float* out) {
-  for (int i = 0; i < count; ++i)
+  for (int i = 0; i < count; ++i) {
     if (call.real(first + i, &out[i]) != 0) return false;
+    if (!std::isfinite(out[i])) {
+      call.fail("%s:bad number[%s]", call.name, call.argv[first + i]);
+      return false;
+    }
+  }
   return true;
 }
 

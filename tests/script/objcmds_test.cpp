@@ -103,6 +103,7 @@ TEST_F(ObjCmdsTest, MovesReachTheRendererAndReadBack) {
   // Failures: an unknown coordinate system, a bad handle, the wrong count.
   EXPECT_EQ(eval("zvTranslate " + c + " 1 0 0 7 0"), "error: zvTranslate:[" + c + "] failed.");
   EXPECT_EQ(eval("zvTranslate 12a 1 0 0 0 0"), "error: zvTranslate:bad ZvObj[12a]");
+  EXPECT_EQ(eval("zvTranslate " + c + " nan 0 0 0 1"), "error: zvTranslate:bad number[nan]");
   EXPECT_EQ(eval("zvTranslate " + c + " 1 2"),
             "error: zvTranslate:wrong args:zvTranslate ZvObj x y z  ZvCoordSystem  ZvTransferMode\n");
   EXPECT_EQ(eval("zvGetObjWRT " + c + " x y z a"),
@@ -192,6 +193,8 @@ TEST_F(ObjCmdsTest, AttributesByNumber) {
   EXPECT_EQ(eval("zvSetCameraAttribute " + e + " 6 sky.gif"), "");
   ASSERT_NE(world->backgroundTexture, nullptr);  // resolved against the world
   EXPECT_STREQ(zvGetUrl(world->backgroundTexture), "http://example.org/worlds/sky.gif");
+  EXPECT_EQ(eval("zvSetCameraAttribute " + e + " 6 file:///etc/secret.gif"),
+            "error: zvSetCameraAttribute:bad value[file:///etc/secret.gif]");
   EXPECT_EQ(eval("zvGetCameraAttribute " + l + " 0 v"), "error: zvGetCameraAttribute:bad attribute[0]");
 }
 
