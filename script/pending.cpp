@@ -4,8 +4,6 @@
 
 extern const ZvScriptCommand zvScriptEventCommands[] = {{nullptr, nullptr, 0, 0, nullptr}};
 extern const ZvScriptCommand zvScriptObjectCommands[] = {{nullptr, nullptr, 0, 0, nullptr}};
-extern const ZvScriptCommand zvScriptMaterialCommands[] = {{nullptr, nullptr, 0, 0, nullptr}};
-extern const ZvScriptCommand zvScriptWorldCommands[] = {{nullptr, nullptr, 0, 0, nullptr}};
 extern const ZvScriptCommand zvScriptProvidedCommands[] = {{nullptr, nullptr, 0, 0, nullptr}};
 
 void zvScriptHardenInterp(Tcl_Interp*) {}

@@ -17,17 +17,12 @@
 #include <string>
 
 #include "scene/scene.h"
+#include "vrml/vrml.h"
 
 struct ZvUrlHash;
 
-enum {
-  ZV_SCRIPT_PYTHON = 0,
-  ZV_SCRIPT_TCL = 1,
-  ZV_SCRIPT_JAVA = 2,
-  ZV_SCRIPT_VB = 3,
-  ZV_SCRIPT_C = 4,  // a routine of the program itself; never from a world
-  ZV_SCRIPT_INLINE = 5,
-};
+// The script kinds (ZV_SCRIPT_PYTHON .. ZV_SCRIPT_INLINE) are the reader's;
+// ZV_SCRIPT_C, a routine of the program itself, never comes from a world.
 enum { ZV_TASK_SPORADIC = 0, ZV_TASK_PERIODIC = 1 };
 
 // A routine of the program itself (script type 4). A periodic task whose
