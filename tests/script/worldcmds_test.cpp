@@ -6,7 +6,6 @@
 #include <regex>
 #include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "nav/nav.h"
@@ -76,7 +75,6 @@ TEST_F(WorldCommands, DistanceAndTouchingBetweenTopObjects) {
   // The cubes carry the translations; their groups stay at the origin.
   EXPECT_EQ(eval("zvCalcDistance " + h(leafObj(named("A"))) + " " + h(leafObj(named("B")))), "5.000000");
   EXPECT_EQ(eval("zvCalcDistance " + a + " " + b), "0.000000");
-  EXPECT_EQ(eval("zvCalcDistance " + a + " 12a"), "error: zvCalcDistance:bad ZvObj[12a]");
 
   ZvObj* cubeA = leafObj(named("A"));
   ZvObj* cubeC = leafObj(named("C"));
@@ -160,7 +158,6 @@ TEST_F(WorldCommands, NavigationOffHoldsUntilScriptsGiveItBack) {
   EXPECT_EQ(eval("zvSetNavigation $zvTrue"), "");
   zvNavStep();
   EXPECT_NE(at()[2], z1);
-  EXPECT_EQ(eval("zvSetNavigation"), "error: zvSetNavigation:wrong args:zvSetNavigation $zvTrue|$zvFalse\n");
 }
 
 TEST_F(WorldCommands, ClockAndDice) {
@@ -172,7 +169,6 @@ TEST_F(WorldCommands, ClockAndDice) {
   EXPECT_EQ(var("mo"), std::to_string(t.tm_mon));
   int s = std::atoi(var("s").c_str()), yd = std::atoi(var("yd").c_str()), wd = std::atoi(var("wd").c_str());
   EXPECT_TRUE(s >= 0 && s <= 60 && yd >= 0 && yd <= 365 && wd >= 0 && wd <= 6);
-  EXPECT_EQ(eval("zvGetLocalTime only"), "");
   EXPECT_EQ(eval("zvGetLocalTime 1 2 3 4 5 6 7 8 9 10").rfind("error: zvGetLocalTime:wrong args", 0), 0u);
 
   std::string text = eval("zvGetCTime");
