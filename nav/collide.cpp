@@ -89,34 +89,43 @@ ZvObj* topOf(ZvObj* o) {
 // on them rather than exhaust the stack.
 constexpr int kMaxDepth = 4096;
 
-// Walks x against y's subtree; stop is set once the walk must end.
-int walk(ZvObj* x, ZvObj* y, bool* stop, bool finer, int depth = 0) {
-  if (!x || !y || *stop || depth > kMaxDepth) return 0;
+// One query's walk: whom to tell of a collision, whether any pair
+// collided, and whether the walk must end.
+struct Walk {
+  int notifyA = 1, notifyB = 1;
+  int collided = 0;
+  bool stop = false;
+};
+
+// Walks x against y's subtree.
+int walk(ZvObj* x, ZvObj* y, Walk* w, bool finer, int depth = 0) {
+  if (!x || !y || w->stop || depth > kMaxDepth) return 0;
   if (y->flags & ZV_OBJ_COLLISION) {
     if (!zvIsObjBoxOverlap(x, y)) return 0;
     if (finer && !finerTest(x, y)) return 0;
   }
   if (y->children) {
-    for (ZvObjList* c = y->children; c && !*stop; c = c->next) {
-      int v = walk(x, c->object, stop, finer, depth + 1);
+    for (ZvObjList* c = y->children; c && !w->stop; c = c->next) {
+      int v = walk(x, c->object, w, finer, depth + 1);
       if (v) return v;
     }
     return 0;
   }
   int collided = 0;
-  int v = zvEvalCollisionObjs(x, y, 1, 1, &collided);
-  if (v || collided) *stop = true;
+  int v = zvEvalCollisionObjs(x, y, w->notifyA, w->notifyB, &collided);
+  if (collided) w->collided = 1;
+  if (v || collided) w->stop = true;
   return v;
 }
 
 // Object a (itself when marked, then each child) against b's subtree.
-int walkPair(ZvObj* a, ZvObj* b, bool* stop, bool finer) {
+int walkPair(ZvObj* a, ZvObj* b, Walk* w, bool finer) {
   if (a->flags & ZV_OBJ_COLLISION) {
-    int v = walk(a, b, stop, finer);
-    if (v || *stop) return v;
+    int v = walk(a, b, w, finer);
+    if (v || w->stop) return v;
   }
-  for (ZvObjList* c = a->children; c && !*stop; c = c->next) {
-    int v = walk(c->object, b, stop, finer);
+  for (ZvObjList* c = a->children; c && !w->stop; c = c->next) {
+    int v = walk(c->object, b, w, finer);
     if (v) return v;
   }
   return 0;
@@ -164,23 +173,29 @@ int zvEvalCollisionObjs(ZvObj* a, ZvObj* b, int notifyA, int notifyB, int* colli
   return 0;
 }
 
-int zvCollisionObjAndWorld(ZvObj* object) {
+int zvCollisionObjAndWorldNotify(ZvObj* object, int notifyMe, int notifyOthers, int* collided) {
+  if (collided) *collided = 0;
   if (!object || !object->world) return 0;
   if (object->parent) {
     zvWarning("sub object is specified as top_obj");
     return -1;
   }
-  bool stop = false;
-  for (ZvTopObjList* t = object->world->topObjects; t && !stop; t = t->next) {
+  Walk w;
+  w.notifyA = notifyMe, w.notifyB = notifyOthers;
+  int v = 0;
+  for (ZvTopObjList* t = object->world->topObjects; t && !w.stop && !v; t = t->next) {
     ZvObj* b = t->object;
     if (!b || b == object || !zvIsObjBoxOverlapAxisAligned(object, b)) continue;
-    int v = walkPair(object, b, &stop, false);
-    if (v) return v;
+    v = walkPair(object, b, &w, false);
   }
-  return 0;
+  if (collided) *collided = w.collided;
+  return v;
 }
 
-int zvCollisionObjAndObj(ZvObj* me, ZvObj* you) {
+int zvCollisionObjAndWorld(ZvObj* object) { return zvCollisionObjAndWorldNotify(object, 1, 1, nullptr); }
+
+int zvCollisionObjAndObjNotify(ZvObj* me, ZvObj* you, int notifyMe, int notifyYou, int* collided) {
+  if (collided) *collided = 0;
   if (!me || !you) return 0;
   if (me->parent) {
     zvWarning("sub object is specified as me");
@@ -191,9 +206,14 @@ int zvCollisionObjAndObj(ZvObj* me, ZvObj* you) {
     return -1;
   }
   if (me == you || !zvIsObjBoxOverlapAxisAligned(me, you)) return 0;
-  bool stop = false;
-  return walkPair(me, you, &stop, false);
+  Walk w;
+  w.notifyA = notifyMe, w.notifyB = notifyYou;
+  int v = walkPair(me, you, &w, false);
+  if (collided) *collided = w.collided;
+  return v;
 }
+
+int zvCollisionObjAndObj(ZvObj* me, ZvObj* you) { return zvCollisionObjAndObjNotify(me, you, 1, 1, nullptr); }
 
 int zvCollisionSubObjAndWorld(ZvObj* sub) {
   if (!sub || !sub->world) return 0;
@@ -202,11 +222,11 @@ int zvCollisionSubObjAndWorld(ZvObj* sub) {
     return -1;
   }
   ZvObj* own = topOf(sub);
-  bool stop = false;
-  for (ZvTopObjList* t = sub->world->topObjects; t && !stop; t = t->next) {
+  Walk w;
+  for (ZvTopObjList* t = sub->world->topObjects; t && !w.stop; t = t->next) {
     ZvObj* b = t->object;
     if (!b || b == own) continue;
-    int v = walk(sub, b, &stop, true);
+    int v = walk(sub, b, &w, true);
     if (v) return v;
   }
   return 0;
@@ -223,6 +243,6 @@ int zvCollisionSubObjAndObj(ZvObj* sub, ZvObj* you) {
     return -1;
   }
   if (topOf(sub) == you) return 0;
-  bool stop = false;
-  return walk(sub, you, &stop, true);
+  Walk w;
+  return walk(sub, you, &w, true);
 }

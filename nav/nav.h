@@ -25,6 +25,7 @@ struct ZvNavigation {
   float hopStep;
   int32_t pointerOff;
   int32_t jumpMode;  // "Jumping Eye": a click on an object carries the eye to it
+  int32_t userOff;   // the world's scripts took the steering from the user
 };
 
 // Camera leaves as the person's camera uses them.
@@ -92,6 +93,12 @@ int zvNavButtonRelease(void);
 // value. Switching off ends a drag and lets the capture go.
 int zvNavPointerHandlingOff(void);
 int zvNavPointerHandlingOn(void);
+// The user's steering of a world, keys and pointer, as its scripts switch
+// it; it stays off until switched on again (the pointer handling above is
+// given back after every press). Switching off ends a drag and lets the
+// capture go. Both answer whether it was on; the record is made if missing.
+int zvNavSetUserNavigation(ZvWorld* world, int on);
+int zvNavUserNavigation(ZvWorld* world);  // 1 on, 0 off
 // A hop of the given height, unless an animation runs.
 int zvNavJump(ZvObj* person, float height);
 // Carries the person, in an animated approach, to stand before a point of
@@ -178,3 +185,8 @@ int zvCollisionObjAndObj(ZvObj* me, ZvObj* you);
 int zvCollisionSubObjAndWorld(ZvObj* sub);
 int zvCollisionSubObjAndObj(ZvObj* sub, ZvObj* you);
 int zvEvalCollisionObjs(ZvObj* a, ZvObj* b, int notifyA, int notifyB, int* collided);
+// The top-object queries as scripts ask them: which side hears of a
+// collision (notify 1, as zvEvalCollisionObjs takes it), and whether any
+// pair collided at all, with or without a handler value.
+int zvCollisionObjAndWorldNotify(ZvObj* object, int notifyMe, int notifyOthers, int* collided);
+int zvCollisionObjAndObjNotify(ZvObj* me, ZvObj* you, int notifyMe, int notifyYou, int* collided);

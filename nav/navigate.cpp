@@ -262,7 +262,7 @@ int zvNavStep(void) {
   ZvObj* camera = zvGetPersonCamera(world);
   ZvObj* person = world ? world->person : nullptr;
   if (!nav || !camera || !person) return ZV_OK;
-  int mode = keyboard(nav);
+  int mode = nav->userOff ? 0 : keyboard(nav);
   move(nav, person, camera, mode);
   animate(nav, person);
   if (nav->animationMode == 0 && nav->forwardSpeed != 0 && nav->pitch != 0 && (mode == 1 || mode == 5)) {
@@ -278,7 +278,7 @@ int zvNavStep(void) {
 int zvNavButtonPress(int x, int y, int shift, int control) {
   ZvWorld* world;
   ZvNavigation* nav = currentNavigation(&world);
-  if (!nav || nav->pointerOff || nav->dragMode != 0) return ZV_OK;
+  if (!nav || nav->pointerOff || nav->userOff || nav->dragMode != 0) return ZV_OK;
   nav->dragMode = shift && control ? 4 : shift ? 3 : 1;
   nav->press[0] = x, nav->press[1] = y;
   nav->forwardSpeed = nav->turnSpeed = nav->turnAngle = 0;
@@ -311,19 +311,41 @@ int zvNavButtonRelease(void) {
   return ZV_OK;
 }
 
+namespace {
+// A drag in progress ends; the capture belongs to the shown world only.
+void endDrag(ZvWorld* world, ZvNavigation* nav) {
+  bool shown = world == zvGetCurrentWorld();
+  if (nav->dragMode != 0) {
+    nav->dragMode = 0;
+    nav->forwardSpeed = nav->turnSpeed = nav->turnAngle = 0;
+    if (shown) zvUpdateFootsteps();
+  }
+  if (shown && hooks.releaseCapture) hooks.releaseCapture();
+}
+}  // namespace
+
 int zvNavPointerHandlingOff(void) {
   ZvWorld* world;
   ZvNavigation* nav = currentNavigation(&world);
   if (!nav) return 0;
   int previous = nav->pointerOff;
   nav->pointerOff = 1;
-  if (nav->dragMode != 0) {
-    nav->dragMode = 0;
-    nav->forwardSpeed = nav->turnSpeed = nav->turnAngle = 0;
-    zvUpdateFootsteps();
-  }
-  if (hooks.releaseCapture) hooks.releaseCapture();
+  endDrag(world, nav);
   return previous;
+}
+
+int zvNavSetUserNavigation(ZvWorld* world, int on) {
+  ZvNavigation* nav = world ? navigationRecord(world) : nullptr;
+  if (!nav) return ZV_FAIL;
+  int previous = nav->userOff ? 0 : 1;
+  nav->userOff = on ? 0 : 1;
+  if (!on) endDrag(world, nav);
+  return previous;
+}
+
+int zvNavUserNavigation(ZvWorld* world) {
+  ZvNavigation* nav = zvGetNavigation(world);
+  return nav && nav->userOff ? 0 : 1;
 }
 
 int zvNavPointerHandlingOn(void) {

@@ -42,6 +42,10 @@ bool invertAffine(const ZvTransform* t, ZvTransform* out);
 // its world transform, then divided by its scale factors.
 bool toLeafSpace(ZvObj* object, const float start[3], const float end[3], float p[3], float q[3]);
 
+// The world's navigation record, made (gravity and collision on) when it
+// has none; null when memory runs out.
+ZvNavigation* navigationRecord(ZvWorld* world);
+
 // The world point at parameter t of the segment.
 inline void pointAt(const float start[3], const float end[3], float t, float out[3]) {
   for (int i = 0; i < 3; ++i) out[i] = start[i] + t * (end[i] - start[i]);

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "nav/nav.h"
+#include "nav/navpriv.h"
 #include "render/render.h"
 
 namespace {
@@ -225,19 +225,24 @@ int zvAdjustPersonToActiveCamera(ZvObj* person) {
 
 ZvNavigation* zvGetNavigation(ZvWorld* world) { return world ? world->navigation : nullptr; }
 
+ZvNavigation* zvnav::navigationRecord(ZvWorld* world) {
+  if (!world->navigation) {
+    world->navigation = static_cast<ZvNavigation*>(zvMalloc(sizeof(ZvNavigation)));
+    if (!world->navigation) return nullptr;
+    world->navigation->gravity = 1;
+    world->navigation->collision = 1;
+  }
+  return world->navigation;
+}
+
 int zvNavInit(void) {
   ZvWorld* world = zvGetCurrentWorld();
   if (!world) {
     zvWarning("zvNavInit: can't get current world");
     return ZV_FAIL;
   }
-  if (!world->navigation) {
-    world->navigation = static_cast<ZvNavigation*>(zvMalloc(sizeof(ZvNavigation)));
-    if (!world->navigation) return ZV_NOMEM;
-    world->navigation->gravity = 1;
-    world->navigation->collision = 1;
-  }
-  ZvNavigation* nav = world->navigation;
+  ZvNavigation* nav = zvnav::navigationRecord(world);
+  if (!nav) return ZV_NOMEM;
   nav->dragMode = 0;
   nav->animationSteps = 0;
   nav->forwardSpeed = nav->turnSpeed = nav->turnAngle = 0;
