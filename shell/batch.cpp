@@ -43,6 +43,28 @@ void zvInstallSubsystems(void) {
   zvWwwSetImageConverter(zvConvertImageFile);
 }
 
+namespace {
+
+int recordHandler(ZvObj* object, const ZvHandlerDesc* d) {
+  return zvRecordHandler(object, d->file, d->mask, d->scriptKind, d->function, d->userData, d->actionObject);
+}
+
+int recordTask(ZvObj* object, const ZvHandlerDesc* d, int periodic) {
+  return zvRecordTask(object, d->file, d->millisecond > 0 ? uint32_t(d->millisecond) : 0, d->scriptKind, d->function,
+                      d->userData, periodic);
+}
+
+}  // namespace
+
+// Script nodes are not evaluated and nothing hears CREATE_NOTIFY.
+void zvRecordHandlersOnly(void) {
+  ZvReaderHooks& reader = zvReaderHooks();
+  reader.scriptEval = nullptr;
+  reader.callEventHandler = nullptr;
+  reader.addEventHandler = recordHandler;
+  reader.addTimeOutHandler = recordTask;
+}
+
 ZvWorld* zvReadWorldFile(const char* path, double* ms) {
   auto t0 = std::chrono::steady_clock::now();
   std::string abs = absolutePath(path);
@@ -97,6 +119,7 @@ int zvRunCheck(int count, char** worlds) {
 int zvRunWrite(const char* output, const char* path) {
   zvSetReportSink(zvPrintReport, nullptr);
   zvInstallSubsystems();
+  zvInstallRecordedBehaviour();
   ZvWorld* world = zvReadWorldFile(path, nullptr);
   int status = 1;
   if (!world) {

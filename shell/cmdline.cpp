@@ -12,6 +12,18 @@
 namespace {
 
 enum { kMaxCacheMegabytes = 1 << 20 };  // a terabyte: anything more is a typing slip
+// An hour either way: a script allowed longer is as good as hung, and a
+// picture taken later than that is a typing slip.
+enum { kMaxScriptLimit = 3600000, kMaxAfter = 3600000 };
+
+// A whole number from 1 (0 with zeroOk) to max, or -1.
+long wholeNumber(const char* text, long max, bool zeroOk) {
+  if (!text || !std::isdigit(static_cast<unsigned char>(text[0]))) return -1;
+  char* end = nullptr;
+  long n = std::strtol(text, &end, 10);
+  if (*end != '\0' || n > max || n < (zeroOk ? 0 : 1)) return -1;
+  return n;
+}
 
 void resetTable(ZvCommandLine* table) {
   std::memset(table, 0, sizeof *table);
@@ -77,13 +89,21 @@ void zvReadCommandLineOptions(ZvCommandLine* table, ZvShellOptions* options) {
       // A size that is not a whole number of megabytes leaves the default
       // and the word to be read as what it is.
       const char* n = table->cursor < table->count ? table->words[table->cursor] : "";
-      char* end = nullptr;
-      long mb = std::isdigit(static_cast<unsigned char>(n[0])) ? std::strtol(n, &end, 10) : 0;
-      if (end && *end == '\0' && mb >= 1 && mb <= kMaxCacheMegabytes) {
+      long mb = wholeNumber(n, kMaxCacheMegabytes, false);
+      if (mb > 0) {
         options->cacheMegabytes = int(mb);
         ++table->cursor;
       } else {
         zvMessage("-dcachemb needs a size from 1 to %d megabytes.", int(kMaxCacheMegabytes));
+      }
+    } else if (std::strcmp(w, "-dscriptlimit") == 0) {
+      const char* n = table->cursor < table->count ? table->words[table->cursor] : "";
+      long ms = wholeNumber(n, kMaxScriptLimit, false);
+      if (ms > 0) {
+        options->scriptLimit = int(ms);
+        ++table->cursor;
+      } else {
+        zvMessage("-dscriptlimit needs a time from 1 to %d milliseconds.", int(kMaxScriptLimit));
       }
     } else if (std::strcmp(w, "-dflags") == 0) {
       while (table->cursor < table->count && table->words[table->cursor][0] != '-')
@@ -102,7 +122,7 @@ const char* zvNextCommandLineWord(ZvCommandLine* table) {
 
 void zvParseLongOptions(int argc, char** argv, ZvLaunch* launch) {
   if (!launch) return;
-  *launch = ZvLaunch{ZV_LAUNCH_BROWSE, nullptr, argc > 0 ? 1 : 0, nullptr, 640, 480};
+  *launch = ZvLaunch{ZV_LAUNCH_BROWSE, nullptr, argc > 0 ? 1 : 0, nullptr, 640, 480, -1};
   int i = launch->firstWord;
   for (; i < argc && argv[i] && std::strncmp(argv[i], "--", 2) == 0; ++i) {
     const char* a = argv[i];
@@ -141,20 +161,31 @@ void zvParseLongOptions(int argc, char** argv, ZvLaunch* launch) {
       }
       launch->width = w, launch->height = h;
       ++i;
+    } else if (std::strcmp(a, "--after") == 0) {
+      long ms = i + 1 < argc ? wholeNumber(argv[i + 1], kMaxAfter, true) : -1;
+      if (ms < 0) {
+        launch->error = a;
+        break;
+      }
+      launch->afterMs = int(ms);
+      ++i;
     } else
       break;  // not ours: the word table takes it, as a world's name
   }
   launch->firstWord = i;
+  // Only a picture waits for the world to run.
+  if (!launch->error && launch->afterMs >= 0 && launch->mode != ZV_LAUNCH_SCREENSHOT) launch->error = "--after";
 }
 
 const char* zvVersion(void) { return "Quillmoor 0.1.0"; }
 
 const char* zvUsage(void) {
   return "usage: quillmoor [--version] [--help] [-dname] [-dcomment] [-dscouter]\n"
-         "                 [-dframerate] [-memdbg] [-dcachemb N] [-dflags CLASS...] [WORLD...]\n"
+         "                 [-dframerate] [-memdbg] [-dcachemb N] [-dscriptlimit MS]\n"
+         "                 [-dflags CLASS...] [WORLD...]\n"
          "       quillmoor --check WORLD...\n"
          "       quillmoor --write OUT.wrl WORLD\n"
-         "       quillmoor --screenshot OUT.png [--size WxH] WORLD\n"
+         "       quillmoor --screenshot OUT.png [--size WxH] [--after MS] WORLD\n"
          "\n"
          "  --version         print the version and exit\n"
          "  --help            print this text and exit\n"
@@ -162,12 +193,16 @@ const char* zvUsage(void) {
          "  --write OUT.wrl   read a world and write it out as VRML\n"
          "  --screenshot OUT.png  draw one frame of a world into a PNG file\n"
          "  --size WxH        the picture's size, at most 1024x768 (640x480)\n"
+         "  --after MS        run the world's scripts for MS milliseconds of\n"
+         "                    simulated time before drawing\n"
          "  -dname            show object names under the pointer\n"
          "  -dcomment         show object comments under the pointer\n"
          "  -dscouter         draw labels without a background\n"
          "  -dframerate       report rendering times\n"
          "  -dcachemb N       keep the worlds visited within N megabytes (a quarter\n"
          "                    of the memory, at most 2048, unless given)\n"
+         "  -dscriptlimit MS  stop a world's script that runs longer than MS\n"
+         "                    milliseconds (1000)\n"
          "  -dflags CLASS...  switch debug classes on: warning error message\n"
          "                    zvdebug rwdebug qvdebug tkdebug authdebug\n"
          "  WORLD             VRML files to open, one after the other\n";

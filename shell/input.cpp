@@ -5,10 +5,14 @@
 // few pixels, turns it into a GRAB followed by DRAGs, and letting go ends
 // with a RELEASE; a short still click delivers the PICK when the button
 // comes up. When nothing under the press wants grab events, the drag steers
-// instead, and the pad shows the direction.
+// instead, and the pad shows the direction. Apart from all that, the button
+// itself is reported: LEFT_BUTTON_DOWN to what lies under the press and
+// LEFT_BUTTON_UP to what lies under the release, so that a world can
+// react to the press at once rather than when the click is complete.
 #include "shell/input.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "platform/window.h"
 
@@ -97,7 +101,8 @@ uint32_t eventModifiers(uint32_t state) {
   return m;
 }
 
-void buildEvent(ZvEvent* e, uint32_t type, uint32_t state, uint32_t time, uint32_t key) {
+void buildEventAt(ZvEvent* e, uint32_t type, uint32_t state, uint32_t time, uint32_t key, const float point[3],
+                  ZvLeaf* part) {
   std::memset(e, 0, sizeof *e);
   e->type = type;
   e->point2[0] = static_cast<float>(pointer.x);
@@ -106,8 +111,12 @@ void buildEvent(ZvEvent* e, uint32_t type, uint32_t state, uint32_t time, uint32
   e->seconds = time / 1000;
   e->milliseconds = time % 1000;
   e->key = key;
-  std::memcpy(e->point3, pointer.point, sizeof e->point3);
-  e->part = pointer.part;
+  std::memcpy(e->point3, point, sizeof e->point3);
+  e->part = part;
+}
+
+void buildEvent(ZvEvent* e, uint32_t type, uint32_t state, uint32_t time, uint32_t key) {
+  buildEventAt(e, type, state, time, key, pointer.point, pointer.part);
 }
 
 // Shows a change of one steering direction on its pair of pad buttons.
@@ -197,6 +206,23 @@ void press(int x, int y, uint32_t state, uint32_t time) {
   findHandlerObjects();
   chooseCursor();
   setNavigationPointer(!((state & ZV_MOD_ALT) || pointer.grabObject));
+  if (pointer.picked) {
+    ZvEvent e;
+    buildEvent(&e, ZV_EVENT_LEFT_BUTTON_DOWN, state, time, 0);
+    deliver(pointer.picked, &e);
+  }
+}
+
+// The button's own release goes to what is under it now, picked apart
+// from the pointer state: the press's pick stays what the click is about.
+void deliverButtonUp(int x, int y, uint32_t state, uint32_t time) {
+  ZvObj* object = nullptr;
+  float point[3] = {0, 0, 0};
+  ZvLeaf* part = nullptr;
+  if (!hooks.pick || hooks.pick(x, y, &object, point, &part) != 0 || !object) return;
+  ZvEvent e;
+  buildEventAt(&e, ZV_EVENT_LEFT_BUTTON_UP, state, time, 0, point, part);
+  deliver(object, &e);
 }
 
 void move(int x, int y, uint32_t state, uint32_t time) {
@@ -231,6 +257,7 @@ void release(int x, int y, uint32_t state, uint32_t time) {
   if (!pointer.buttonDown) return;  // a press we never saw
   pointer.x = x;
   pointer.y = y;
+  deliverButtonUp(x, y, state, time);
   if (pointer.event.type != ZV_EVENT_PICK) {
     buildEvent(&pointer.event, ZV_EVENT_RELEASE, state, time, 0);
   } else if (time - pointer.pressTime >= kGrabDelay) {
@@ -369,6 +396,15 @@ uint8_t zvKeyState(int virtualKey) {
 int zvKeyDown(int virtualKey) { return (zvKeyState(virtualKey) & 0x80) != 0; }
 
 const ZvPointerState* zvPointerState(void) { return &pointer; }
+
+void zvInputForgetObject(ZvObj* object) {
+  if (!object) return;
+  for (ZvObj** held : {&pointer.picked, &pointer.target, &pointer.pickObject, &pointer.anchorObject,
+                       &pointer.grabObject})
+    if (*held == object) *held = nullptr;
+  if (pointer.part && pointer.part->owner == object) pointer.part = nullptr;
+  if (pointer.event.part && pointer.event.part->owner == object) pointer.event.part = nullptr;
+}
 
 void zvResetPointerState(void) {
   // A press cut short by a new world must not leave the navigation deaf.

@@ -1,5 +1,6 @@
 // input.h — the view's left button, pointer motion and keys turned into the
-// world's interaction events (pick, grab, drag, release, key down and up),
+// world's interaction events (pick, grab, drag, release, key down and up,
+// and the left button's own down and up),
 // into the held-key table the navigation reads, and into the drawn state of
 // the on-screen navigation buttons. Everything outside goes through the
 // hooks, so the logic runs without a window and can be driven by tests.
@@ -93,3 +94,6 @@ struct ZvPointerState {
 };
 const ZvPointerState* zvPointerState(void);
 void zvResetPointerState(void);
+// An object is being deleted (a script may delete what the pointer holds):
+// the pointer lets go of it and of its leaves.
+void zvInputForgetObject(ZvObj* object);

@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
   ZvLaunch launch;
   zvParseLongOptions(argc, argv, &launch);
   if (launch.error) {
-    std::fprintf(stderr, "quillmoor: unknown option %s\n%s", launch.error, zvUsage());
+    std::fprintf(stderr, "quillmoor: %s: unknown, malformed or out of place\n%s", launch.error, zvUsage());
     return 1;
   }
   if (launch.mode == ZV_LAUNCH_VERSION) {
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "quillmoor: --screenshot needs one world\n%s", zvUsage());
       return 1;
     }
-    return zvRunScreenshot(launch.output, launch.width, launch.height, argv[launch.firstWord]);
+    return zvRunScreenshot(launch.output, launch.width, launch.height, argv[launch.firstWord], launch.afterMs);
   }
 
   ZvCommandLine words;

@@ -1,7 +1,9 @@
 // screenshot.cpp — --screenshot: the window's load path without a window.
 // The world is read, the person added and placed, the world built in the
 // renderer and one frame drawn through the active camera; the frame goes to
-// a PNG file instead of the screen.
+// a PNG file instead of the screen. The world's scripts run as in the
+// window, on a clock of their own that moves only when --after says, so
+// the same world gives the same picture every time.
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include "render/render.h"
 #include "rwlib/rwlib.h"
 #include "scene/scene.h"
+#include "script/script.h"
 #include "shell/shell.h"
 
 namespace {
@@ -54,9 +57,12 @@ const char* zvDataDirectory(void) {
   return dir.c_str();
 }
 
-int zvRunScreenshot(const char* output, int width, int height, const char* path) {
+int zvRunScreenshot(const char* output, int width, int height, const char* path, int afterMs) {
   zvSetReportSink(zvPrintReport, nullptr);
   zvInstallSubsystems();
+  zvInstallBehaviour();
+  // Before reading: tasks made while reading take their start from it.
+  zvUseSimulatedClock(0);
   zvNavInstallHooks();
   zvSceneHooks().programDirectory = zvDataDirectory;
   if (zvRenderInitViewer() != ZV_OK) return 1;
@@ -80,6 +86,7 @@ int zvRunScreenshot(const char* output, int width, int height, const char* path)
     zvRenderResume(world);
     zvRenderSetWindow(world, nullptr, &capture.dc);
     zvRenderSetCameraViewport(world, 0, 0, width, height);
+    if (afterMs >= 0) zvRunWorldFor(world, afterMs);
     if (zvRenderShowWorld(world) == ZV_OK && capture.written)
       status = 0;
     else
@@ -90,5 +97,6 @@ int zvRunScreenshot(const char* output, int width, int height, const char* path)
     zvDeleteWorld(world);
   }
   zvRenderCloseViewer();
+  zvSetScriptClock(nullptr);
   return zvReportFailed() ? 2 : status;
 }

@@ -23,6 +23,7 @@ struct ZvShellOptions {
   int frameRateReport;    // "-dframerate"
   int memoryDebug;        // "-memdbg": accepted, nothing more
   int cacheMegabytes;     // "-dcachemb N": the world cache's budget; 0 for the default
+  int scriptLimit;        // "-dscriptlimit MS": each script evaluation's time; 0 for the default
   const char* firstWorld; // the first word that is not an option
 };
 
@@ -54,6 +55,7 @@ struct ZvLaunch {
   int firstWord;       // index in argv of the first word for the word table
   const char* output;  // --write OUT, --screenshot OUT
   int width, height;   // --size, 640 x 480 unless given
+  int afterMs;         // --after MS: simulated time the world runs before it is drawn; -1 when not given
 };
 void zvParseLongOptions(int argc, char** argv, ZvLaunch* launch);
 const char* zvUsage(void);
@@ -62,6 +64,8 @@ const char* zvVersion(void);
 // ---------------------------------------------------------------------------
 // Headless modes
 struct ZvWorld;
+struct ZvObj;
+struct ZvEvent;
 // The headless modes' report sink: every report on standard output, errors
 // marked as the window's message box would title them.
 void zvPrintReport(int cls, const char* text, int first, void* user);
@@ -77,7 +81,41 @@ int zvRunWrite(const char* output, const char* world);
 // --screenshot: reads a world, adds the person, builds it in the renderer,
 // draws one frame through the active camera and writes it as a PNG file.
 // 0 on success, 1 when the world cannot be read or drawn, 2 after an error.
-int zvRunScreenshot(const char* output, int width, int height, const char* world);
+// afterMs >= 0: the world runs that long on a simulated clock first.
+int zvRunScreenshot(const char* output, int width, int height, const char* world, int afterMs = -1);
+// Behaviour. The window and --screenshot run the worlds' scripts;
+// --write keeps handlers and tasks to write them out, running no script;
+// --check attaches none.
+void zvInstallBehaviour(void);
+void zvInstallRecordedBehaviour(void);
+// --write's reader hooks: a handler or task is attached without its
+// script file, which would be evaluated, and then given the file's entry
+// so that it is written out with it.
+struct ZvUrlHash;
+void zvRecordHandlersOnly(void);
+int zvRecordHandler(ZvObj* object, ZvUrlHash* file, uint32_t mask, int scriptType, const char* function,
+                    const char* userData, const char* actionObject);
+int zvRecordTask(ZvObj* object, ZvUrlHash* file, uint32_t interval, int scriptType, const char* function,
+                 const char* userData, int periodic);
+// Whether one of the shell's script calls is running (a nested loop is
+// inside it); what would take a world away then waits for it to end.
+int zvBehaviourBusy(void);
+// The shell's own events and wake-ups, none started while a script of ours
+// runs: an event of a type to the world's arrays; the due tasks; an
+// interaction event to its target, or a key (null target) to what is under
+// the pointer, else to the top objects that take it.
+int zvSendWorldEvent(ZvWorld* world, uint32_t type);
+int zvWakeWorldTasks(ZvWorld* world);
+void zvDeliverInteraction(ZvWorld* world, ZvObj* target, ZvEvent* event);
+// A world shown (Tk resumed, tasks re-armed, WORLD_IN) and left (WORLD_OUT,
+// Tk suspended).
+void zvShowWorldBehaviour(ZvWorld* world);
+void zvLeaveWorldBehaviour(ZvWorld* world);
+// Headless: the scripts' clock stands at start and moves only as
+// zvRunWorldFor advances it: WORLD_IN, then a frame (due tasks, FRAME)
+// every ZV_FRAME_INTERVAL_START milliseconds up to ms.
+void zvUseSimulatedClock(uint64_t start);
+void zvRunWorldFor(ZvWorld* world, int ms);
 // Where person.wrl and the glyph files are: QUILLMOOR_DATA_DIR, else the
 // installed share directory beside the program, else the build tree's.
 const char* zvDataDirectory(void);

@@ -1,8 +1,10 @@
 // window.cpp — the browser in its window: one main window whose view shows
-// the current world, one frame timer that moves the person and draws, and
-// the private messages that open worlds. Everything runs on the one loop of
-// the platform layer; the view state says what the view is doing and keeps
-// a nested loop from re-entering a load.
+// the current world, one frame timer that wakes the world's tasks, sends it
+// FRAME, moves the person and draws, and the private messages that open
+// worlds. Everything runs on the one loop of the platform layer; the view
+// state says what the view is doing and keeps a nested loop from
+// re-entering a load, and a message that would take the world away while
+// one of its scripts runs waits for the script to end.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -10,12 +12,15 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "nav/nav.h"
 #include "platform/window.h"
 #include "render/render.h"
 #include "rwlib/rwlib.h"
 #include "scene/scene.h"
+#include "script/script.h"
 #include "shell/input.h"
 #include "shell/shell.h"
 #include "shell/windowpriv.h"
@@ -41,6 +46,9 @@ enum Message {
   kFlash = 5,        // a: the colour, 0xRRGGBB
   kLoadError = 6,
   kClose = 16,
+  kGoBack = 20,
+  kGoForward = 21,
+  kReload = 22,
 };
 
 const char kTitle[] = "Quillmoor";
@@ -75,6 +83,9 @@ struct Shell {
   // makes some of its structures then, and they count against the cache.
   ZvWorld* measuring;
   size_t heapBefore;  // zvHeapBytesInUse() when the load began
+  // Messages that arrived while a script ran (from a nested loop inside
+  // it); the next tick outside any script replays them in order.
+  std::vector<std::pair<int, intptr_t>> held;
 };
 
 Shell shell;
@@ -135,6 +146,8 @@ void setViewport(int width, int height) {
 void leaveWorld() {
   if (!shell.world) return;
   ZvWorld* world = shell.world;
+  // Told while it is still the current world, so its scripts still see it.
+  zvLeaveWorldBehaviour(world);
   shell.world = nullptr;
   shell.measuring = nullptr;
   if (shell.viewState == kRunning) shell.viewState = kWaiting;
@@ -210,6 +223,8 @@ void showWorld(ZvWorld* world) {
   zvRenderResume(world);
   zvRenderSetWindow(world, shell.window, &shell.dc);
   setViewport(width, height);
+  // A world shown again takes up its tasks from now, not from when it was left.
+  zvShowWorldBehaviour(world);
   shell.viewState = kRunning;
   zvUpdateCommands();
 }
@@ -366,14 +381,17 @@ const char* anchorOf(ZvObj* anchor) {
 
 void setCursor(int kind) { zvPlatformSetViewCursor(shell.window, kind); }
 
-// Until worlds run handlers, an interaction event only counts; a click on
-// a plain object with the jumping eye on carries the eye to it (to the
-// point picked at the press, which the event may not carry yet).
+// The world's handlers take the event first; then a click on a plain
+// object (no pick handler, no anchor) with the jumping eye on carries the
+// eye to it, to the point picked at the press.
 void deliverEvent(ZvObj* target, ZvEvent* event) {
   ++shell.delivered;
+  if (!shell.world || shell.viewState != kRunning) return;
+  zvDeliverInteraction(shell.world, target, event);
   if (event->type != ZV_EVENT_PICK || !target || !shell.world) return;
   const ZvPointerState* pointer = zvPointerState();
-  if (pointer->anchorObject || pointer->pickObject) return;
+  // A handler may have deleted what was clicked: then there is nowhere to go.
+  if (!pointer->target || pointer->anchorObject || pointer->pickObject) return;
   if (ZvNavigation* nav = zvGetNavigation(shell.world); nav && nav->jumpMode)
     zvNavApproach(shell.world->person, pointer->point);
 }
@@ -412,7 +430,9 @@ void stepFlash(uint32_t now) {
 
 void renderFrame() {
   ZvWorld* world = shell.world;
-  if (!world || !world->viewer) return;
+  if (!world) return;
+  zvSendWorldEvent(world, ZV_EVENT_FRAME);
+  if (world != shell.world || !world->viewer) return;
   bool first = shell.measuring == world;
   size_t heapBefore = first ? zvHeapBytesInUse() : 0;
   uint32_t start = nowMs();
@@ -423,8 +443,8 @@ void renderFrame() {
     chargeWorld(world, heapBefore, true);
   }
   uint32_t render = end - start, other = start - shell.previousEnd, total = end - shell.previousEnd;
-  // No world script runs Tk yet, so there is no time slice to leave it.
-  shell.resetPending = zvAdaptFrameInterval(&shell.interval, render, 0);
+  // Once the world's scripts started Tk, every frame leaves it a slice.
+  shell.resetPending = zvAdaptFrameInterval(&shell.interval, render, uint32_t(std::max(0, zvScriptTkSlice(world))));
   if (shell.frameRateReport) {
     char line[256];
     zvFormatFrameRate(line, sizeof line, render, other, total, shell.resetPending, shell.interval);
@@ -433,16 +453,26 @@ void renderFrame() {
   shell.previousEnd = end;
 }
 
+void onMessage(void*, int code, intptr_t a, intptr_t);
+
 void tick(void*) {
   // Armed first, so the period runs from the start of this frame and a
   // changed interval takes effect with the next one.
   zvPlatformArmTimer(&shell.timer, int(shell.interval));
   shell.resetPending = 0;
   stepFlash(nowMs());
+  if (!shell.held.empty() && !zvBehaviourBusy()) {
+    std::vector<std::pair<int, intptr_t>> held;
+    held.swap(shell.held);
+    for (auto [code, a] : held) onMessage(nullptr, code, a, 0);
+    if (!shell.window || !zvPlatformWindowExists(shell.window)) return;
+  }
   if (shell.viewState == kRunning) {
     shell.viewState = kTicking;
-    // The world's timed tasks and ambient sounds will run here.
-    shell.viewState = kRunning;
+    // A box up means a nested loop: the world waits for it (ambient sounds
+    // will be updated here too).
+    if (!shell.modalBox) zvWakeWorldTasks(shell.world);
+    if (shell.viewState == kTicking) shell.viewState = kRunning;
   }
   if (shell.modalBox) return;
   if (shell.viewState == kRunning) {
@@ -456,7 +486,22 @@ void tick(void*) {
   }
 }
 
+// What changes or closes the world shown must not run under one of its
+// scripts; it is held until the script is done.
+bool holdWhileBusy(int code, intptr_t a) {
+  switch (code) {
+    case kOpenFile: case kOpenUrl: case kLoadError: case kClose: case kGoBack: case kGoForward: case kReload:
+      break;
+    default:
+      return false;
+  }
+  if (!zvBehaviourBusy()) return false;
+  shell.held.push_back({code, a});
+  return true;
+}
+
 void onMessage(void*, int code, intptr_t a, intptr_t) {
+  if (holdWhileBusy(code, a)) return;
   switch (code) {
     case kOpenFile:
       openWorld(reinterpret_cast<const char*>(a));
@@ -484,6 +529,15 @@ void onMessage(void*, int code, intptr_t a, intptr_t) {
       break;
     case kClose:
       zvPlatformDestroyWindow(shell.window);
+      break;
+    case kGoBack:
+      goHistory(zvPrevHistoryEntry(zvGetCurrentHistoryEntry()));
+      break;
+    case kGoForward:
+      goHistory(zvNextHistoryEntry(zvGetCurrentHistoryEntry()));
+      break;
+    case kReload:
+      reloadWorld();
       break;
     default:
       break;
@@ -576,9 +630,9 @@ ZvWorld* zvShellWorld(void) { return shell.world; }
 void zvShellPostOpenUrl(const char* url) {
   if (url && *url) postOpenUrl(url);
 }
-void zvShellGoBack(void) { goHistory(zvPrevHistoryEntry(zvGetCurrentHistoryEntry())); }
-void zvShellGoForward(void) { goHistory(zvNextHistoryEntry(zvGetCurrentHistoryEntry())); }
-void zvShellReload(void) { reloadWorld(); }
+void zvShellGoBack(void) { onMessage(nullptr, kGoBack, 0, 0); }
+void zvShellGoForward(void) { onMessage(nullptr, kGoForward, 0, 0); }
+void zvShellReload(void) { onMessage(nullptr, kReload, 0, 0); }
 void zvShellClose(void) { zvPlatformPostMessage(kClose, 0, 0); }
 void zvShellFlashFrame(uint32_t rgb) { zvPlatformPostMessage(kFlash, intptr_t(rgb & 0xffffff), 0); }
 void zvShellSetModalBox(int on) { shell.modalBox = on; }
@@ -602,6 +656,7 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   shell.frameRateReport = options ? options->frameRateReport : 0;
   shell.words = words;
   zvSetWorldCacheBudget(options && options->cacheMegabytes > 0 ? size_t(options->cacheMegabytes) << 20 : 0);
+  if (options && options->scriptLimit > 0) zvSetScriptTimeLimit(options->scriptLimit);
   shell.dc = RwDeviceContext{deliverFrame, nullptr};
   shell.timer = ZvPlatformTimer{tick, nullptr, nullptr};
   zvClearKeyStates();
@@ -609,6 +664,7 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
 
   zvSetReportSink(windowReport, nullptr);
   zvInstallSubsystems();
+  zvInstallBehaviour();
   zvNavInstallHooks();
   zvConnectNavigation();
   zvNavHooks().postMainMessage = navMainMessage;

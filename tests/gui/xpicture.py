@@ -10,6 +10,7 @@ and its pictures, from xwininfo and xwd files of the whole screen.
   xpicture.py same FILE FILE X Y W H 1 when the region is equal in both
   xpicture.py white FILE X Y W H     pixels of the labels' white in a region
   xpicture.py red FILE X Y W H       pixels of a pure red in a region
+  xpicture.py mean FILE X Y W H      the region's mean colour, "R G B"
 """
 import re
 import struct
@@ -86,7 +87,15 @@ def main():
         print(0)
         return
     rows, step = got
-    if what == 'colours':
+    if what == 'mean':
+        total, n = [0, 0, 0], 0
+        for r in rows:
+            for i in range(0, len(r) - step + 1, step):
+                # xwd keeps the pixels as B G R (X) on a little-endian server
+                total[0] += r[i + 2]; total[1] += r[i + 1]; total[2] += r[i]
+                n += 1
+        print(*(t // max(n, 1) for t in total))
+    elif what == 'colours':
         seen = set()
         for r in rows[::2]:
             for i in range(0, len(r) - step + 1, 2 * step):

@@ -66,6 +66,16 @@ TEST(CommandLine, DcachembTakesAWholeNumberOfMegabytesOrLeavesTheWord) {
   }
 }
 
+TEST(CommandLine, DscriptlimitTakesMillisecondsOrLeavesTheWord) {
+  Parsed p("-dscriptlimit 250 a.wrl");
+  EXPECT_EQ(p.options.scriptLimit, 250);
+  EXPECT_STREQ(p.options.firstWorld, "a.wrl");
+  for (const char* bad : {"-dscriptlimit", "-dscriptlimit 0 a.wrl", "-dscriptlimit 5s a.wrl", "-dscriptlimit 3600001 a.wrl"}) {
+    Parsed q(bad);
+    EXPECT_EQ(q.options.scriptLimit, 0) << bad;
+  }
+}
+
 TEST(CommandLine, UnknownDashWordIsAWorldAndStopsOptions) {
   Parsed p("-dcomment -strange.wrl -dname");
   EXPECT_EQ(p.options.showComments, 1);
@@ -76,7 +86,7 @@ TEST(CommandLine, UnknownDashWordIsAWorldAndStopsOptions) {
 
 TEST(CommandLine, LongOptionsComeFirstAndLeaveUnknownWordsToTheWordTable) {
   auto parse = [](std::vector<const char*> argv) {
-    ZvLaunch l{-1, "stale", -1, "stale", -1, -1};
+    ZvLaunch l{-1, "stale", -1, "stale", -1, -1, -2};
     zvParseLongOptions(int(argv.size()), const_cast<char**>(argv.data()), &l);
     return l;
   };
@@ -101,6 +111,19 @@ TEST(CommandLine, LongOptionsComeFirstAndLeaveUnknownWordsToTheWordTable) {
   for (const char* bad : {"1025x768", "1024x769", "0x10", "10x", "10x10x", "-5x5"})
     EXPECT_NE(parse({"quillmoor", "--size", bad, "w.wrl"}).error, nullptr) << bad;
   EXPECT_EQ(parse({"quillmoor", "--size", "1024x768", "w.wrl"}).error, nullptr);
+
+  // --after goes anywhere among the picture's options, and only with them.
+  l = parse({"quillmoor", "--after", "1500", "--screenshot", "o.png", "--size", "64x48", "w.wrl"});
+  EXPECT_EQ(l.error, nullptr);
+  EXPECT_EQ(l.afterMs, 1500);
+  EXPECT_EQ(l.width, 64);
+  EXPECT_EQ(l.firstWord, 7);
+  EXPECT_EQ(parse({"quillmoor", "--screenshot", "o.png", "--after", "0", "w.wrl"}).afterMs, 0);
+  EXPECT_EQ(parse({"quillmoor", "--screenshot", "o.png", "w.wrl"}).afterMs, -1);
+  for (const char* bad : {"-1", "1e3", "", "3600001", "10ms"})
+    EXPECT_NE(parse({"quillmoor", "--screenshot", "o.png", "--after", bad, "w.wrl"}).error, nullptr) << bad;
+  EXPECT_NE(parse({"quillmoor", "--screenshot", "o.png", "--after"}).error, nullptr);
+  EXPECT_STREQ(parse({"quillmoor", "--check", "--after", "10", "w.wrl"}).error, "--after");
 }
 
 int order[16];

@@ -22,6 +22,7 @@ struct Delivered {
 using Pad = std::pair<int, int>;
 
 std::vector<Delivered> delivered;
+std::vector<Delivered> buttons;  // LEFT_BUTTON_DOWN and _UP, apart from the design's events
 std::vector<Pad> pads;
 std::vector<int> cursors, navCalls;
 std::vector<std::string> opened;
@@ -41,7 +42,7 @@ class Input : public qmtest::TreeFixture {
  protected:
   void SetUp() override {
     TreeFixture::SetUp();
-    delivered.clear(), pads.clear(), cursors.clear(), navCalls.clear(), opened.clear();
+    delivered.clear(), buttons.clear(), pads.clear(), cursors.clear(), navCalls.clear(), opened.clear();
     hops = 0, under = nullptr, anchorText = "http://host/next.wrl";
     zvResetPointerState();
     zvClearKeyStates();
@@ -49,7 +50,10 @@ class Input : public qmtest::TreeFixture {
     h.pick = pickAt;
     h.setCursor = [](int kind) { cursors.push_back(kind); };
     h.showPadButton = [](int id, int on) { pads.push_back({id, on}); };
-    h.deliver = [](ZvObj* t, ZvEvent* e) { delivered.push_back({e->type, t, *e}); };
+    h.deliver = [](ZvObj* t, ZvEvent* e) {
+      bool button = e->type == ZV_EVENT_LEFT_BUTTON_DOWN || e->type == ZV_EVENT_LEFT_BUTTON_UP;
+      (button ? buttons : delivered).push_back({e->type, t, *e});
+    };
     h.openUrl = [](const char* url) { opened.push_back(url); };
     h.anchorUrl = [](ZvObj*) { return anchorText; };
     h.navPointer = [](int on) { navCalls.push_back(on); };
@@ -270,6 +274,46 @@ TEST_F(Input, PadButtonsHoldTheirKeys) {
   zvPadButtonInput(999, 1);
   EXPECT_EQ(zvKeyState(ZV_VK_RIGHT), 0x81);
   EXPECT_EQ(zvKeyState(ZV_VK_SHIFT), 0x01);
+}
+
+TEST_F(Input, TheLeftButtonReachesWhatIsUnderThePressAndUnderTheRelease) {
+  ZvObj* first = childOf(0);
+  press(20, 30, 1000, ZV_MOD_CONTROL);
+  ZvObj* second = childOf(0);
+  move(40, 30, 1100);
+  release(40, 30, 1200, ZV_MOD_CONTROL);
+  press(2000, 30, 1300);  // over nothing: neither goes anywhere
+  release(2000, 30, 1400);
+  ASSERT_EQ(buttons.size(), 2u);
+  EXPECT_EQ(buttons[0].type, uint32_t{ZV_EVENT_LEFT_BUTTON_DOWN});
+  EXPECT_EQ(buttons[0].target, first);
+  EXPECT_EQ(buttons[0].event.modifiers, uint32_t{ZV_EVENT_CONTROL});  // raw button: Control does not stop it
+  EXPECT_EQ(buttons[1].type, uint32_t{ZV_EVENT_LEFT_BUTTON_UP});
+  EXPECT_EQ(buttons[1].target, second);
+  EXPECT_EQ(buttons[1].event.point3[0], 40.0f);  // picked at the release
+  EXPECT_EQ(buttons[1].event.part, second->leaf);
+  EXPECT_EQ(buttons[1].event.seconds, 1u);
+  EXPECT_EQ(buttons[1].event.milliseconds, 200u);
+}
+
+// A handler may delete the object it was called for: the pointer lets go of
+// it, so the rest of the click neither reaches it nor follows its anchor.
+TEST_F(Input, AnObjectDeletedByAHandlerIsLetGo) {
+  ZvObj* child = childOf(ZV_EVENT_PICK, true);
+  zvInputHooks().deliver = [](ZvObj* t, ZvEvent* e) {
+    delivered.push_back({e->type, t, *e});
+    if (e->type == ZV_EVENT_LEFT_BUTTON_UP) zvInputForgetObject(t), zvInputForgetObject(t->parent);
+  };
+  press(10, 10, 0);
+  release(10, 10, 100);
+  EXPECT_EQ(types(), (std::vector<uint32_t>{ZV_EVENT_LEFT_BUTTON_DOWN, ZV_EVENT_LEFT_BUTTON_UP}));
+  EXPECT_TRUE(opened.empty());
+  const ZvPointerState* p = zvPointerState();
+  EXPECT_EQ(p->picked, nullptr);
+  EXPECT_EQ(p->target, nullptr);
+  EXPECT_EQ(p->anchorObject, nullptr);
+  EXPECT_EQ(p->part, nullptr);
+  EXPECT_NE(child->leaf, nullptr);  // only forgotten: deleting is the scene's business
 }
 
 }  // namespace

@@ -62,6 +62,7 @@ class Picture {
 bool isRed(Rgb c) { return c.r > 80 && c.r > 2 * c.g && c.r > 2 * c.b; }
 bool isGreen(Rgb c) { return c.g > 80 && c.g > 2 * c.r && c.g > 2 * c.b; }
 bool isBlue(Rgb c) { return c.b > 80 && c.b > 2 * c.r && c.b > 2 * c.g; }
+bool isYellow(Rgb c) { return c.r > 80 && c.g > 80 && c.r > 2 * c.b && c.g > 2 * c.b; }
 bool near(Rgb c, Rgb want, double tolerance = 12) {
   return std::abs(c.r - want.r) <= tolerance && std::abs(c.g - want.g) <= tolerance &&
          std::abs(c.b - want.b) <= tolerance;
@@ -255,6 +256,74 @@ TEST_F(Screenshot, ABigWorldIsReadAndDrawnWhole) {
   EXPECT_GT(picture.countOther(kBlack, 0.2, 0.3), 320 * 24 / 10);
   auto check = qmtest::runProgram("--check " + (dir / "world.wrl").string());
   EXPECT_NE(check.out.find("25000 objects"), std::string::npos) << check.out.substr(0, 2000);
+}
+
+// Behaviour on the simulated clock of --after: where each cube of the
+// timed world is (as fractions of the picture) and what it looks like.
+class Behaviour : public Screenshot {
+ protected:
+  void SetUp() override {
+    Screenshot::SetUp();
+    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+  }
+  void run(const std::string& options, const char* world = "timed.wrl") {
+    std::string out = (dir / "shot.png").string();
+    said = qmtest::runProgram("--screenshot " + out + " --size 320x240 " + options + " " +
+                              std::string(QUILLMOOR_SOURCE_DIR) + "/tests/data/behaviour/" + world);
+    ASSERT_EQ(said.status, 0) << said.out;
+    ASSERT_TRUE(picture.load(out)) << said.out;
+  }
+  std::filesystem::path userFile(const char* name) { return dir / "data/quillmoor/usrfiles" / name; }
+  // The cubes stand 3 across and 2 up at 10 away: x 0.5 -+ 0.27, y 0.5 -+ 0.24.
+  Rgb lowerLeft() { return picture.at(0.227, 0.742); }
+  Rgb lowerRight() { return picture.at(0.773, 0.742); }
+  Rgb upperRight() { return picture.at(0.773, 0.258); }
+  Rgb upper(double fx) { return picture.at(fx, 0.258); }
+};
+
+TEST_F(Behaviour, TasksAndHandlersChangeColourPositionAndVisibilityOnTime) {
+  run("");  // no --after: read, drawn, no world event
+  EXPECT_TRUE(isRed(lowerLeft())) << show(lowerLeft());
+  EXPECT_FALSE(isYellow(upperRight())) << show(upperRight());
+
+  run("--after 0");  // only WORLD_IN
+  EXPECT_TRUE(isRed(lowerLeft())) << show(lowerLeft());
+  EXPECT_TRUE(isYellow(upperRight())) << show(upperRight());
+  EXPECT_TRUE(isBlue(lowerRight())) << show(lowerRight());
+  EXPECT_FALSE(near(upper(0.227), kBlack)) << "the slider starts on the left";
+
+  run("--after 250");  // the 100 ms task ran, the periodic one twice
+  EXPECT_TRUE(isGreen(lowerLeft())) << show(lowerLeft());
+  EXPECT_TRUE(isBlue(lowerRight())) << show(lowerRight());
+
+  // 30 frames of a tenth: the slider went from x = -3 to 0.
+  run("--after 600");
+  EXPECT_TRUE(near(lowerRight(), kBlack)) << "hidden at the third run: " << show(lowerRight());
+  EXPECT_FALSE(near(upper(0.5), kBlack)) << show(upper(0.5));
+  EXPECT_TRUE(near(upper(0.227), kBlack)) << "the slider left its place: " << show(upper(0.227));
+  Picture first;
+  ASSERT_TRUE(first.load((dir / "shot.png").string()));
+  run("--after 600");  // the same time gives the same picture
+  for (double f = 0.1; f < 1; f += 0.1) EXPECT_TRUE(near(first.at(f, 0.258, 0), picture.at(f, 0.258, 0), 0)) << f;
+}
+
+TEST_F(Behaviour, OnlyTheModesThatShowAWorldRunItsScripts) {
+  std::string world = std::string(QUILLMOOR_SOURCE_DIR) + "/tests/data/behaviour/modes.wrl";
+  auto check = qmtest::runProgram("--check " + world);
+  EXPECT_EQ(check.status, 0) << check.out;
+  std::string written = (dir / "out.wrl").string();
+  auto write = qmtest::runProgram("--write " + written + " " + world);
+  EXPECT_EQ(write.status, 0) << write.out;
+  EXPECT_FALSE(std::filesystem::exists(userFile("ran.txt"))) << check.out << write.out;
+  std::ifstream in(written);
+  std::string text{std::istreambuf_iterator<char>(in), {}};
+  EXPECT_NE(text.find("EventHandler"), std::string::npos) << text;
+  EXPECT_NE(text.find("turnBlue"), std::string::npos) << text;
+  EXPECT_NE(text.find("behaviour.tcl"), std::string::npos) << text;
+  run("", "modes.wrl");
+  EXPECT_TRUE(std::filesystem::exists(userFile("ran.txt"))) << said.out;
+  auto late = qmtest::runProgram("--check --after 10 " + world);
+  EXPECT_EQ(late.status, 1) << "--after belongs to --screenshot";
 }
 
 }  // namespace
