@@ -17,7 +17,6 @@
 #include <string>
 
 #include "scene/scene.h"
-#include "vrml/vrml.h"
 
 struct ZvUrlHash;
 

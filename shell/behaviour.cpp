@@ -102,7 +102,8 @@ void zvDeliverInteraction(ZvWorld* world, ZvObj* target, ZvEvent* event) {
     return;
   }
   // A key has no object of its own: it goes to what lies under the
-  // pointer when that takes keys, else to each top object that does.
+  // pointer when that takes keys, else to every object of the world that
+  // has a handler for it (collected first: handlers may change the tree).
   uint32_t bit = event->type;
   if (const ZvPointerState* p = zvPointerState(); p->picked) {
     for (ZvObj* o = p->picked; o; o = o->parent)
@@ -112,8 +113,17 @@ void zvDeliverInteraction(ZvWorld* world, ZvObj* target, ZvEvent* event) {
       }
   }
   pending.clear();
+  std::vector<ZvObj*> walk;
   for (ZvTopObjList* t = world->topObjects; t; t = t->next)
-    if (t->object && (t->object->eventMask & bit)) pending.push_back(t->object);
+    if (t->object) walk.push_back(t->object);
+  while (!walk.empty()) {
+    ZvObj* o = walk.back();
+    walk.pop_back();
+    if (o->eventMask & bit) pending.push_back(o);
+    for (ZvObjList* c = o->children; c; c = c->next)
+      if (c->object) walk.push_back(c->object);
+  }
+  // forgetDeleted() empties the slot of one an earlier handler deleted.
   for (size_t i = 0; i < pending.size(); ++i)
     if (pending[i]) zvCallEventHandler(pending[i], event);
   pending.clear();

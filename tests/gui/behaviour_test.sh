@@ -41,7 +41,7 @@ export LIBGL_ALWAYS_SOFTWARE=1
 export XDG_RUNTIME_DIR="$work/run" XDG_CACHE_HOME="$work/cache" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 
-"$exe" -dflags message "$src/tests/data/behaviour/click.wrl" >"$work/qm.log" 2>&1 &
+"$exe" -dflags message -dscriptlimit 1000 "$src/tests/data/behaviour/click.wrl" >"$work/qm.log" 2>&1 &
 qm_pid=$!
 win=$(timeout 20 xdotool search --sync --class Quillmoor 2>/dev/null | head -1)
 [ -n "$win" ] || fail "no Quillmoor window appeared"

@@ -22,6 +22,7 @@ class EngineTest : public ::testing::Test {
   }
   void TearDown() override {
     zvSetScriptTimeLimit(1000);
+    zvScriptExit(world, ZV_SCRIPT_TCL);
     zvDeleteWorld(world);
   }
   std::string eval(const char* text) {
