@@ -136,3 +136,14 @@ proc zvTkResume {} {
     }
     set zvTkShown {}
 }
+
+# The interpreter starts without Tcl's own library scripts, and the min and
+# max functions of expr are stubs that would load them.
+proc ::tcl::mathfunc::max {x args} {
+    foreach y $args { if {$y > $x} { set x $y } }
+    return $x
+}
+proc ::tcl::mathfunc::min {x args} {
+    foreach y $args { if {$y < $x} { set x $y } }
+    return $x
+}
