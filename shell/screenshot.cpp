@@ -18,6 +18,7 @@
 #include "scene/scene.h"
 #include "script/script.h"
 #include "shell/shell.h"
+#include "shell/windowpriv.h"
 
 namespace {
 
@@ -61,6 +62,7 @@ int zvRunScreenshot(const char* output, int width, int height, const char* path,
   zvSetReportSink(zvPrintReport, nullptr);
   zvInstallSubsystems();
   zvInstallBehaviour();
+  zvProvideShellScriptCommands(0);
   // Before reading: tasks made while reading take their start from it.
   zvUseSimulatedClock(0);
   zvNavInstallHooks();

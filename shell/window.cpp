@@ -665,6 +665,7 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   zvSetReportSink(windowReport, nullptr);
   zvInstallSubsystems();
   zvInstallBehaviour();
+  zvProvideShellScriptCommands(1);
   zvNavInstallHooks();
   zvConnectNavigation();
   zvNavHooks().postMainMessage = navMainMessage;

@@ -30,6 +30,9 @@ void zvShellClose(void);
 void zvShellFlashFrame(uint32_t rgb);
 // Sets the modal-box flag for the time a box is up.
 void zvShellSetModalBox(int on);
+// The script commands the shell provides: fetching always, and with the
+// window the history, menu and opening commands.
+void zvProvideShellScriptCommands(int window);
 
 // ---------------------------------------------------------------------------
 // Menus, both bars and the command handler (commands.cpp)

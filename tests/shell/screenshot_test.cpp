@@ -327,3 +327,17 @@ TEST_F(Behaviour, OnlyTheModesThatShowAWorldRunItsScripts) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Behaviour, ScriptsFetchBesideTheirWorldAndTheWindowsCommandsWaitForIt) {
+  run("", "fetch.wrl");
+  std::ifstream in(userFile("fetched.txt"));
+  std::string fetched, why;
+  std::getline(in, fetched);
+  std::getline(in, why);
+  EXPECT_NE(fetched.find("tests/data/behaviour/behaviour.tcl"), std::string::npos) << fetched << said.out;
+  EXPECT_EQ(why, "zvWwwOpenUrl: not available") << said.out;
+}
+
+}  // namespace
