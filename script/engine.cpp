@@ -420,8 +420,11 @@ int badHandle(ZvScriptCall& call, const char* what, int i) {
 }
 }  // namespace
 
+// Handles count up across worlds, so a script could name another world's
+// object (one kept in the cache): that reads as a bad handle too.
 ZvObj* ZvScriptCall::obj(int i) {
   auto* o = static_cast<ZvObj*>(zvScriptHandleRecord(i < argc ? argv[i] : nullptr, ZV_HANDLE_OBJ));
+  if (o && world && o->world != world) o = nullptr;
   if (!o) badHandle(*this, "ZvObj", i);
   return o;
 }
@@ -432,6 +435,7 @@ ZvEvent* ZvScriptCall::event(int i) {
 }
 ZvLeaf* ZvScriptCall::leaf(int i) {
   auto* l = static_cast<ZvLeaf*>(zvScriptHandleRecord(i < argc ? argv[i] : nullptr, ZV_HANDLE_LEAF));
+  if (l && world && (!l->owner || l->owner->world != world)) l = nullptr;
   if (!l) badHandle(*this, "Parts or ZvObj", i);
   return l;
 }

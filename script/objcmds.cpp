@@ -15,22 +15,13 @@
 #include "script/scriptpriv.h"
 #include "www/www.h"
 
-ZvObj* zvScriptWorldObj(ZvScriptCall& call, int i) {
-  ZvObj* object = call.obj(i);
-  if (object && object->world != call.world) {
-    call.fail("%s:bad ZvObj[%s]", call.name, call.argv[i]);
-    return nullptr;
-  }
-  return object;
-}
-
 namespace {
 
 // ---------------------------------------------------------------------------
 // Names
 
 int nameObject(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   if (!object) return TCL_ERROR;
   const char* name = zvNameObject(object, call.argv[2]);
   if (!name) return call.fail("%s:%s failed.", call.name, call.argv[2]);
@@ -42,7 +33,7 @@ int getObjByName(ZvScriptCall& call) {
   if (call.argc == 2) {
     found = zvGetObjByNameInWorld(call.world, call.argv[1]);
   } else {
-    ZvObj* root = zvScriptWorldObj(call, 1);
+    ZvObj* root = call.obj(1);
     if (!root) return TCL_ERROR;
     found = call.argc == 3 ? zvGetObjByPath(root, call.argv[2]) : zvFindObjByName(root, call.argv[2]);
   }
@@ -63,7 +54,7 @@ ZvObjValue* findValue(ZvObj* object, const char* name) {
 }
 
 int newVariable(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   if (!object) return TCL_ERROR;
   const char* name = call.argv[2];
   const char* value = call.argv[3];
@@ -83,7 +74,7 @@ int newVariable(ZvScriptCall& call) {
 
 // With a value it sets, without one it reads.
 int variable(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   if (!object) return TCL_ERROR;
   const char* name = call.argv[2];
   ZvObjValue* cell = findValue(object, name);
@@ -110,7 +101,7 @@ int variable(ZvScriptCall& call) {
 }
 
 int delVariable(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   if (!object) return TCL_ERROR;
   const char* name = call.argv[2];
   if (!findValue(object, name)) {
@@ -125,7 +116,7 @@ int delVariable(ZvScriptCall& call) {
 // Switches
 
 int setSwitch(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   if (!object) return TCL_ERROR;
   long n = 0;
   if (call.integer(2, &n) != 0) return TCL_ERROR;
@@ -135,7 +126,7 @@ int setSwitch(ZvScriptCall& call) {
 }
 
 int getSwitchInfo(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   if (!object) return TCL_ERROR;
   if (call.setVar(2, long(zvGetSwitchObjNo(object))) != TCL_OK) return TCL_ERROR;
   if (call.argc > 3 && call.setVar(3, long(zvGetSwitchObjNum(object))) != TCL_OK) return TCL_ERROR;
@@ -143,7 +134,7 @@ int getSwitchInfo(ZvScriptCall& call) {
 }
 
 int getSwitchChild(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   if (!object) return TCL_ERROR;
   long n = 0;
   if (call.integer(2, &n) != 0) return TCL_ERROR;
@@ -183,7 +174,7 @@ int setFloats(ZvScriptCall& call, int i, const float* values, int n) {
 bool isTextAttribute(long number) { return number >= 3 && number <= 6; }
 
 int getObjAttribute(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   long number = 0;
   if (!object || attributeNumber(call, &number) != 0) return TCL_ERROR;
   void* value = nullptr;
@@ -197,7 +188,7 @@ int getObjAttribute(ZvScriptCall& call) {
 }
 
 int setObjAttribute(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   long number = 0;
   if (!object || attributeNumber(call, &number) != 0) return TCL_ERROR;
   int r;
@@ -219,7 +210,7 @@ int lightFloats(long number) {
 }
 
 int getLightAttribute(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   long number = 0;
   if (!object || attributeNumber(call, &number) != 0) return TCL_ERROR;
   void* value = nullptr;
@@ -230,7 +221,7 @@ int getLightAttribute(ZvScriptCall& call) {
 }
 
 int setLightAttribute(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   long number = 0;
   if (!object || attributeNumber(call, &number) != 0) return TCL_ERROR;
   int r;
@@ -254,7 +245,7 @@ int cameraFloats(long number) {
 }
 
 int getCameraAttribute(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   long number = 0;
   if (!object || attributeNumber(call, &number) != 0) return TCL_ERROR;
   void* value = nullptr;
@@ -264,7 +255,7 @@ int getCameraAttribute(ZvScriptCall& call) {
 }
 
 int setCameraAttribute(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   long number = 0;
   if (!object || attributeNumber(call, &number) != 0) return TCL_ERROR;
   if (number == zvCameraAttrBackgroundTexture) {
@@ -295,14 +286,14 @@ int setCameraAttribute(ZvScriptCall& call) {
 // Parts
 
 int getObjPart(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   long n = 0;
   if (!object || call.integer(2, &n) != 0) return TCL_ERROR;
   return call.ok(zvScriptHandleOf(zvGetNthLeaf(object, int(n)), ZV_HANDLE_LEAF));
 }
 
 int getFaceObjPart(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   long type = 0;
   if (!object || call.integer(2, &type) != 0) return TCL_ERROR;
   return call.ok(zvScriptHandleOf(zvFindLeafByType(object, int(type)), ZV_HANDLE_LEAF));
@@ -319,7 +310,7 @@ bool withinPerson(const ZvObj* object) {
 }
 
 int delObj(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   if (!object) return TCL_ERROR;
   // The user's own body and eye are the browser's, not the world's.
   if (withinPerson(object)) return call.fail("%s:%s failed.", call.name, call.argv[1]);
@@ -341,7 +332,7 @@ int delObj(ZvScriptCall& call) {
 bool addTarget(ZvScriptCall& call, ZvObj** parent) {
   *parent = nullptr;
   if (std::strcmp(call.argv[1], "0") == 0) return true;
-  *parent = zvScriptWorldObj(call, 1);
+  *parent = call.obj(1);
   if (!*parent) return false;
   if ((*parent)->nodeType != ZV_NODE_SEPARATOR) {
     call.fail("%s:Can't add child to [%s], must be a Separator.", call.name, call.argv[1]);

@@ -12,12 +12,6 @@
 
 struct ZvScriptCall;
 
-// The object named by argument i, only when it is of the call's own world:
-// handles are numbers any script can write, and one world's script has no
-// business with the objects of another kept in the cache. Null after the
-// bad-handle result, as call.obj.
-ZvObj* zvScriptWorldObj(ZvScriptCall& call, int i);
-
 int zvScriptCmdRotate(ZvScriptCall& call);
 int zvScriptCmdRotateAngle(ZvScriptCall& call);
 int zvScriptCmdTranslate(ZvScriptCall& call);

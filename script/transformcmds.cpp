@@ -77,7 +77,7 @@ int writeTransform(ZvScriptCall& call, const ZvTransform* t) {
 }  // namespace
 
 int zvScriptCmdRotate(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   if (!object) return TCL_ERROR;
   float rotation[9];
   int system, mode;
@@ -86,7 +86,7 @@ int zvScriptCmdRotate(ZvScriptCall& call) {
 }
 
 int zvScriptCmdRotateAngle(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   if (!object) return TCL_ERROR;
   float angle[3];
   int system, mode;
@@ -97,7 +97,7 @@ int zvScriptCmdRotateAngle(ZvScriptCall& call) {
 }
 
 int zvScriptCmdTranslate(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   if (!object) return TCL_ERROR;
   float move[3];
   int system, mode;
@@ -106,7 +106,7 @@ int zvScriptCmdTranslate(ZvScriptCall& call) {
 }
 
 int zvScriptCmdRotateTranslate(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   if (!object) return TCL_ERROR;
   float values[12];
   int system, mode;
@@ -117,7 +117,7 @@ int zvScriptCmdRotateTranslate(ZvScriptCall& call) {
 }
 
 int zvScriptCmdRotateAngleTranslate(ZvScriptCall& call) {
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   if (!object) return TCL_ERROR;
   float values[6];
   int system, mode;
@@ -130,14 +130,14 @@ int zvScriptCmdRotateAngleTranslate(ZvScriptCall& call) {
 
 int zvScriptCmdGetObjWRT(ZvScriptCall& call) {
   if (!countOk(call)) return TCL_ERROR;
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   if (!object) return TCL_ERROR;
   return writeTransform(call, zvGetObjectWRT(object));
 }
 
 int zvScriptCmdGetObjLRT(ZvScriptCall& call) {
   if (!countOk(call)) return TCL_ERROR;
-  ZvObj* object = zvScriptWorldObj(call, 1);
+  ZvObj* object = call.obj(1);
   if (!object) return TCL_ERROR;
   return writeTransform(call, zvGetObjectLRT(object));
 }
