@@ -73,7 +73,7 @@ int menuExec(ZvWorld*, int, const char* const* argv, std::string* result) {
     *result = std::string(argv[0]) + ":" + argv[1] + " is not a command a script may give";
     return 1;
   }
-  zvMenuExec(int(id), 0);
+  zvMenuExec(int(id), 1);  // as a chosen item
   return 0;
 }
 

@@ -3,8 +3,13 @@
 // history and the subsystems present, options keep their check marks, the
 // pad holds its keys, and the layout keeps the view at 4:3.
 #include <gtest/gtest.h>
+#include <tcl.h>
+
+#include <cstdlib>
+#include <string>
 
 #include "platform/window.h"
+#include "script/script.h"
 #include "shell/input.h"
 #include "shell/shell.h"
 #include "shell/windowpriv.h"
@@ -95,6 +100,24 @@ TEST_F(Commands, TheViewIsKeptAtFourByThree) {
   EXPECT_EQ(zvLayoutMainWindow(width + 100, height), 1) << "too wide: a narrower size is asked for";
   zvClientSizeForView(640, 400, &width, &height);
   EXPECT_EQ(zvLayoutMainWindow(width, height), 1);
+}
+
+// A world's script gives the menu commands a world may give, and no other.
+TEST_F(Commands, ScriptsGiveOnlyTheMenuCommandsAWorldMay) {
+  if (const char* d = std::getenv("QUILLMOOR_DATA_DIR")) zvSetScriptDataDirectory(d);
+  zvProvideShellScriptCommands(1);
+  ZvWorld* world = zvNewWorld("file:///tmp/menus.wrl");
+  ASSERT_NE(world, nullptr);
+  auto eval = [&](const char* text) { return zvScriptTclEvalStr(world, text); };
+  ASSERT_EQ(checked(ZV_CMD_AUTO_IMAGES), 1);
+  EXPECT_EQ(eval("zvMenuExec 116"), 0);
+  EXPECT_EQ(checked(ZV_CMD_AUTO_IMAGES), 0);
+  EXPECT_EQ(eval("zvMenuExec 116"), 0);
+  for (const char* refused : {"zvMenuExec 109", "zvMenuExec 102", "zvMenuExec 199", "zvMenuExec 116x"})
+    EXPECT_EQ(eval(refused), -1) << refused << ": only the user may";
+  EXPECT_EQ(zvPlatformWindowExists(window), 1);
+  zvScriptExit(world, ZV_SCRIPT_TCL);
+  zvDeleteWorld(world);
 }
 
 }  // namespace
