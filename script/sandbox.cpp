@@ -71,7 +71,7 @@ struct Sandbox {
   std::map<long, After*> afters;
   long nextAfter = 0;
   Tcl_Time deadline{};  // of the evaluation running or last armed
-  size_t heapAtStart = 0;
+  size_t heapAtStart = 0;  // at the evaluation's first tick; 0 before it
 };
 
 std::unordered_map<Tcl_Interp*, Sandbox*>& sandboxes() {
@@ -201,7 +201,10 @@ void onTimeLimit(ClientData data, Tcl_Interp* interp) {
   Tcl_Time now;
   Tcl_GetTime(&now);
   if (before(now, box->deadline)) {
+    // Measured from the first tick: most evaluations end before it, and
+    // reading the heap's figures is not free.
     size_t heap = heapInUse();
+    if (!box->heapAtStart) box->heapAtStart = heap;
     if (heap < box->heapAtStart || heap - box->heapAtStart < kMostHeapGrowth) {
       setTick(box);
       return;
@@ -615,7 +618,7 @@ void zvScriptSetDeadline(Tcl_Interp* interp, const Tcl_Time& until) {
   Sandbox* box = boxOf(interp);
   if (box) {
     box->deadline = until;
-    box->heapAtStart = heapInUse();
+    box->heapAtStart = 0;
     setTick(box);
   } else {
     Tcl_Time copy = until;
