@@ -4,6 +4,7 @@
 // in a loop.
 #include <chrono>
 
+#include "script/objcmdspriv.h"
 #include "tests/script/scripttest.h"
 #include "vrml/vrml.h"
 
@@ -52,6 +53,19 @@ TEST_F(HostileTest, ScriptsTheReaderRunsCannotDeleteObjects) {
   // Once read, the world's objects are the script's to delete.
   EXPECT_EQ(eval("zvDelObj [zvGetObjByName B]"), "");
   EXPECT_EQ(zvGetObjByName("B"), nullptr);
+}
+
+// A local world can have any local file entered in its table (a script
+// fetching file:///etc/passwd); that makes it no file of the world's.
+TEST_F(HostileTest, FetchingALocalFileDoesNotMakeItReadable) {
+  std::string outside = (dir.parent_path() / ("qm-outside-" + std::to_string(::getpid()) + ".wrl")).string();
+  std::ofstream(outside) << "#VRML V1.0 ascii\nDEF Stolen Separator { Cube { } }\n";
+  ASSERT_NE(zvNewUrlHashEntry(world->urlTable, zvPathToFileUrl(outside.c_str()), outside.c_str(), ZV_TYPE_OTHER),
+            nullptr);
+  EXPECT_FALSE(zvScriptMayReadLocal(world, outside.c_str()));
+  std::string beside = file("beside.wrl", "#VRML V1.0 ascii\nCube { }\n");
+  EXPECT_TRUE(zvScriptMayReadLocal(world, beside.c_str()));
+  std::remove(outside.c_str());
 }
 
 // Each handler and task stays within the limit, but together they would
