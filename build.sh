@@ -20,6 +20,7 @@ PACKAGES=(
   tcl8.6-dev tk8.6-dev libx11-dev
   tkdnd xvfb xdotool x11-apps x11-utils
   clang libclang-rt-14-dev
+  dpkg-dev librsvg2-bin desktop-file-utils xdg-utils shared-mime-info
 )
 
 install_missing() {
