@@ -74,6 +74,9 @@ void zvPlatformCloseWindow(ZvPlatformWindow* window);
 void zvPlatformDestroyWindow(ZvPlatformWindow* window);
 int zvPlatformWindowExists(const ZvPlatformWindow* window);
 int zvPlatformSetWindowTitle(ZvPlatformWindow* window, const char* title);
+// Shows the window if it was iconified and puts it above the others (as far
+// as the window manager lets it).
+int zvPlatformRaiseWindow(ZvPlatformWindow* window);
 void zvPlatformGetViewSize(const ZvPlatformWindow* window, int* width, int* height);
 // Shows text centred in white on black in place of any frame.
 int zvPlatformShowViewText(ZvPlatformWindow* window, const char* text);

@@ -13,7 +13,12 @@
 
 namespace {
 
-void documentHandedOver(void*, const char* document) { zvShellPostOpenUrl(document); }
+// The user asked for this world just now, from elsewhere: the window comes
+// forward to show it.
+void documentHandedOver(void*, const char* document) {
+  zvPlatformRaiseWindow(zvShellWindow());
+  zvShellPostOpenUrl(document);
+}
 
 }  // namespace
 
