@@ -208,6 +208,6 @@ int zvPlatformSendDocument(const char* document) {
     if (n > 0) got += size_t(n);
   }
   ::close(fd);
-  if (got == 3 && std::strcmp(answer, "OK\n") == 0) return 0;
-  return got == 3 ? -2 : -1;
+  if (got == 3) return std::strcmp(answer, "OK\n") == 0 ? 0 : -2;
+  return sent == message.size() ? -3 : -1;
 }

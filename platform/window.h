@@ -202,7 +202,9 @@ int zvPlatformServeDocuments(ZvServiceProc proc, void* user);
 // Stops listening and removes the socket (nothing when not listening).
 void zvPlatformStopServing(void);
 // Hands a document to the browser that listens: 0 when it took it, -1 when
-// none answers, -2 when the document is refused (by us or by it).
+// none listens, -2 when the document is refused (by us or by it), -3 when
+// it was sent whole but no answer came in ten seconds (the browser is busy
+// and reads it when it is free).
 int zvPlatformSendDocument(const char* document);
 // Whether a document may be sent: 1 to ZV_SERVICE_MAX_DOCUMENT bytes and
 // no control characters.

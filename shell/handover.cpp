@@ -32,13 +32,19 @@ int zvHandOverDocument(const char* word) {
     if (!ec) document = path.lexically_normal().string();
   }
   // A browser that has just taken the lock may not listen yet.
+  // Tries go on for three seconds at most, whatever one try waits.
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
   int status = zvPlatformSendDocument(document.c_str());
-  for (int i = 0; status == -1 && i < 30; ++i) {
+  while (status == -1 && std::chrono::steady_clock::now() < until) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     status = zvPlatformSendDocument(document.c_str());
   }
   if (status == -2)
     std::fprintf(stderr, "quillmoor: %.200s: the running browser does not take this document\n", word);
+  if (status == -3) {
+    std::fprintf(stderr, "quillmoor: the running browser is busy; it opens %.200s when it is free\n", word);
+    return 0;
+  }
   return status;
 }
 
