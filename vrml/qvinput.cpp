@@ -3,8 +3,10 @@
 #include "vrml/qvinput.h"
 
 #include <sys/stat.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -106,9 +108,9 @@ char* slurp(FILE* f, size_t* outLen) {
   return buf;
 }
 
-// Unpacks a gzip stream held in memory; null on corrupt input or a stream
+// The stream through zlib, a piece at a time; null on corrupt input or a stream
 // that would unpack past the limit.
-char* inflateAll(const unsigned char* src, size_t n, size_t* outLen) {
+char* inflateWithZlib(const unsigned char* src, size_t n, size_t* outLen) {
   z_stream z{};
   if (inflateInit2(&z, 15 + 32) != Z_OK) return nullptr;
   size_t cap = n * 4 + 4096, len = 0;
@@ -140,6 +142,41 @@ char* inflateAll(const unsigned char* src, size_t n, size_t* outLen) {
   }
   *outLen = len;
   return out;
+}
+
+// Unpacks the first gzip member of a stream held in memory; null on corrupt
+// input or a stream that would unpack past the limit. The whole-buffer
+// decoder is given room for the size the trailer claims (a hint only: the
+// trailer is as hostile as the rest) and more room while it asks for it.
+char* inflateAll(const unsigned char* src, size_t n, size_t* outLen) {
+  if (n < 18) return nullptr;  // header and trailer alone take this much
+  // A header checksum is left to zlib, which checks it; the fast decoder
+  // would skip it and accept what zlib refuses.
+  if (src[3] & 0x02) return inflateWithZlib(src, n, outLen);
+  size_t claimed = size_t(src[n - 4]) | size_t(src[n - 3]) << 8 | size_t(src[n - 2]) << 16 | size_t(src[n - 1]) << 24;
+  // Deflate packs at best about a thousand to one.
+  size_t cap = std::max(claimed, n * 4 + 4096);
+  cap = std::min({cap, n * 1032 + 4096, kMaxInflated});
+  libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+  if (!d) return nullptr;
+  char* out = nullptr;
+  for (;;) {
+    char* bigger = static_cast<char*>(std::realloc(out, cap + 1));
+    if (!bigger) break;
+    out = bigger;
+    size_t used = 0, len = 0;
+    libdeflate_result r = libdeflate_gzip_decompress_ex(d, src, n, out, cap, &used, &len);
+    if (r == LIBDEFLATE_SUCCESS) {
+      libdeflate_free_decompressor(d);
+      *outLen = len;
+      return out;
+    }
+    if (r != LIBDEFLATE_INSUFFICIENT_SPACE || cap >= kMaxInflated) break;
+    cap = cap * 2 > kMaxInflated ? kMaxInflated : cap * 2;
+  }
+  libdeflate_free_decompressor(d);
+  std::free(out);
+  return nullptr;
 }
 
 }  // namespace
