@@ -241,6 +241,14 @@ class SetTable {
   const float* computedNormal(Item& item);
 
   ZvShape* newLeaf(Item& item, const ZvShape* texture, QvState* state);
+  static void copyTextureRecord(ZvTexture* t, const ZvShape* from) {
+    t->texture = from->texture.texture;
+    t->mask = from->texture.mask;
+    std::copy(std::begin(from->texture.transform), std::end(from->texture.transform), t->transform);
+    t->wrapS = from->texture.wrapS;
+    t->wrapT = from->texture.wrapT;
+  }
+  bool makeModel(const ZvShape* texture, ZvObj* object);
   static bool lineArrays(ZvLineSet* line, int32_t n, int32_t materials);
   void putMaterial(ZvMaterial* m, int32_t k, int32_t record);
   ZvSFVec3f normalOf(Item& item, int32_t index);
@@ -275,6 +283,10 @@ class SetTable {
   }
   size_t used_ = 0;  // vertices handed to items so far
   ZvFaceBlock* block_ = nullptr;  // where the faces are placed
+  // What every face of the set starts as; with an overall material its
+  // arrays point at the block's one record, which all the faces share.
+  ZvFace model_{};
+  bool sharedMaterial_ = false;
   // The box of every face vertex written, as the object's cube would find
   // it walking them afterwards; the object takes it with the faces.
   float boxMin_[3], boxMax_[3];
@@ -593,7 +605,8 @@ ZvShape* SetTable::newLeaf(Item& item, const ZvShape* texture, QvState* state) {
   const bool normalPerVertex = normalCode_ == kBindPerVertexIndexed;
   ZvShape* leaf;
   if (t_.faces) {
-    leaf = zvPlaceFaceLeaf(block_, normalPerVertex ? n : 1, n, n, materialPerVertex ? n : 1);
+    const int materials = materialPerVertex ? n : sharedMaterial_ ? 0 : 1;
+    leaf = zvPlaceFaceLeafAs(block_, &model_, normalPerVertex ? n : 1, n, n, materials);
   } else {
     leaf = zvNewLineSetLeaf();
     if (leaf && !lineArrays(static_cast<ZvLineSet*>(leaf), n, materialPerVertex ? n : 1)) {
@@ -610,24 +623,18 @@ ZvShape* SetTable::newLeaf(Item& item, const ZvShape* texture, QvState* state) {
       zvDeleteLeaf(leaf);
       return nullptr;
     }
-  } else {
-    t->texture = texture->texture.texture;
-    t->mask = texture->texture.mask;
-    std::copy(std::begin(texture->texture.transform), std::end(texture->texture.transform), t->transform);
-    t->wrapS = texture->texture.wrapS;
-    t->wrapT = texture->texture.wrapT;
+  } else if (!t_.faces) {  // a face has it from the model
+    copyTextureRecord(t, texture);
   }
-  t->materialBinding = materialCode_;
-
   ZvMaterial* m = &leaf->material;
-  m->maxElement = materialPerVertex ? n : 1;
   ZvFace* face = t_.faces ? static_cast<ZvFace*>(leaf) : nullptr;
   ZvSFVec3f* points = face ? face->vertices : static_cast<ZvLineSet*>(leaf)->points;
-  if (face) {
-    face->normalBinding = normalCode_;
-    face->convex = convex_ ? 1 : 0;
+  if (!face) {
+    t->materialBinding = materialCode_;
+    m->maxElement = materialPerVertex ? n : 1;
   }
-  if (!materialPerVertex) putMaterial(m, 0, materialCode_ == kBindOverall ? 0 : item.material);
+  if (!materialPerVertex && !(face && sharedMaterial_))
+    putMaterial(m, 0, materialCode_ == kBindOverall ? 0 : item.material);
   if (face && !normalPerVertex)
     face->normals[0] = normalOf(item, normalCode_ == kBindOverall ? 0 : item.normal);
 
@@ -666,6 +673,29 @@ ZvShape* SetTable::newLeaf(Item& item, const ZvShape* texture, QvState* state) {
   return leaf;
 }
 
+bool SetTable::makeModel(const ZvShape* texture, ZvObj* object) {
+  ZvFace& f = model_;
+  f.type = ZV_LEAF_FACE;
+  f.owner = object;
+  f.flags = ZV_LEAF_GOURAUD | ZV_LEAF_PACKED_FACE;
+  if (texture->texture.movie) {
+    const float identity[6] = {1, 0, 0, 1, 0, 0};
+    std::copy(std::begin(identity), std::end(identity), f.texture.transform);
+  } else {
+    copyTextureRecord(&f.texture, texture);
+  }
+  f.texture.materialBinding = materialCode_;
+  f.faceType = 1;
+  f.normalBinding = normalCode_;
+  f.convex = convex_ ? 1 : 0;
+  sharedMaterial_ = materialCode_ == kBindOverall;
+  if (sharedMaterial_) {
+    if (zvPlaceFaceBlockMaterial(block_, &f) != ZV_OK) return false;
+    putMaterial(&f.material, 0, 0);
+  }
+  return true;
+}
+
 // A line leaf holds one polyline; its normals only served the checks. Its
 // arrays are blocks of their own, as everywhere else in the model.
 bool SetTable::lineArrays(ZvLineSet* line, int32_t n, int32_t materials) {
@@ -695,13 +725,16 @@ int SetTable::buildLeaves(QvState* state, ZvObj* object) {
     // what made large worlds slow to read and to free.
     const bool materialPerVertex = materialCode_ == kBindPerVertexIndexed;
     const bool normalPerVertex = normalCode_ == kBindPerVertexIndexed;
+    const bool overall = materialCode_ == kBindOverall;
     size_t bytes = 0;
     for (const Item& item : items_) {
       const int32_t n = item.valid;
-      if (n > 0) bytes += zvFaceLeafBytes(normalPerVertex ? n : 1, n, n, materialPerVertex ? n : 1);
+      if (n > 0) bytes += zvFaceLeafBytes(normalPerVertex ? n : 1, n, n, materialPerVertex ? n : overall ? 0 : 1);
     }
     block_ = bytes ? zvNewFaceBlock(bytes) : nullptr;
-    if (bytes && !block_) {
+    if (bytes && (!block_ || !makeModel(texture, object))) {
+      zvReleaseFaceBlock(block_);
+      block_ = nullptr;
       zvDeleteLeaf(texture);
       zvMessage("%s: %s", t_.leafWho, t_.leafNoMemory);
       return ZV_NOMEM;
