@@ -387,4 +387,43 @@ TEST_F(ReaderTest, CompressedFilesUnpackWhateverTheirTrailerSays) {
   std::filesystem::remove_all(dir);
 }
 
+// Numbers of every length up to past the quick conversions' limits, in
+// every form and before every kind of separator: read as the C library
+// reads each alone.
+TEST_F(ReaderTest, NumbersOfEveryLengthReadAsTheLibraryReadsThem) {
+  std::string ints = "#VRML V1.0 ascii\nIndexedFaceSet { coordIndex [", floats = "Coordinate3 { point [";
+  std::vector<long long> wantInts;
+  std::vector<float> wantFloats;
+  const char* separators[] = {",", " ,", "\n, ", ",\t"};
+  for (int n = 1; n <= 10; ++n) {
+    std::string number = (n % 2 ? "-" : "") + std::string("9081726354").substr(0, size_t(n));
+    ints += number + separators[n % 4];
+    wantInts.push_back(std::strtoll(number.c_str(), nullptr, 10));
+  }
+  ints += "7]}\n";
+  wantInts.push_back(7);
+  int k = 0;
+  for (int whole = 0; whole <= 12; ++whole)
+    for (int frac = 0; frac <= 12; frac += 3)
+      for (const char* form : {"", "-", "e2"}) {
+        if (whole + frac == 0) continue;
+        std::string number = std::string("1234567890123").substr(0, size_t(whole));
+        if (frac) number += "." + std::string("9876543210987").substr(0, size_t(frac));
+        number = *form == '-' ? "-" + number : number + form;
+        floats += number + " 0\n0" + separators[k++ % 4];
+        wantFloats.push_back(std::strtof(number.c_str(), nullptr));
+      }
+  floats += "0 0 0]}\n";
+  wantFloats.push_back(0);
+  auto nodes = readAll(ints + floats);
+  ASSERT_EQ(nodes.size(), 2u) << sink.dump();
+  auto& gotInts = static_cast<QvIndexedFaceSet*>(nodes[0])->coordIndex.values;
+  ASSERT_EQ(gotInts.size(), wantInts.size());
+  // Ten digits are past a 32-bit integer's quick way, not past its range.
+  for (size_t i = 0; i < wantInts.size(); ++i) EXPECT_EQ(gotInts[i], int32_t(wantInts[i])) << i;
+  auto& points = static_cast<QvCoordinate3*>(nodes[1])->point.values;
+  ASSERT_EQ(points.size(), wantFloats.size());
+  for (size_t i = 0; i < wantFloats.size(); ++i) EXPECT_EQ(points[i].v[0], wantFloats[i]) << i;
+}
+
 }  // namespace
