@@ -2,7 +2,9 @@
 // comments, strings, names and numbers; and the read-error post.
 #include "vrml/qvinput.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <libdeflate.h>
 #include <zlib.h>
 
@@ -78,20 +80,22 @@ size_t dropCarriageReturns(char* buf, size_t n) {
 }
 
 // The whole file in one malloc'd buffer with room for a terminating zero,
-// which the scanners rely on.
-char* slurp(FILE* f, size_t* outLen) {
-  size_t cap = 0;
-  if (std::fseek(f, 0, SEEK_END) == 0) {
-    long size = std::ftell(f);
-    if (size > 0) cap = size_t(size);
-    std::rewind(f);
-  }
-  cap += 4096;  // and a little more, for a file that grows meanwhile
+// which the scanners rely on; read straight from the descriptor, as the
+// size is known.
+char* slurp(int fd, size_t size, size_t* outLen) {
+  size_t cap = size + 4096;  // and a little more, for a file that grows meanwhile
   char* buf = static_cast<char*>(std::malloc(cap + 1));
   size_t len = 0;
   while (buf) {
-    len += std::fread(buf + len, 1, cap - len, f);
-    if (len < cap) break;
+    ssize_t got = read(fd, buf + len, cap - len);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      std::free(buf);
+      return nullptr;
+    }
+    if (got == 0) break;
+    len += size_t(got);
+    if (len < cap) continue;
     char* bigger = static_cast<char*>(std::realloc(buf, cap * 2 + 1));
     if (!bigger) {
       std::free(buf);
@@ -99,10 +103,6 @@ char* slurp(FILE* f, size_t* outLen) {
     }
     buf = bigger;
     cap *= 2;
-  }
-  if (buf && std::ferror(f)) {
-    std::free(buf);
-    return nullptr;
   }
   *outLen = len;
   return buf;
@@ -187,19 +187,19 @@ QvInput::QvInput(const char* fileName) {
     QvDebugError("QvInput::QvInput", "argument pointer to filename is null.");
     return;
   }
-  FILE* f = std::fopen(fileName, "rb");
-  if (!f) return;
+  int fd = open(fileName, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
   // Only a regular file of sane size is a world: a name that leads to a
   // device or a pipe must not be read for ever.
   struct stat st;
-  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (off_t(1) << 30)) {
-    std::fclose(f);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (off_t(1) << 30)) {
+    close(fd);
     zvMessage("%s: %s", fileName, "not a regular file, or too large to be a world.");
     return;
   }
   size_t len = 0;
-  char* raw = slurp(f, &len);
-  std::fclose(f);
+  char* raw = slurp(fd, size_t(st.st_size), &len);
+  close(fd);
   if (!raw) return;
   if (len >= 2 && static_cast<unsigned char>(raw[0]) == 0x1f && static_cast<unsigned char>(raw[1]) == 0x8b) {
     data_ = inflateAll(reinterpret_cast<const unsigned char*>(raw), len, &len);
