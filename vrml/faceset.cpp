@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -197,9 +198,9 @@ struct IndexLists {
 // reaches a leaf.
 struct Vertex {
   int32_t coord;
-  int32_t tex = 0;
-  int32_t material = 0;
-  int32_t normal = -1;  // into the Normal node, -1: the item's computed normal
+  int32_t tex;
+  int32_t material;
+  int32_t normal;  // into the Normal node, -1: the item's computed normal
 };
 
 // A face or polyline: its vertices are vertices[first .. first + count), in
@@ -213,6 +214,7 @@ struct Item {
   int32_t material = 0;
   int32_t normal = -1;
   int8_t computedState = 0;  // 0 not tried, 1 computed, 2 cannot be computed
+  bool vertexWithoutNormal = false;  // a usable vertex that will need the computed one
   float computed[3] = {0, 0, 0};
 };
 
@@ -225,7 +227,6 @@ class SetTable {
   bool empty() const { return items_.empty(); }
   bool resolveMaterials();
   bool resolveNormals();
-  void resolveTextureCoords();
   int buildLeaves(QvState* state, ZvObj* object);
 
  private:
@@ -270,18 +271,30 @@ class SetTable {
   // blocks between the many small leaf records makes the allocator sort
   // its free lists again and again.
   std::vector<Item>& items_ = scratchItems();
-  std::vector<Vertex>& vertices_ = scratchVertices();
   static std::vector<Item>& scratchItems() {
     static std::vector<Item> v;
     v.clear();
     return v;
   }
-  static std::vector<Vertex>& scratchVertices() {
-    static std::vector<Vertex> v;
-    v.clear();
-    return v;
+  // Written whole by addItem, so never cleared.
+  Vertex* vertices_ = nullptr;
+  size_t vertexCount_ = 0;
+  static Vertex* scratchVertices(size_t n) {
+    static std::unique_ptr<Vertex[]> v;
+    static size_t capacity = 0;
+    if (n > capacity) {
+      v.reset(new (std::nothrow) Vertex[n]);
+      capacity = v ? n : 0;
+    }
+    return v.get();
   }
   size_t used_ = 0;  // vertices handed to items so far
+  // How addItem takes each vertex's normal and texture coordinate index:
+  // neither can be wrong in a way that is reported, so they are read in
+  // the same pass as the coordinates.
+  enum { kNormalNone, kNormalInOrder, kNormalIndexed } normalIndices_ = kNormalNone;
+  bool texIndexed_ = false;
+  size_t faceBytes_ = 0;  // the block the set's faces will take
   ZvFaceBlock* block_ = nullptr;  // where the faces are placed
   // What every face of the set starts as; with an overall material its
   // arrays point at the block's one record, which all the faces share.
@@ -404,18 +417,36 @@ void SetTable::addItem(size_t pos, size_t count) {
   item.pos = pos;
   item.first = used_;
   item.count = int32_t(count);
-  const int32_t* ci = ix_.coord.data() + pos;
-  Vertex* v = vertices_.data() + used_;
+  const int32_t* coords = ix_.coord.data();
+  const std::vector<int32_t>& ni = ix_.normal;
+  const std::vector<int32_t>& ti = ix_.texture;
+  Vertex* v = vertices_ + used_;
   for (size_t j = 0; j < count; ++j) {
-    int32_t c = ci[clockwise_ ? count - 1 - j : j];
+    const size_t p = pos + (clockwise_ ? count - 1 - j : j);
+    int32_t c = coords[p];
     if (!validIndex(c, pointCount_)) {
       zvMessage("%s", t_.badCoordinate);
       c = -1;
     }
     item.valid += c >= 0;
-    v[j].coord = c;
+    int32_t normal = -1;
+    if (normalIndices_ == kNormalIndexed)
+      normal = p < ni.size() && validIndex(ni[p], normalCount_) ? ni[p] : -1;
+    else if (normalIndices_ == kNormalInOrder)
+      normal = used_ + j < normalCount_ ? int32_t(used_ + j) : -1;
+    item.vertexWithoutNormal |= c >= 0 && normal < 0;
+    const int32_t tex = texIndexed_ && p < ti.size() && validIndex(ti[p], texCount_) ? ti[p] : 0;
+    v[j] = {c, tex, 0, normal};
   }
   used_ += count;
+  if (t_.faces && item.valid > 0) {
+    // The counts the leaves will have once the bindings are resolved.
+    const bool materialPerVertex = materialCode_ == kBindPerVertex || materialCode_ == kBindPerVertexIndexed;
+    const bool normalPerVertex = normalCode_ == kBindPerVertex || normalCode_ == kBindPerVertexIndexed;
+    const int32_t n = item.valid;
+    faceBytes_ += zvFaceLeafBytes(normalPerVertex ? n : 1, n, n,
+                                  materialPerVertex ? n : materialCode_ == kBindOverall ? 0 : 1);
+  }
   items_.push_back(item);
 }
 
@@ -431,11 +462,21 @@ int SetTable::split() {
   }
   try {
     items_.reserve(itemCount);
-    // Every vertex starts with the defaults; addItem sets its coordinate.
-    vertices_.resize(ci.size() - separators);
   } catch (const std::bad_alloc&) {
     return ZV_NOMEM;
   }
+  vertexCount_ = ci.size() - separators;
+  vertices_ = scratchVertices(vertexCount_);
+  if (!vertices_ && vertexCount_) return ZV_NOMEM;
+  const std::vector<int32_t>& ni = ix_.normal;
+  const std::vector<int32_t>& ti = ix_.texture;
+  // The usual normal list is the lone -1 of a file that gave none: every
+  // vertex keeps the computed normal.
+  if (normalCode_ == kBindPerVertex)
+    normalIndices_ = kNormalInOrder;
+  else if (normalCode_ == kBindPerVertexIndexed && !(ni.size() == 1 && !validIndex(ni[0], normalCount_)))
+    normalIndices_ = kNormalIndexed;
+  texIndexed_ = !(ti.size() == 1 && !validIndex(ti[0], texCount_));
   size_t start = 0;
   for (size_t p = 0; p < ci.size(); ++p) {
     if (ci[p] != -1) continue;
@@ -473,7 +514,7 @@ bool SetTable::resolveMaterials() {
       for (size_t i = 0; i < items_.size(); ++i) items_[i].material = checkedMaterial(mi[i]);
       return true;
     case kBindPerVertex:
-      for (size_t k = 0; k < vertices_.size(); ++k)
+      for (size_t k = 0; k < vertexCount_; ++k)
         vertices_[k].material = checkedMaterial(k <= size_t(INT32_MAX) ? int32_t(k) : -1);
       materialCode_ = kBindPerVertexIndexed;
       return true;
@@ -532,44 +573,17 @@ bool SetTable::resolveNormals() {
       for (size_t i = 0; i < items_.size(); ++i)
         items_[i].normal = i < ni.size() && validIndex(ni[i], normalCount_) ? ni[i] : -1;
       break;
-    case kBindPerVertex:
-      for (size_t k = 0; k < vertices_.size(); ++k) vertices_[k].normal = k < normalCount_ ? int32_t(k) : -1;
+    case kBindPerVertex:  // addItem has taken the vertices' normals in order
       normalCode_ = kBindPerVertexIndexed;
       break;
-    case kBindPerVertexIndexed:
-      // The usual list is the lone -1 of a file that gave none: every
-      // vertex keeps the computed normal it starts with.
-      if (ni.size() == 1 && !validIndex(ni[0], normalCount_)) break;
-      for (const Item& item : items_)
-        for (size_t j = 0; j < size_t(item.count); ++j) {
-          size_t p = position(item, j);
-          vertices_[item.first + j].normal = p < ni.size() && validIndex(ni[p], normalCount_) ? ni[p] : -1;
-        }
+    case kBindPerVertexIndexed:  // and their indexed normals
       break;
   }
   for (Item& item : items_) {
-    bool needed = false;
-    if (normalCode_ == kBindPerItemIndexed) {
-      needed = item.normal < 0;
-    } else {
-      for (size_t j = 0; j < size_t(item.count) && !needed; ++j) {
-        const Vertex& v = vertices_[item.first + j];
-        needed = v.coord >= 0 && v.normal < 0;
-      }
-    }
+    bool needed = normalCode_ == kBindPerItemIndexed ? item.normal < 0 : item.vertexWithoutNormal;
     if (needed) computedNormal(item);
   }
   return true;
-}
-
-void SetTable::resolveTextureCoords() {
-  const std::vector<int32_t>& ti = ix_.texture;
-  if (ti.size() == 1 && !validIndex(ti[0], texCount_)) return;  // every vertex keeps 0
-  for (const Item& item : items_)
-    for (size_t j = 0; j < size_t(item.count); ++j) {
-      size_t p = position(item, j);
-      vertices_[item.first + j].tex = p < ti.size() && validIndex(ti[p], texCount_) ? ti[p] : 0;
-    }
 }
 
 // ---------------------------------------------------------------------------
@@ -723,14 +737,7 @@ int SetTable::buildLeaves(QvState* state, ZvObj* object) {
     // All faces of the set in one block: the set's leaves are made together
     // and mostly go together, and one allocation instead of one per face is
     // what made large worlds slow to read and to free.
-    const bool materialPerVertex = materialCode_ == kBindPerVertexIndexed;
-    const bool normalPerVertex = normalCode_ == kBindPerVertexIndexed;
-    const bool overall = materialCode_ == kBindOverall;
-    size_t bytes = 0;
-    for (const Item& item : items_) {
-      const int32_t n = item.valid;
-      if (n > 0) bytes += zvFaceLeafBytes(normalPerVertex ? n : 1, n, n, materialPerVertex ? n : overall ? 0 : 1);
-    }
+    const size_t bytes = faceBytes_;
     block_ = bytes ? zvNewFaceBlock(bytes) : nullptr;
     if (bytes && (!block_ || !makeModel(texture, object))) {
       zvReleaseFaceBlock(block_);
@@ -789,7 +796,6 @@ int createLeaves(QvState* state, const IndexLists& lists, ZvObj* object, const T
     zvMessage("%s", texts.failNormals);
     return ZV_FAIL;
   }
-  table.resolveTextureCoords();
   return table.buildLeaves(state, object);
 }
 
