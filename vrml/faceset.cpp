@@ -413,14 +413,12 @@ int SetTable::gather(QvState* state) {
 void SetTable::addItem(size_t pos, size_t count) {
   if (t_.faces && count < 3)
     zvMessage("%s: %d %s", "QvFaceTable::initFaces()", int(count), "found a face with less than three vertices.");
-  Item item{};
-  item.pos = pos;
-  item.first = used_;
-  item.count = int32_t(count);
   const int32_t* coords = ix_.coord.data();
   const std::vector<int32_t>& ni = ix_.normal;
   const std::vector<int32_t>& ti = ix_.texture;
   Vertex* v = vertices_ + used_;
+  int32_t valid = 0;
+  bool withoutNormal = false;
   for (size_t j = 0; j < count; ++j) {
     const size_t p = pos + (clockwise_ ? count - 1 - j : j);
     int32_t c = coords[p];
@@ -428,26 +426,32 @@ void SetTable::addItem(size_t pos, size_t count) {
       zvMessage("%s", t_.badCoordinate);
       c = -1;
     }
-    item.valid += c >= 0;
+    valid += c >= 0;
     int32_t normal = -1;
     if (normalIndices_ == kNormalIndexed)
       normal = p < ni.size() && validIndex(ni[p], normalCount_) ? ni[p] : -1;
     else if (normalIndices_ == kNormalInOrder)
       normal = used_ + j < normalCount_ ? int32_t(used_ + j) : -1;
-    item.vertexWithoutNormal |= c >= 0 && normal < 0;
+    withoutNormal |= c >= 0 && normal < 0;
     const int32_t tex = texIndexed_ && p < ti.size() && validIndex(ti[p], texCount_) ? ti[p] : 0;
     v[j] = {c, tex, 0, normal};
   }
-  used_ += count;
-  if (t_.faces && item.valid > 0) {
+  if (t_.faces && valid > 0) {
     // The counts the leaves will have once the bindings are resolved.
     const bool materialPerVertex = materialCode_ == kBindPerVertex || materialCode_ == kBindPerVertexIndexed;
     const bool normalPerVertex = normalCode_ == kBindPerVertex || normalCode_ == kBindPerVertexIndexed;
-    const int32_t n = item.valid;
-    faceBytes_ += zvFaceLeafBytes(normalPerVertex ? n : 1, n, n,
-                                  materialPerVertex ? n : materialCode_ == kBindOverall ? 0 : 1);
+    faceBytes_ += zvFaceLeafBytes(normalPerVertex ? valid : 1, valid, valid,
+                                  materialPerVertex ? valid : materialCode_ == kBindOverall ? 0 : 1);
   }
-  items_.push_back(item);
+  // Written in place, field by field: an item put together on the stack
+  // and copied in whole stalled on reading back its narrow fields.
+  Item& item = items_.emplace_back();
+  item.pos = pos;
+  item.first = used_;
+  item.count = int32_t(count);
+  item.valid = valid;
+  item.vertexWithoutNormal = withoutNormal;
+  used_ += count;
 }
 
 int SetTable::split() {
