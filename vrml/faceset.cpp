@@ -302,20 +302,23 @@ class SetTable {
   bool sharedMaterial_ = false;
   // The box of every face vertex written, as the object's cube would find
   // it walking them afterwards; the object takes it with the faces.
-  float boxMin_[3], boxMax_[3];
-  bool boxed_ = false;
-  void addToBox(const float p[3]) {
-    if (!boxed_) {
-      for (int i = 0; i < 3; ++i) boxMin_[i] = boxMax_[i] = p[i];
-      boxed_ = true;
-      return;
+  struct Box {
+    float min[3], max[3];
+    bool any = false;
+    void add(const float p[3]) {
+      if (!any) {
+        for (int i = 0; i < 3; ++i) min[i] = max[i] = p[i];
+        any = true;
+        return;
+      }
+      // As conditional moves: which vertex extends the box is random.
+      for (int i = 0; i < 3; ++i) {
+        min[i] = p[i] < min[i] ? p[i] : min[i];
+        max[i] = p[i] > max[i] ? p[i] : max[i];
+      }
     }
-    // As conditional moves: which vertex extends the box is random.
-    for (int i = 0; i < 3; ++i) {
-      boxMin_[i] = p[i] < boxMin_[i] ? p[i] : boxMin_[i];
-      boxMax_[i] = p[i] > boxMax_[i] ? p[i] : boxMax_[i];
-    }
-  }
+  };
+  Box box_;
   bool badMaterialReported_ = false;
 };
 
@@ -660,18 +663,21 @@ ZvShape* SetTable::newLeaf(Item& item, const ZvShape* texture, QvState* state) {
   // vertex takes the coordinate of its own number, or the last one.
   const bool indexed = !ix_.texture.empty() && ix_.texture[0] != -1;
   const Vertex* v = &vertices_[item.first];
+  // A copy the writes below cannot alias, so that it stays in registers.
+  Box box = box_;
   int32_t k = 0;
   for (int32_t j = 0; j < item.count; ++j) {
     if (v[j].coord < 0) continue;
     const QvVec3& c = points_[v[j].coord];
     points[k] = {c.v[0], c.v[1], c.v[2]};
-    if (face) addToBox(c.v);
+    if (face) box.add(c.v);
     const QvVec2& uv = texCoords_[indexed ? size_t(v[j].tex) : std::min(size_t(v[j].coord), texCount_ - 1)];
     t->uv[k] = {uv.v[0], uv.v[1]};
     if (materialPerVertex) putMaterial(m, k, v[j].material);
     if (face && normalPerVertex) face->normals[k] = normalOf(item, v[j].normal);
     ++k;
   }
+  box_ = box;
   if (face && normalPerVertex) {
     // The renderer wants a facet normal even for smooth faces: the first
     // corner that is not degenerate gives it, left unnormalised.
@@ -775,7 +781,7 @@ int SetTable::buildLeaves(QvState* state, ZvObj* object) {
   if (result != ZV_OK) return result;
   // One attach for the whole chain: attaching leaf by leaf would walk the
   // growing chain each time.
-  if (head && boxed_) return zvAttachFaceLeaves(object, head, boxMin_, boxMax_);
+  if (head && box_.any) return zvAttachFaceLeaves(object, head, box_.min, box_.max);
   if (head) return zvAttachLeaf(object, head);
   return ZV_OK;
 }
