@@ -218,6 +218,25 @@ struct Item {
   float computed[3] = {0, 0, 0};
 };
 
+// The box of every face vertex written, as the object's cube would find
+// it walking them afterwards; the object takes it with the faces.
+struct Box {
+  float min[3], max[3];
+  bool any = false;
+  void add(const float p[3]) {
+    if (!any) {
+      for (int i = 0; i < 3; ++i) min[i] = max[i] = p[i];
+      any = true;
+      return;
+    }
+    // As conditional moves: which vertex extends the box is random.
+    for (int i = 0; i < 3; ++i) {
+      min[i] = p[i] < min[i] ? p[i] : min[i];
+      max[i] = p[i] > max[i] ? p[i] : max[i];
+    }
+  }
+};
+
 class SetTable {
  public:
   SetTable(const Texts& texts, const IndexLists& lists) : t_(texts), ix_(lists) {}
@@ -241,7 +260,7 @@ class SetTable {
   int32_t checkedMaterial(int32_t index);
   const float* computedNormal(Item& item);
 
-  ZvShape* newLeaf(Item& item, const ZvShape* texture, QvState* state);
+  ZvShape* newLeaf(Item& item, const ZvShape* texture, QvState* state, Box& box);
   static void copyTextureRecord(ZvTexture* t, const ZvShape* from) {
     t->texture = from->texture.texture;
     t->mask = from->texture.mask;
@@ -294,31 +313,13 @@ class SetTable {
   // the same pass as the coordinates.
   enum { kNormalNone, kNormalInOrder, kNormalIndexed } normalIndices_ = kNormalNone;
   bool texIndexed_ = false;
+  bool texByIndex_ = false;  // the first texture index is not -1
   size_t faceBytes_ = 0;  // the block the set's faces will take
   ZvFaceBlock* block_ = nullptr;  // where the faces are placed
   // What every face of the set starts as; with an overall material its
   // arrays point at the block's one record, which all the faces share.
   ZvFace model_{};
   bool sharedMaterial_ = false;
-  // The box of every face vertex written, as the object's cube would find
-  // it walking them afterwards; the object takes it with the faces.
-  struct Box {
-    float min[3], max[3];
-    bool any = false;
-    void add(const float p[3]) {
-      if (!any) {
-        for (int i = 0; i < 3; ++i) min[i] = max[i] = p[i];
-        any = true;
-        return;
-      }
-      // As conditional moves: which vertex extends the box is random.
-      for (int i = 0; i < 3; ++i) {
-        min[i] = p[i] < min[i] ? p[i] : min[i];
-        max[i] = p[i] > max[i] ? p[i] : max[i];
-      }
-    }
-  };
-  Box box_;
   bool badMaterialReported_ = false;
 };
 
@@ -484,6 +485,7 @@ int SetTable::split() {
   else if (normalCode_ == kBindPerVertexIndexed && !(ni.size() == 1 && !validIndex(ni[0], normalCount_)))
     normalIndices_ = kNormalIndexed;
   texIndexed_ = !(ti.size() == 1 && !validIndex(ti[0], texCount_));
+  texByIndex_ = !ti.empty() && ti[0] != -1;
   size_t start = 0;
   for (size_t p = 0; p < ci.size(); ++p) {
     if (ci[p] != -1) continue;
@@ -620,7 +622,7 @@ inline ZvSFVec3f SetTable::normalOf(Item& item, int32_t index) {
   return v ? ZvSFVec3f{v[0], v[1], v[2]} : ZvSFVec3f{0, 0, 0};
 }
 
-ZvShape* SetTable::newLeaf(Item& item, const ZvShape* texture, QvState* state) {
+ZvShape* SetTable::newLeaf(Item& item, const ZvShape* texture, QvState* state, Box& box) {
   const int32_t n = item.valid;
   const bool materialPerVertex = materialCode_ == kBindPerVertexIndexed;
   const bool normalPerVertex = normalCode_ == kBindPerVertexIndexed;
@@ -661,10 +663,8 @@ ZvShape* SetTable::newLeaf(Item& item, const ZvShape* texture, QvState* state) {
 
   // A file that indexes its texture coordinates uses them; otherwise each
   // vertex takes the coordinate of its own number, or the last one.
-  const bool indexed = !ix_.texture.empty() && ix_.texture[0] != -1;
+  const bool indexed = texByIndex_;
   const Vertex* v = &vertices_[item.first];
-  // A copy the writes below cannot alias, so that it stays in registers.
-  Box box = box_;
   int32_t k = 0;
   for (int32_t j = 0; j < item.count; ++j) {
     if (v[j].coord < 0) continue;
@@ -677,7 +677,6 @@ ZvShape* SetTable::newLeaf(Item& item, const ZvShape* texture, QvState* state) {
     if (face && normalPerVertex) face->normals[k] = normalOf(item, v[j].normal);
     ++k;
   }
-  box_ = box;
   if (face && normalPerVertex) {
     // The renderer wants a facet normal even for smooth faces: the first
     // corner that is not degenerate gives it, left unnormalised.
@@ -760,9 +759,12 @@ int SetTable::buildLeaves(QvState* state, ZvObj* object) {
   ZvLeaf* head = nullptr;
   ZvLeaf* tail = nullptr;
   int result = ZV_OK;
+  // Grown face by face in registers: kept in the table, it was stored and
+  // loaded again for every face.
+  Box box;
   for (Item& item : items_) {
     if (item.valid == 0) continue;  // the face goes only when nothing is left of it
-    ZvShape* leaf = newLeaf(item, texture, state);
+    ZvShape* leaf = newLeaf(item, texture, state, box);
     if (!leaf) {
       zvMessage("%s: %s", t_.leafWho, t_.leafNoMemory);
       result = ZV_NOMEM;
@@ -781,7 +783,7 @@ int SetTable::buildLeaves(QvState* state, ZvObj* object) {
   if (result != ZV_OK) return result;
   // One attach for the whole chain: attaching leaf by leaf would walk the
   // growing chain each time.
-  if (head && box_.any) return zvAttachFaceLeaves(object, head, box_.min, box_.max);
+  if (head && box.any) return zvAttachFaceLeaves(object, head, box.min, box.max);
   if (head) return zvAttachLeaf(object, head);
   return ZV_OK;
 }
