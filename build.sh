@@ -16,7 +16,7 @@ cd "$(dirname "$0")"
 PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev liblhasa-dev libjpeg62-turbo-dev libpng-dev
+  zlib1g-dev libdeflate-dev liblhasa-dev libjpeg62-turbo-dev libpng-dev
   libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libglu1-mesa-dev
   libfreetype-dev libfontconfig-dev fonts-dejavu-core
   tcl8.6-dev tk8.6-dev libx11-dev
