@@ -67,6 +67,7 @@ int zvFormatBookmarkLine(const ZvBookmark* record, char* out, size_t size);
 void zvSetBookmarkDirectory(const char* directory);
 const char* zvBookmarkDirectory(void);
 const char* zvBookmarkFilePath(void);
+int zvMakeBookmarkDirectory(void);  // parents included; 0 or -1
 // "<directory>/markNN.bmp"; -1 when it does not fit.
 int zvBookmarkSnapshotPath(int index, char* out, size_t size);
 // Writes a picture (RGBA, top row first) as the 24-bit BMP file of
@@ -120,3 +121,7 @@ int zvBookmarkListApply(ZvBookmarkList* list);
 // menu then wants rebuilding), 0 otherwise, -1 when it cannot be shown.
 struct ZvPlatformWindow;
 int zvViewBookmarkDialog(ZvPlatformWindow* main);
+// The open dialog's window, null when none is open (for tests and keys).
+struct ZvPlatformPopup;
+ZvPlatformPopup* zvBookmarkDialogPopup(void);
+enum { ZV_BOOKMARK_DELETE = 2010, ZV_BOOKMARK_UNDO = 2020, ZV_BOOKMARK_OK = 1 };

@@ -238,6 +238,8 @@ const char* zvBookmarkFilePath(void) {
   return fileText.c_str();
 }
 
+int zvMakeBookmarkDirectory(void) { return makeDirectories(zvBookmarkDirectory()); }
+
 int zvBookmarkSnapshotPath(int index, char* out, size_t size) {
   if (!out || index < 0) return -1;
   int n = std::snprintf(out, size, "%s/mark%02d.bmp", zvBookmarkDirectory(), index);
@@ -293,7 +295,7 @@ int zvFormatBookmarkLine(const ZvBookmark* record, char* out, size_t size) {
 int zvSaveBookmark(void) {
   const char* path = zvBookmarkFilePath();
   std::string directory = zvBookmarkDirectory();
-  if (makeDirectories(directory) != 0) {
+  if (zvMakeBookmarkDirectory() != 0) {
     zvWarning("zvSaveBookmark: can not open bookmark file");
     return -1;
   }

@@ -44,6 +44,10 @@ int zvWriteBookmarkSnapshot(int index, const RwImage* image) {
   if (!image || !image->pixels || image->width < 1 || image->height < 1 || image->stride < 4 * image->width ||
       zvBookmarkSnapshotPath(index, path, sizeof path) != 0)
     return -1;
+  if (zvMakeBookmarkDirectory() != 0) {
+    zvWarning("%s : the snapshot cannot be written", path);
+    return -1;
+  }
   std::string temporary = std::string(path) + ".XXXXXX";
   int fd = mkstemp(temporary.data());
   FILE* out = fd >= 0 ? fdopen(fd, "wb") : nullptr;

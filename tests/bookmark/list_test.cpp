@@ -139,6 +139,8 @@ TEST_F(BookmarkList, ThumbnailsAreTheSnapshotScaledDown) {
       p[0] = x < 80 ? 255 : 0, p[2] = x < 80 ? 0 : 255, p[3] = 255;
     }
   RwImage image{160, 120, 160 * 4, pixels.data()};
+  // The first snapshot may come before the list was ever saved.
+  zvSetBookmarkDirectory((dir + "/not/yet").c_str());
   ASSERT_EQ(zvWriteBookmarkSnapshot(0, &image), 0);
   std::vector<uint8_t> thumb(ZV_BOOKMARK_THUMB_WIDTH * ZV_BOOKMARK_THUMB_HEIGHT * 4);
   ASSERT_EQ(zvLoadBookmarkThumb(0, thumb.data()), 0);
@@ -149,7 +151,7 @@ TEST_F(BookmarkList, ThumbnailsAreTheSnapshotScaledDown) {
   EXPECT_EQ(right[2], 255);
   EXPECT_EQ(zvLoadBookmarkThumb(1, thumb.data()), -1);
   // A broken file is no picture, not a failure of the dialog.
-  std::ofstream(path("mark02.bmp")) << "BM broken";
+  std::ofstream(path("not/yet/mark02.bmp")) << "BM broken";
   EXPECT_EQ(zvLoadBookmarkThumb(2, thumb.data()), -1);
 }
 
