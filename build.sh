@@ -6,6 +6,8 @@
 #   bash build.sh test    install what is missing, build, run every test
 #                         (release and asan through CTest, then the fuzzers)
 #   bash build.sh bench   build the release preset and run the benchmarks
+#   bash build.sh package build the release preset and make the Debian
+#                         package (build/release/quillmoor_*.deb)
 #
 # Packages are checked one by one; apt-get runs only when one is missing.
 set -euo pipefail
@@ -20,6 +22,7 @@ PACKAGES=(
   tcl8.6-dev tk8.6-dev libx11-dev
   tkdnd xvfb xdotool x11-apps x11-utils
   clang libclang-rt-14-dev
+  dpkg-dev librsvg2-bin desktop-file-utils xdg-utils shared-mime-info
 )
 
 install_missing() {
@@ -115,8 +118,13 @@ case "$cmd" in
     # And inside the window, on an X server of its own.
     bash bench/window_frames.sh build/release/shell/quillmoor
     ;;
+  package)
+    install_missing
+    build release
+    (cd build/release && cpack -G DEB)
+    ;;
   *)
-    echo "usage: bash build.sh run|test|bench" >&2
+    echo "usage: bash build.sh run|test|bench|package" >&2
     exit 1
     ;;
 esac

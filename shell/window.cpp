@@ -617,6 +617,7 @@ void onResize(void*, int width, int height) {
 }
 
 void shutDown() {
+  zvServeHandOvers(0);
   leaveWorld();
   zvDestroyCommands();
   zvClearWorldCache();
@@ -656,6 +657,8 @@ void zvShellSetModalBox(int on) { shell.modalBox = on; }
 int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   // Only the window takes the lock: headless runs go beside an open browser.
   if (zvPlatformTakeInstanceLock() == -1) {
+    // A document for the browser already open goes to its window.
+    if (options && options->firstWorld && zvHandOverDocument(options->firstWorld) == 0) return 0;
     std::fprintf(stderr, "Quillmoor is already running.\n");
     return 255;
   }
@@ -721,6 +724,7 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   zvRenderSetViewSize(kStartWidth, kStartHeight);
   zvPlatformSetMessageHandler(onMessage, nullptr);
   zvNotifyCreate(shell.window);
+  zvServeHandOvers(1);
   shell.previousEnd = nowMs();
   zvPlatformArmTimer(&shell.timer, int(shell.interval));
   if (options && options->firstWorld)

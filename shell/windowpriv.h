@@ -37,6 +37,11 @@ void zvShellSetModalBox(int on);
 // The script commands the shell provides: fetching always, and with the
 // window the history, menu and opening commands.
 void zvProvideShellScriptCommands(int window);
+// A later start's document for the window already open (handover.cpp): 0
+// when the window took it. A plain path is made absolute here first.
+int zvHandOverDocument(const char* word);
+// The window takes (on) or stops taking documents from later starts.
+int zvServeHandOvers(int on);
 
 // ---------------------------------------------------------------------------
 // Menus, both bars and the command handler (commands.cpp)
