@@ -45,7 +45,8 @@ run_fuzzers() {
   local corpus=${QUILLMOOR_CORPUS:-../shared/corpus/vrml1}
   local work
   work=$(mktemp -d)
-  mkdir -p "$work/reader" "$work/image"
+  mkdir -p "$work/reader" "$work/image" "$work/bookmark"
+  cp tests/data/bookmark/*.htm "$work/bookmark/" 2>/dev/null || true
   find tests/data -name '*.wrl' -exec cp {} "$work/reader/" \; 2>/dev/null || true
   find tests/data \( -name '*.gif' -o -name '*.jpg' -o -name '*.png' -o -name '*.bmp' \) -exec cp {} "$work/image/" \; 2>/dev/null || true
   if [ -d "$corpus" ]; then
@@ -59,6 +60,9 @@ run_fuzzers() {
   echo "== fuzz: images (20 s) =="
   build/fuzz/fuzz_image -max_total_time=20 -timeout=10 -rss_limit_mb=2048 \
     -artifact_prefix="$work/" "$work/image" >"$work/image.log" 2>&1 || { status=1; tail -40 "$work/image.log"; }
+  echo "== fuzz: bookmark file (10 s) =="
+  build/fuzz/fuzz_bookmark -max_total_time=10 -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+    -artifact_prefix="$work/" "$work/bookmark" >"$work/bookmark.log" 2>&1 || { status=1; tail -40 "$work/bookmark.log"; }
   [ $status -eq 0 ] && echo "fuzzers: no findings" && rm -rf "$work"
   return $status
 }
@@ -100,10 +104,10 @@ case "$cmd" in
     [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
     fuzz_failed=0
     run_fuzzers || { status=1; fuzz_failed=1; }
-    # One closing line for everything: the CTest runs and the two fuzzers.
+    # One closing line for everything: the CTest runs and the three fuzzers.
     read -r total failed < <(awk '/tests failed out of/ {t += $NF; f += $4} END {print t+0, f+0}' "$log")
     rm -f "$log"
-    echo "$((total - failed + 2 - 2 * fuzz_failed)) passed, $((failed + 2 * fuzz_failed)) failed"
+    echo "$((total - failed + 3 - 3 * fuzz_failed)) passed, $((failed + 3 * fuzz_failed)) failed"
     exit $status
     ;;
   bench)

@@ -74,6 +74,10 @@ struct Shell {
   int errorPosted;
   ZvCommandLine* words;
   std::string pendingUrl;  // typed or clicked, opened by kOpenUrl
+  // A bookmark's viewpoint in the world of viewpointUrl, taken by the next
+  // world shown if it is that one, dropped otherwise.
+  std::string viewpointUrl;
+  ZvTransform viewpoint;
   int flashCount;
   uint32_t flashNext, flashColor;
   int fatalShown;  // one "Fatal Error" box per process
@@ -219,6 +223,12 @@ void showWorld(ZvWorld* world) {
     // only once it is laid out.
     if (world->person && zvAdjustPersonToActiveCamera(world->person) != ZV_OK)
       zvMessage("%s : the person stays where it was added", world->url);
+  }
+  if (!shell.viewpointUrl.empty()) {
+    if (world->url && shell.viewpointUrl == world->url && world->person &&
+        zvPlacePerson(world->person, &shell.viewpoint) != ZV_OK)
+      zvMessage("%s : the person stays where it was", world->url);
+    shell.viewpointUrl.clear();
   }
   zvRenderResume(world);
   zvRenderSetWindow(world, shell.window, &shell.dc);
@@ -631,6 +641,12 @@ ZvWorld* zvShellWorld(void) { return shell.world; }
 void zvShellPostOpenUrl(const char* url) {
   if (url && *url) postOpenUrl(url);
 }
+void zvShellPostOpenUrlAt(const char* url, const ZvTransform* viewpoint) {
+  if (!url || !*url || !viewpoint) return;
+  postOpenUrl(url);
+  shell.viewpointUrl = url;
+  shell.viewpoint = *viewpoint;
+}
 void zvShellGoBack(void) { onMessage(nullptr, kGoBack, 0, 0); }
 void zvShellGoForward(void) { onMessage(nullptr, kGoForward, 0, 0); }
 void zvShellReload(void) { onMessage(nullptr, kReload, 0, 0); }
@@ -701,6 +717,7 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   }
   // The bars and the location bar take their room around the view.
   zvCreateCommands(shell.window);
+  zvConnectBookmarks();
   int clientWidth, clientHeight;
   zvClientSizeForView(kStartWidth, kStartHeight, &clientWidth, &clientHeight);
   zvPlatformSetClientSize(shell.window, clientWidth, clientHeight);

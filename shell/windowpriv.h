@@ -7,6 +7,7 @@
 
 struct ZvPlatformWindow;
 struct ZvWorld;
+struct ZvTransform;
 
 enum ZvViewState {
   ZV_VIEW_WAITING = 1,
@@ -22,6 +23,9 @@ int zvShellViewState(void);
 ZvWorld* zvShellWorld(void);  // the world shown, or null
 // Posts the open of a URL or path, as the location bar does.
 void zvShellPostOpenUrl(const char* url);
+// The same, and once that world is shown the person stands at viewpoint
+// (a bookmark's jump into another world).
+void zvShellPostOpenUrlAt(const char* url, const ZvTransform* viewpoint);
 void zvShellGoBack(void);
 void zvShellGoForward(void);
 void zvShellReload(void);
@@ -101,3 +105,9 @@ struct ZvCommandHooks {
   int (*undoMove)(void);  // 0 when an object was put back
 };
 ZvCommandHooks& zvCommandHooks(void);
+// An item of the Bookmark menu, after the ones there (commands 1 to 99).
+int zvAddBookmarkMenuItem(const char* title, int id);
+
+// Bookmarks (bookmarks.cpp): reads the list, fills the bookmark hooks and
+// the menu, and saves the list at exit.
+void zvConnectBookmarks(void);
