@@ -23,6 +23,8 @@ PACKAGES=(
   tkdnd xvfb xdotool x11-apps x11-utils
   clang libclang-rt-14-dev
   dpkg-dev librsvg2-bin desktop-file-utils xdg-utils shared-mime-info
+  libsdl2-dev libfluidsynth-dev timgm6mb-soundfont
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
 )
 
 install_missing() {

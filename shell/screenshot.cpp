@@ -19,6 +19,7 @@
 #include "scene/scene.h"
 #include "script/script.h"
 #include "shell/shell.h"
+#include "media/media.h"
 #include "shell/windowpriv.h"
 
 namespace {
@@ -74,6 +75,7 @@ int zvRunScreenshot(const char* output, int width, int height, const char* path,
   zvSetReportSink(zvPrintReport, nullptr);
   zvInstallSubsystems();
   zvInstallBehaviour();
+  zvMediaInstall();
   zvProvideShellScriptCommands(0);
   // Before reading: tasks made while reading take their start from it.
   zvUseSimulatedClock(0);

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "media/media.h"
 #include "nav/nav.h"
 #include "platform/window.h"
 #include "render/render.h"
@@ -684,6 +685,7 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   zvSetReportSink(windowReport, nullptr);
   zvInstallSubsystems();
   zvInstallBehaviour();
+  zvMediaInstall();
   zvProvideShellScriptCommands(1);
   zvNavInstallHooks();
   zvConnectNavigation();
