@@ -1,4 +1,6 @@
 // install.cpp — one call that connects every media subsystem.
 #include "media/media.h"
 
-void zvMediaInstall(void) {}
+void zvMediaInstall(void) {
+  zvMediaInstallSound();
+}

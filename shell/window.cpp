@@ -480,9 +480,11 @@ void tick(void*) {
   }
   if (shell.viewState == kRunning) {
     shell.viewState = kTicking;
-    // A box up means a nested loop: the world waits for it (ambient sounds
-    // will be updated here too).
-    if (!shell.modalBox) zvWakeWorldTasks(shell.world);
+    // A box up means a nested loop: the world and its sounds wait for it.
+    if (!shell.modalBox) {
+      zvWakeWorldTasks(shell.world);
+      zvSoundUpdate(shell.world);
+    }
     if (shell.viewState == kTicking) shell.viewState = kRunning;
   }
   if (shell.modalBox) return;
