@@ -45,6 +45,16 @@ int zvSoundResumeByName(ZvWorld* world, const char* name);
 // Pause-all also runs an update and lets the device go; resume-all resumes
 // exactly what pause-all paused (a movie brackets itself with these).
 void zvSoundPauseAll(void);
+// What a sound object is doing: 0, or -1 without a sound leaf.
+struct ZvSoundStatus {
+  int kind;    // 1 wave, 2 MIDI file, 3 MIDI note, 0 unknown
+  int state;   // 0 stopped, 1 playing, 2 out of range, 3 paused
+  int ambient, loop;
+  int baseVolume, volume;
+  float radius;
+  int voiced;  // holds a voice now
+};
+int zvSoundGetStatus(ZvObj* object, ZvSoundStatus* out);
 void zvSoundResumeAll(void);
 void zvSoundShutdown(void);  // every sound stopped, devices closed
 

@@ -433,6 +433,15 @@ int zvSoundResumeByName(ZvWorld* world, const char* name) {
   return s ? zvSoundResume(s->object) : -1;
 }
 
+int zvSoundGetStatus(ZvObj* object, ZvSoundStatus* out) {
+  ZvSound* s = soundOf(object);
+  if (!s || !out) return -1;
+  int cls = classOf(s);
+  *out = ZvSoundStatus{s->kind, s->state, s->ambient, s->loop, s->baseVolume, s->volume, s->radius,
+                       cls >= 0 && isPlaying(s, cls)};
+  return 0;
+}
+
 void zvSoundPauseAll(void) {
   if (SoundWorld* sw = soundWorldOf(sound.world, false))
     for (ZvSound* s : sw->sounds)
@@ -466,7 +475,8 @@ void zvSoundUpdate(ZvWorld* world) {
 
   // 2. Audibility and volume.
   float camera[3] = {0, 0, 0};
-  ZvObj* cam = zvGetActiveCamera(world);
+  // A world without a camera table is normal here, not worth a warning a frame.
+  ZvObj* cam = world->cameras ? zvGetActiveCamera(world) : nullptr;
   if (cam) std::memcpy(camera, zvGetObjectWRT(cam)->m[3], sizeof camera);
   for (ZvSound* s : sw->sounds) {
     if (s->state != 1 && s->state != 2) continue;
@@ -565,7 +575,7 @@ void zvSoundReleaseOutput(void) {
 
 void zvSoundShutdown(void) {
   stopAll();
-  zvWaveVoiceClose();
+  zvWaveVoiceReset();
   zvMidiClose();
   zvAudioClose();
   sound.world = nullptr;

@@ -35,6 +35,7 @@ void* zvWaveVoiceOwner(void);
 void zvWaveVoiceSetVolume(int volume);
 void zvWaveVoiceStream(void);          // fills and queues payloads up to 16
 int zvWaveOutputFailed(void);          // the device never opened: sounds stay silent
+void zvWaveVoiceReset(void);           // closed, and the device may be tried again
 
 // MIDI: the synthesizer (opened on first use), short messages, the
 // per-world sound set and the background track.

@@ -204,6 +204,10 @@ int zvWaveVoiceState(void) { return voice.state; }
 void* zvWaveVoiceOwner(void) { return voice.owner; }
 void zvWaveVoiceSetVolume(int volume) { voice.volume = volume; }
 int zvWaveOutputFailed(void) { return voice.failed; }
+void zvWaveVoiceReset(void) {
+  zvWaveVoiceClose();
+  voice.failed = 0;
+}
 
 void zvWaveVoiceStream(void) {
   while (voice.state == 2 && zvAudioWaveQueued() < kPayloadsQueued) {

@@ -5,6 +5,7 @@
 #include <SDL2/SDL.h>
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <cstring>
 #include <deque>
@@ -28,6 +29,16 @@ struct Converter {
   int rate = 0, channels = 0;
 };
 
+// The wave voice's own converter: linear interpolation that carries its
+// place from one payload to the next and holds nothing back, so a sound's
+// last payload ends where the sound does (SDL's stream keeps some).
+struct Resampler {
+  int rate = 0, channels = 0;
+  double pos = 0;  // in input frames from the payload's first; -1 .. 0 reaches the carried frame
+  int16_t last[2] = {0, 0};
+  std::vector<int16_t> mapped;
+};
+
 struct Output {
   int open = 0;
   int recordNext = 0;  // the sink replaces the device at the next open
@@ -41,7 +52,7 @@ struct Output {
   std::atomic<uint64_t> head{0}, tail{0};
   std::atomic<long> underruns{0};
   std::deque<Payload> wave;
-  Converter waveConverter;
+  Resampler waveConverter;
   Converter streams[ZV_AUDIO_STREAMS];
   ZvAudioGenerator generator = nullptr;
   void* generatorUser = nullptr;
@@ -66,20 +77,37 @@ void freeConverter(Converter* c) {
   *c = Converter{};
 }
 
-// A converter from (rate, channels) to the device's format; null when none
-// is needed or the formats cannot be converted.
-SDL_AudioStream* converterFor(Converter* c, int rate, int channels, bool* needed) {
-  const ZvAudioFormat& f = out().format;
-  *needed = rate != f.rate || channels != f.channels;
-  if (!*needed) {
-    freeConverter(c);
-    return nullptr;
+void resample(Resampler* r, const int16_t* in, int frames, int rate, int channels, const ZvAudioFormat& f,
+              std::vector<int16_t>* out) {
+  if (r->rate != rate || r->channels != channels) *r = Resampler{rate, channels, 0, {0, 0}, {}};
+  const int och = f.channels;
+  // Channels first: stereo to mono is the mean, mono to stereo doubles.
+  r->mapped.resize(size_t(frames) * size_t(och));
+  for (int i = 0; i < frames; ++i) {
+    if (channels == och) {
+      for (int c = 0; c < och; ++c) r->mapped[size_t(i * och + c)] = in[i * channels + c];
+    } else if (och == 1) {
+      r->mapped[size_t(i)] = int16_t((in[2 * i] + in[2 * i + 1]) / 2);
+    } else {
+      r->mapped[size_t(2 * i)] = r->mapped[size_t(2 * i + 1)] = in[i];
+    }
   }
-  if (c->stream && c->rate == rate && c->channels == channels) return c->stream;
-  freeConverter(c);
-  c->stream = SDL_NewAudioStream(AUDIO_S16SYS, Uint8(channels), rate, AUDIO_S16SYS, Uint8(f.channels), f.rate);
-  if (c->stream) c->rate = rate, c->channels = channels;
-  return c->stream;
+  const double step = double(rate) / double(f.rate);
+  auto at = [&](long i, int c) -> double { return i < 0 ? r->last[c] : r->mapped[size_t(i * och + c)]; };
+  out->clear();
+  if (frames == 0) return;
+  out->reserve(size_t(double(frames) / step + 2) * size_t(och));
+  while (r->pos <= double(frames - 1)) {
+    long i0 = long(std::floor(r->pos));
+    double frac = r->pos - double(i0);
+    for (int c = 0; c < och; ++c) {
+      double v = frac > 0 ? at(i0, c) * (1 - frac) + at(i0 + 1, c) * frac : at(i0, c);
+      out->push_back(int16_t(std::lround(v)));
+    }
+    r->pos += step;
+  }
+  r->pos -= double(frames);
+  for (int c = 0; c < och; ++c) r->last[c] = r->mapped[size_t((frames - 1) * och + c)];
 }
 
 bool validFormat(int rate, int channels) { return rate >= 1000 && rate <= 384000 && (channels == 1 || channels == 2); }
@@ -206,7 +234,7 @@ void zvAudioClose(void) {
   zvPlatformDisarmTimer(&o.timer);
   o.open = 0;
   o.wave.clear();
-  freeConverter(&o.waveConverter);
+  o.waveConverter = Resampler{};
   for (Converter& s : o.streams) freeConverter(&s);
   o.head = 0;
   o.tail = 0;
@@ -225,24 +253,13 @@ const char* zvAudioError(void) { return out().error.c_str(); }
 int zvAudioQueueWave(const int16_t* samples, int frames, int rate, int channels, int last) {
   Output& o = out();
   if (!o.open || frames < 0 || (frames > 0 && !samples) || !validFormat(rate, channels)) return -1;
-  bool needed;
-  SDL_AudioStream* conv = converterFor(&o.waveConverter, rate, channels, &needed);
   Payload p;
-  if (!needed) {
+  if (rate == o.format.rate && channels == o.format.channels) {
     p.samples.assign(samples, samples + size_t(frames) * size_t(channels));
   } else {
-    if (!conv) {
-      o.error = SDL_GetError();
-      return -1;
-    }
-    if (frames > 0 && SDL_AudioStreamPut(conv, samples, int(size_t(frames) * size_t(channels) * sizeof(int16_t))) != 0)
-      return -1;
-    if (last) SDL_AudioStreamFlush(conv);
-    int bytes = SDL_AudioStreamAvailable(conv);
-    p.samples.resize(size_t(bytes) / sizeof(int16_t));
-    if (bytes > 0) SDL_AudioStreamGet(conv, p.samples.data(), bytes);
-    if (last) SDL_AudioStreamClear(conv);
+    resample(&o.waveConverter, samples, frames, rate, channels, o.format, &p.samples);
   }
+  if (last) o.waveConverter = Resampler{};
   if (o.recording) {
     o.record.payloads++;
     o.record.wave.insert(o.record.wave.end(), p.samples.begin(), p.samples.end());
@@ -255,7 +272,7 @@ int zvAudioWaveQueued(void) { return int(out().wave.size()); }
 
 void zvAudioClearWave(void) {
   out().wave.clear();
-  if (out().waveConverter.stream) SDL_AudioStreamClear(out().waveConverter.stream);
+  out().waveConverter = Resampler{};
 }
 
 void zvAudioSetWaveDone(void (*done)(void)) { out().waveDone = done; }

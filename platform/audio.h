@@ -31,8 +31,8 @@ int zvAudioGetFormat(ZvAudioFormat* out);  // 0 while open
 const char* zvAudioError(void);
 
 // The wave voice: one payload of interleaved samples in its own format,
-// converted here when that differs from the device's. last marks the end
-// of a sound, so that a converter holding samples lets them go.
+// converted here when that differs from the device's (linear interpolation,
+// carried across payloads). last ends the sound: the next one starts afresh.
 int zvAudioQueueWave(const int16_t* samples, int frames, int rate, int channels, int last);
 int zvAudioWaveQueued(void);  // payloads not yet mixed
 void zvAudioClearWave(void);  // drops the voice's queued payloads
