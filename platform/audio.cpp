@@ -191,12 +191,14 @@ int zvAudioOpen(const ZvAudioFormat* format) {
   o.block.assign(blockSamples, 0);
   o.head = 0;
   o.tail = 0;
-  if (!o.recording) {
+  if (!o.recording || o.record.ring) {
     size_t want = size_t(format->rate) * size_t(format->channels) / 2;  // half a second
     size_t capacity = 1;
     while (capacity < want) capacity <<= 1;
     o.ring.assign(capacity, 0);
     o.mask = capacity - 1;
+  }
+  if (!o.recording) {
     if (!SDL_WasInit(SDL_INIT_AUDIO) && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
       o.error = SDL_GetError();
       return -1;
@@ -319,7 +321,7 @@ void zvAudioSetGenerator(ZvAudioGenerator generator, void* user) {
 
 void zvAudioPump(void) {
   Output& o = out();
-  if (!o.open || o.recording) return;
+  if (!o.open || (o.recording && !o.record.ring)) return;
   const size_t ch = size_t(o.format.channels);
   const size_t target = std::min(size_t(o.format.rate) * ch * kAheadMs / 1000, o.ring.size() - kBlockFrames * ch);
   for (;;) {
@@ -338,7 +340,7 @@ void zvAudioPump(void) {
 
 long zvAudioPending(void) {
   Output& o = out();
-  if (!o.open || o.recording) return 0;
+  if (!o.open || (o.recording && !o.record.ring)) return 0;
   return long((o.head.load() - o.tail.load()) / uint64_t(o.format.channels));
 }
 
@@ -351,6 +353,8 @@ void zvAudioRecord(int on) {
     o.record.wave.clear();
     o.record.midi.clear();
     o.record.mixed.clear();
+    o.record.keepMixed = 0;
+    o.record.ring = 0;
   }
 }
 

@@ -70,6 +70,7 @@ struct ZvAudioRecording {
   std::vector<uint32_t> midi;     // short messages: status | data1 << 8 | data2 << 16
   std::vector<int16_t> mixed;     // what zvAudioRender produced, when keepMixed
   int keepMixed;
+  int ring;  // set before opening: zvAudioPump fills the ring, the caller drains it as the device would
 };
 void zvAudioRecord(int on);
 ZvAudioRecording* zvAudioRecording(void);  // null unless recording

@@ -315,3 +315,55 @@ TEST_F(WaveTest, DeviceOnTheDummyDriverAndSilenceWithoutOne) {
 }
 
 }  // namespace
+
+#include "script/script.h"
+
+namespace {
+
+std::string run(ZvWorld* world, std::vector<const char*> argv, int* code = nullptr) {
+  ZvScriptCommandProc proc = zvScriptProvideCommand(argv[0], nullptr);
+  zvScriptProvideCommand(argv[0], proc);
+  EXPECT_NE(proc, nullptr) << argv[0];
+  if (!proc) return "";
+  std::string result;
+  int r = proc(world, int(argv.size()), argv.data(), &result);
+  if (code) *code = r;
+  return result;
+}
+
+// The script commands, by name and by handle; a handle from another world
+// is refused like a bad one.
+TEST_F(WaveTest, ScriptCommandsPlayStopPauseAndSetVolume) {
+  zvMediaInstallSound();
+  wave("a.wav", 11025, 16, 1, 0.5, 100);
+  read("DEF A AmbientSound { filename \"a.wav\" autoPlay FALSE }");
+  EXPECT_EQ(run(world, {"zvPlaySpotSoundByName", "A", "0"}), "0");
+  ZvSoundStatus s;
+  zvSoundGetStatus(obj("A"), &s);
+  EXPECT_EQ(s.state, 1);
+  EXPECT_EQ(s.ambient, 0);
+  EXPECT_EQ(s.loop, 0);
+  std::string handle = std::to_string(zvScriptHandleOf(obj("A"), ZV_HANDLE_OBJ));
+  EXPECT_EQ(run(world, {"zvSetSoundVolume", handle.c_str(), "99"}), "0");
+  EXPECT_EQ(run(world, {"zvPlayAmbientSound", handle.c_str(), "1"}), "0");
+  EXPECT_EQ(run(world, {"zvSuspendSound", handle.c_str()}), "0");
+  zvSoundGetStatus(obj("A"), &s);
+  EXPECT_EQ(s.baseVolume, 99);
+  EXPECT_EQ(s.ambient, 1);
+  EXPECT_EQ(s.state, 3);
+  EXPECT_EQ(run(world, {"zvSuspendAllSound"}), "0");
+  EXPECT_EQ(run(world, {"zvResumeSoundByName", "A"}), "0");
+  EXPECT_EQ(run(world, {"zvStopSoundByName", "A"}), "0");
+  zvSoundGetStatus(obj("A"), &s);
+  EXPECT_EQ(s.state, 0);
+  EXPECT_EQ(run(world, {"zvStopSoundByName", "Nobody"}), "-1");
+  EXPECT_TRUE(sink.hasText("zvAmbientSoundPlay: obj is not a sound Nobody"));
+
+  ZvWorld* other = zvNewWorld("file:///other.wrl");
+  int code = 0;
+  EXPECT_EQ(run(other, {"zvStopSound", handle.c_str()}, &code), "zvStopSound:bad ZvObj[" + handle + "]");
+  EXPECT_NE(code, 0);
+  zvDeleteWorld(other);
+}
+
+}  // namespace
