@@ -219,7 +219,8 @@ int zvAudioOpen(const ZvAudioFormat* format) {
   }
   o.open = 1;
   if (!o.recording) {
-    zvAudioPump();
+    // Not primed: whoever opened the device queues its sound next, and the
+    // callback gives silence until then.
     SDL_PauseAudioDevice(o.device, 0);
     o.timer = ZvPlatformTimer{pumpTimer, nullptr, nullptr};
     zvPlatformArmTimer(&o.timer, kPumpMs);
