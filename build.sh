@@ -17,7 +17,7 @@ PACKAGES=(
   zlib1g-dev liblhasa-dev libjpeg62-turbo-dev libpng-dev
   libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libglu1-mesa-dev
   libfreetype-dev libfontconfig-dev fonts-dejavu-core
-  tcl8.6-dev tk8.6-dev libx11-dev
+  tcl8.6-dev tk8.6-dev libx11-dev libcurl4-openssl-dev ca-certificates
   tkdnd xvfb xdotool x11-apps x11-utils
   clang libclang-rt-14-dev
 )
