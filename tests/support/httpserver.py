@@ -156,6 +156,9 @@ class Server(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
+    def handle_error(self, request, client_address):
+        pass  # a client that hangs up is what half the routes are for
+
 
 def main():
     Handler.root = sys.argv[1] if len(sys.argv) > 1 else "."
