@@ -110,6 +110,8 @@ case "$cmd" in
     for b in build/release/bench/bench_*; do LIBGL_ALWAYS_SOFTWARE=1 "$b" "$@"; done
     # And inside the window, on an X server of its own.
     bash bench/window_frames.sh build/release/shell/quillmoor
+    # A world of many files from a web server on the loopback against disk.
+    bash bench/web_world.sh build/release/shell/quillmoor
     ;;
   *)
     echo "usage: bash build.sh run|test|bench" >&2

@@ -41,6 +41,7 @@ lock = threading.Lock()
 
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    disable_nagle_algorithm = True  # headers and body go out at once, as real servers send them
     root = "."
 
     def setup(self):
