@@ -56,6 +56,12 @@ run_fuzzers() {
   echo "== fuzz: images (20 s) =="
   build/fuzz/fuzz_image -max_total_time=20 -timeout=10 -rss_limit_mb=2048 \
     -artifact_prefix="$work/" "$work/image" >"$work/image.log" 2>&1 || { status=1; tail -40 "$work/image.log"; }
+  echo "== fuzz: link items (10 s) =="
+  mkdir -p "$work/item"
+  printf '\x20"/c/a,b.wrl",http://h/x.wrl,"x-world/x-vrml"' >"$work/item/view"
+  printf '\x10"the type application/x-gzip",1' >"$work/item/alert"
+  build/fuzz/fuzz_item -max_total_time=10 -timeout=10 -rss_limit_mb=2048 -max_len=2048 \
+    -artifact_prefix="$work/" "$work/item" >"$work/item.log" 2>&1 || { status=1; tail -40 "$work/item.log"; }
   [ $status -eq 0 ] && echo "fuzzers: no findings" && rm -rf "$work"
   return $status
 }
@@ -97,10 +103,10 @@ case "$cmd" in
     [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
     fuzz_failed=0
     run_fuzzers || { status=1; fuzz_failed=1; }
-    # One closing line for everything: the CTest runs and the two fuzzers.
+    # One closing line for everything: the CTest runs and the three fuzzers.
     read -r total failed < <(awk '/tests failed out of/ {t += $NF; f += $4} END {print t+0, f+0}' "$log")
     rm -f "$log"
-    echo "$((total - failed + 2 - 2 * fuzz_failed)) passed, $((failed + 2 * fuzz_failed)) failed"
+    echo "$((total - failed + 3 - 3 * fuzz_failed)) passed, $((failed + 3 * fuzz_failed)) failed"
     exit $status
     ;;
   bench)
