@@ -414,6 +414,16 @@ void startFetching() {
   zvUpdateCommands();
 }
 
+// A file that does not exist is a world for the message it will cost.
+bool looksLikeWorld(const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return true;
+  unsigned char head[5] = {};
+  size_t n = std::fread(head, 1, sizeof head, f);
+  std::fclose(f);
+  return (n == 5 && std::memcmp(head, "#VRML", 5) == 0) || (n >= 2 && head[0] == 0x1f && head[1] == 0x8b);
+}
+
 // A world already in the cache is shown as it was left; any other is read.
 // Either way the visit is one more history entry, unless a reload takes
 // the current one.
@@ -425,9 +435,11 @@ void openUrl(const char* name) {
     if (!shell.world) enterWaiting();
     return;
   }
-  // Pages and pictures on this disk are the web browser's.
+  // Pages and pictures on this disk are the web browser's: by their name,
+  // or, when the name says nothing we know, by their first bytes.
   int type = zvSuffixToType(path.c_str());
-  if (type != ZV_TYPE_VRML && type != ZV_TYPE_GZIP && type != ZV_TYPE_OTHER) {
+  bool world = type == ZV_TYPE_VRML || type == ZV_TYPE_GZIP || (type == ZV_TYPE_OTHER && looksLikeWorld(path));
+  if (!world) {
     zvWwwShowInBrowser(zvPathToFileUrl(path.c_str()));
     return;
   }

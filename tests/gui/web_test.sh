@@ -2,7 +2,8 @@
 # web_test.sh — worlds from the web in a real window, on an X server and a
 # web server of the test's own: an http URL typed into the location bar
 # opens its world, a click follows its anchor to another world on the
-# server, Back shows the first again from the cache, a fetch that fails
+# server, Back and Forward show them again from the cache, Reload fetches
+# the world again, a fetch that fails
 # leaves the shown world with the reason in the messages, and Stop ends a
 # fetch from a server that never answers.
 #
@@ -116,6 +117,25 @@ settle "$work/world.xwd" || fail "the world behind the gate did not settle"
 read -r bx by < <(button button 0)
 xdotool mousemove "$bx" "$by" click 1
 wait_for 1 "$work/gate.xwd" || fail "Back did not show the gate from the cache"
+read -r fx fy < <(button button 1)
+xdotool mousemove "$fx" "$fy" click 1
+wait_for 1 "$work/world.xwd" || fail "Forward did not show the world from the cache"
+
+# Reload fetches the world again from the server and shows it as it was.
+requests() { python3 -c "import urllib.request; print(urllib.request.urlopen('$web/count').read().split()[0].decode())"; }
+before=$(requests)
+xdotool mousemove $((vx + vw / 2)) $((vy + 5))
+xdotool key F5
+reloaded=0
+for _ in $(seq 40); do
+  sleep 0.25
+  [ "$(requests)" -gt $((before + 1)) ] && { reloaded=1; break; }
+done
+[ "$reloaded" -eq 1 ] || fail "Reload fetched nothing"
+settle "$work/reload.xwd" || fail "the reloaded world did not settle"
+[ "$(same_view "$work/world.xwd" "$work/reload.xwd")" = 1 ] || fail "the reloaded world looks otherwise"
+xdotool mousemove "$bx" "$by" click 1
+wait_for 1 "$work/gate.xwd" || fail "Back after Reload did not show the gate"
 
 # A fetch that fails leaves the gate shown and says why.
 open_typed "$web/404.wrl"
