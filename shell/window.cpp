@@ -5,6 +5,10 @@
 // state says what the view is doing and keeps a nested loop from
 // re-entering a load, and a message that would take the world away while
 // one of its scripts runs waits for the script to end.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -414,13 +418,16 @@ void startFetching() {
   zvUpdateCommands();
 }
 
-// A file that does not exist is a world for the message it will cost.
+// A file that is not there (or not a plain file) is a world for the
+// message it will cost; a FIFO must not hang the window.
 bool looksLikeWorld(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return true;
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return true;
+  struct stat st;
   unsigned char head[5] = {};
-  size_t n = std::fread(head, 1, sizeof head, f);
-  std::fclose(f);
+  ssize_t n = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read(fd, head, sizeof head) : -1;
+  close(fd);
+  if (n < 0) return true;
   return (n == 5 && std::memcmp(head, "#VRML", 5) == 0) || (n >= 2 && head[0] == 0x1f && head[1] == 0x8b);
 }
 
