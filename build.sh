@@ -6,6 +6,8 @@
 #   bash build.sh test    install what is missing, build, run every test
 #                         (release and asan through CTest, then the fuzzers)
 #   bash build.sh bench   build the release preset and run the benchmarks
+#   bash build.sh package build the release preset and make the Debian
+#                         package (build/release/quillmoor_*.deb)
 #
 # Packages are checked one by one; apt-get runs only when one is missing.
 set -euo pipefail
@@ -14,12 +16,15 @@ cd "$(dirname "$0")"
 PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev liblhasa-dev libjpeg62-turbo-dev libpng-dev
+  zlib1g-dev libdeflate-dev liblhasa-dev libjpeg62-turbo-dev libpng-dev
   libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libglu1-mesa-dev
   libfreetype-dev libfontconfig-dev fonts-dejavu-core
   tcl8.6-dev tk8.6-dev libx11-dev libcurl4-openssl-dev ca-certificates
   tkdnd xvfb xdotool x11-apps x11-utils
   clang libclang-rt-14-dev
+  dpkg-dev librsvg2-bin desktop-file-utils xdg-utils shared-mime-info
+  libsdl2-dev libfluidsynth-dev timgm6mb-soundfont
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
 )
 
 install_missing() {
@@ -42,7 +47,8 @@ run_fuzzers() {
   local corpus=${QUILLMOOR_CORPUS:-../shared/corpus/vrml1}
   local work
   work=$(mktemp -d)
-  mkdir -p "$work/reader" "$work/image"
+  mkdir -p "$work/reader" "$work/image" "$work/bookmark"
+  cp tests/data/bookmark/*.htm "$work/bookmark/" 2>/dev/null || true
   find tests/data -name '*.wrl' -exec cp {} "$work/reader/" \; 2>/dev/null || true
   find tests/data \( -name '*.gif' -o -name '*.jpg' -o -name '*.png' -o -name '*.bmp' \) -exec cp {} "$work/image/" \; 2>/dev/null || true
   if [ -d "$corpus" ]; then
@@ -62,6 +68,9 @@ run_fuzzers() {
   printf '\x10"the type application/x-gzip",1' >"$work/item/alert"
   build/fuzz/fuzz_item -max_total_time=10 -timeout=10 -rss_limit_mb=2048 -max_len=2048 \
     -artifact_prefix="$work/" "$work/item" >"$work/item.log" 2>&1 || { status=1; tail -40 "$work/item.log"; }
+  echo "== fuzz: bookmark file (10 s) =="
+  build/fuzz/fuzz_bookmark -max_total_time=10 -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+    -artifact_prefix="$work/" "$work/bookmark" >"$work/bookmark.log" 2>&1 || { status=1; tail -40 "$work/bookmark.log"; }
   [ $status -eq 0 ] && echo "fuzzers: no findings" && rm -rf "$work"
   return $status
 }
@@ -103,10 +112,10 @@ case "$cmd" in
     [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
     fuzz_failed=0
     run_fuzzers || { status=1; fuzz_failed=1; }
-    # One closing line for everything: the CTest runs and the three fuzzers.
+    # One closing line for everything: the CTest runs and the four fuzzers.
     read -r total failed < <(awk '/tests failed out of/ {t += $NF; f += $4} END {print t+0, f+0}' "$log")
     rm -f "$log"
-    echo "$((total - failed + 3 - 3 * fuzz_failed)) passed, $((failed + 3 * fuzz_failed)) failed"
+    echo "$((total - failed + 4 - 4 * fuzz_failed)) passed, $((failed + 4 * fuzz_failed)) failed"
     exit $status
     ;;
   bench)
@@ -119,8 +128,13 @@ case "$cmd" in
     # A world of many files from a web server on the loopback against disk.
     bash bench/web_world.sh build/release/shell/quillmoor
     ;;
+  package)
+    install_missing
+    build release
+    (cd build/release && cpack -G DEB)
+    ;;
   *)
-    echo "usage: bash build.sh run|test|bench" >&2
+    echo "usage: bash build.sh run|test|bench|package" >&2
     exit 1
     ;;
 esac

@@ -51,8 +51,14 @@ std::string number(int n) { return std::to_string(n); }
 // ---------------------------------------------------------------------------
 // Pop-ups
 
-int popupCloseCommand(ClientData data, Tcl_Interp*, int, Tcl_Obj* const*) {
+int popupCloseCommand(ClientData data, Tcl_Interp*, int objc, Tcl_Obj* const objv[]) {
   auto* p = static_cast<ZvPlatformPopup*>(data);
+  int id = 0;
+  if (objc == 2) {
+    if (Tcl_GetIntFromObj(nullptr, objv[1], &id) == TCL_OK && p->callbacks.command)
+      p->callbacks.command(p->callbacks.user, id);
+    return TCL_OK;
+  }
   if (p->callbacks.close)
     p->callbacks.close(p->callbacks.user);
   else
@@ -94,6 +100,15 @@ int runScrollWords(ZvPlatformLogView* v, int count, const char* const* words) {
     return 0;
   }
   char* end = nullptr;
+  if (count == 3 && std::strcmp(words[0], "click") == 0) {
+    long x = std::strtol(words[1], &end, 10);
+    if (end == words[1] || *end) return -1;
+    long y = std::strtol(words[2], &end, 10);
+    if (end == words[2] || *end) return -1;
+    if (v->callbacks.click) v->callbacks.click(v->callbacks.user, int(std::clamp(x, -100000L, 100000L)),
+                                               int(std::clamp(y, -100000L, 100000L)));
+    return 0;
+  }
   if (count == 2 && std::strcmp(words[0], "moveto") == 0) {
     double f = std::strtod(words[1], &end);
     if (end == words[1] || *end || !std::isfinite(f)) return -1;
@@ -239,6 +254,67 @@ int zvPlatformPressPopupButton(ZvPlatformPopup* p) {
   return zvPlatformEvalWords(p->interp, {p->path + ".button", "invoke"}) == TCL_OK ? 0 : -1;
 }
 
+namespace {
+std::string commandPath(const ZvPlatformPopup* p, int id) { return p->path + ".command" + number(id); }
+}  // namespace
+
+int zvPlatformAddPopupCommand(ZvPlatformPopup* p, int id, const char* text) {
+  if (!p || !p->tkwin || id < 0 || id > 9999) return -1;
+  return zvPlatformEvalWords(p->interp, {"button", commandPath(p, id), "-text", text ? text : "", "-command",
+                                         p->command + " " + number(id)}) == TCL_OK
+             ? 0
+             : -1;
+}
+
+int zvPlatformPlacePopupCommand(ZvPlatformPopup* p, int id, int x, int y, int width, int height) {
+  if (!p || !p->tkwin) return -1;
+  return zvPlatformEvalWords(p->interp, {"place", commandPath(p, id), "-x", number(x), "-y", number(y), "-width",
+                                         number(std::max(width, 1)), "-height", number(std::max(height, 1))}) ==
+                 TCL_OK
+             ? 0
+             : -1;
+}
+
+int zvPlatformEnablePopupCommand(ZvPlatformPopup* p, int id, int enabled) {
+  if (!p || !p->tkwin) return -1;
+  return zvPlatformEvalWords(p->interp, {commandPath(p, id), "configure", "-state", enabled ? "normal" : "disabled"}) ==
+                 TCL_OK
+             ? 0
+             : -1;
+}
+
+int zvPlatformPressPopupCommand(ZvPlatformPopup* p, int id) {
+  if (!p || !p->tkwin) return -1;
+  return zvPlatformEvalWords(p->interp, {commandPath(p, id), "invoke"}) == TCL_OK ? 0 : -1;
+}
+
+int zvPlatformSetPopupModal(ZvPlatformPopup* p, int on) {
+  if (!p || !p->tkwin) return -1;
+  if (!on) return zvPlatformEvalWords(p->interp, {"grab", "release", p->path}) == TCL_OK ? 0 : -1;
+  zvPlatformEvalWords(p->interp, {"wm", "transient", p->path, "."});
+  // The grab needs the window viewable; a window manager may take a moment.
+  zvPlatformEvalWords(p->interp, {"update", "idletasks"});
+  return zvPlatformEvalWords(p->interp, {"catch", "grab " + p->path}) == TCL_OK ? 0 : -1;
+}
+
+int zvPlatformPlacePopupAbove(ZvPlatformPopup* p) {
+  if (!p || !p->tkwin) return -1;
+  auto query = [p](const std::string& what, const std::string& window) {
+    int value = 0;
+    if (zvPlatformEvalWords(p->interp, {"winfo", what, window}) == TCL_OK)
+      Tcl_GetIntFromObj(nullptr, Tcl_GetObjResult(p->interp), &value);
+    return value;
+  };
+  int mainX = query("rootx", "."), mainY = query("rooty", ".");
+  int screenWidth = query("screenwidth", "."), screenHeight = query("screenheight", ".");
+  // A caption's worth above the main window's top, whole on the screen.
+  int x = std::clamp(mainX, 0, std::max(screenWidth - p->width, 0));
+  int y = std::clamp(mainY - p->height - 30, 0, std::max(screenHeight - p->height, 0));
+  return zvPlatformEvalWords(p->interp, {"wm", "geometry", p->path, "+" + number(x) + "+" + number(y)}) == TCL_OK
+             ? 0
+             : -1;
+}
+
 // ---------------------------------------------------------------------------
 // Log views
 
@@ -266,7 +342,7 @@ ZvPlatformLogView* zvPlatformOpenLogView(ZvPlatformWindow* main, ZvPlatformPopup
       zvPlatformEvalWords(interp, {area, "create", "image", "0", "0", "-anchor", "nw", "-image", v->image}) == TCL_OK &&
       zvPlatformEvalWords(interp, {"pack", scroll, "-side", "right", "-fill", "y"}) == TCL_OK &&
       zvPlatformEvalWords(interp, {"pack", area, "-side", "left", "-fill", "both", "-expand", "1"}) == TCL_OK &&
-      zvPlatformEvalWords(interp, {"bind", area, "<ButtonPress-1>", "focus %W"}) == TCL_OK &&
+      zvPlatformEvalWords(interp, {"bind", area, "<ButtonPress-1>", "focus %W; " + c + " click %x %y"}) == TCL_OK &&
       zvPlatformEvalWords(interp, {"bind", area, "<Home>", c + " top"}) == TCL_OK &&
       zvPlatformEvalWords(interp, {"bind", area, "<End>", c + " bottom"}) == TCL_OK &&
       zvPlatformEvalWords(interp, {"bind", area, "<Up>", c + " scroll -1 units"}) == TCL_OK &&

@@ -19,6 +19,8 @@ struct ZvPopupCallbacks {
   void (*close)(void* user);
   void (*resize)(void* user, int width, int height);  // client size
   void* user;
+  // One of the buttons added with zvPlatformAddPopupCommand was pressed.
+  void (*command)(void* user, int id);
 };
 
 // Created withdrawn, with its own window class (so that it is never taken
@@ -37,6 +39,15 @@ void zvPlatformGetPopupSize(const ZvPlatformPopup* popup, int* width, int* heigh
 int zvPlatformPlacePopupButton(ZvPlatformPopup* popup, int x, int y, int width, int height);
 // Presses the button as a click would (for tests and the keyboard).
 int zvPlatformPressPopupButton(ZvPlatformPopup* popup);
+// Further buttons, known by an identifier of the caller's (0 to 9999).
+int zvPlatformAddPopupCommand(ZvPlatformPopup* popup, int id, const char* text);
+int zvPlatformPlacePopupCommand(ZvPlatformPopup* popup, int id, int x, int y, int width, int height);
+int zvPlatformEnablePopupCommand(ZvPlatformPopup* popup, int id, int enabled);
+int zvPlatformPressPopupCommand(ZvPlatformPopup* popup, int id);
+// A dialog: the main window takes no input while the pop-up is up.
+int zvPlatformSetPopupModal(ZvPlatformPopup* popup, int on);
+// Moves the pop-up just above the main window, kept inside the screen.
+int zvPlatformPlacePopupAbove(ZvPlatformPopup* popup);
 
 // ---------------------------------------------------------------------------
 // Log views: a sunken border around a drawing area and a scroll bar.
@@ -53,6 +64,8 @@ struct ZvLogViewCallbacks {
   // Asked for by zvPlatformRequestLogPaint, once the loop is idle.
   void (*paint)(void* user);
   void* user;
+  // The left button pressed in the drawing area, at (x, y) of it.
+  void (*click)(void* user, int x, int y);
 };
 
 // A child of the pop-up (null: of the main window), placed at (x, y) with
@@ -71,5 +84,6 @@ int zvPlatformShowLogImage(ZvPlatformLogView* view, const uint8_t* rgba, int wid
 // The scroll bar over a range 0..maximum with the page's top at position.
 int zvPlatformSetLogScroll(ZvPlatformLogView* view, int maximum, int position, int page);
 // Runs a scroll command as the scroll bar would send it ("scroll -1 units",
-// "moveto 0.5", "top", "bottom"); -1 when it means nothing.
+// "moveto 0.5", "top", "bottom"), or a click as the area sends it
+// ("click X Y"); -1 when it means nothing.
 int zvPlatformLogViewCommand(ZvPlatformLogView* view, const char* command);

@@ -517,6 +517,13 @@ int zvPlatformSetWindowTitle(ZvPlatformWindow* w, const char* title) {
   return zvPlatformEvalWords(w->interp, {"wm", "title", ".", title ? title : ""}) == TCL_OK ? 0 : -1;
 }
 
+int zvPlatformRaiseWindow(ZvPlatformWindow* w) {
+  if (!w || !w->main) return -1;
+  bool ok = zvPlatformEvalWords(w->interp, {"wm", "deiconify", "."}) == TCL_OK &&
+            zvPlatformEvalWords(w->interp, {"raise", "."}) == TCL_OK;
+  return ok ? 0 : -1;
+}
+
 void zvPlatformGetViewSize(const ZvPlatformWindow* w, int* width, int* height) {
   if (width) *width = w ? w->width : 0;
   if (height) *height = w ? w->height : 0;

@@ -1,10 +1,12 @@
 // window.h — the browser's window and its event loop, over Tcl/Tk 8.6: one
 // main window with a view area that shows frames or a line of text, the
 // view's keys and pointer handed to the shell's callbacks, a frame timer,
-// our own posted messages, and the single-instance lock. Nothing above this
+// our own posted messages, the single-instance lock and the service that
+// takes documents from later starts. Nothing above this
 // layer sees a Tcl, Tk or X11 type.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Key symbols as the view reports them (X keysym values).
@@ -72,6 +74,9 @@ void zvPlatformCloseWindow(ZvPlatformWindow* window);
 void zvPlatformDestroyWindow(ZvPlatformWindow* window);
 int zvPlatformWindowExists(const ZvPlatformWindow* window);
 int zvPlatformSetWindowTitle(ZvPlatformWindow* window, const char* title);
+// Shows the window if it was iconified and puts it above the others (as far
+// as the window manager lets it).
+int zvPlatformRaiseWindow(ZvPlatformWindow* window);
 void zvPlatformGetViewSize(const ZvPlatformWindow* window, int* width, int* height);
 // Shows text centred in white on black in place of any frame.
 int zvPlatformShowViewText(ZvPlatformWindow* window, const char* text);
@@ -193,3 +198,25 @@ int zvPlatformLoopEnding(void);
 int zvPlatformTakeInstanceLock(void);
 // The file the lock is taken on (static).
 const char* zvPlatformLockPath(void);
+
+// ---------------------------------------------------------------------------
+// The "Quillmoor" service: the browser holding the lock takes documents
+// (a URL or an absolute path, one at a time) from later starts over a Unix
+// socket beside the lock, from the same user only. The procedure runs from
+// the loop, once for each document taken.
+enum { ZV_SERVICE_MAX_DOCUMENT = 2048 };
+typedef void (*ZvServiceProc)(void* user, const char* document);
+// 0 when listening, -1 when the socket cannot be made.
+int zvPlatformServeDocuments(ZvServiceProc proc, void* user);
+// Stops listening and removes the socket (nothing when not listening).
+void zvPlatformStopServing(void);
+// Hands a document to the browser that listens: 0 when it took it, -1 when
+// none listens, -2 when the document is refused (by us or by it), -3 when
+// it was sent whole but no answer came in ten seconds (the browser is busy
+// and reads it when it is free).
+int zvPlatformSendDocument(const char* document);
+// Whether a document may be sent: 1 to ZV_SERVICE_MAX_DOCUMENT bytes and
+// no control characters.
+int zvPlatformServiceDocumentOk(const char* document, size_t length);
+// Where the socket is (static).
+const char* zvPlatformServicePath(void);

@@ -27,26 +27,32 @@ bool isCircleType(int type) {
 
 }  // namespace
 
-// A shared block of faces: the header, then the faces one after another,
-// each followed by its arrays. Every placed face holds a share, and so does
-// the maker until it releases the block.
-struct ZvFaceBlock {
-  size_t shares;
-  size_t used;      // bytes taken, from the start of the block
-  size_t capacity;  // bytes in all
-};
-
 namespace {
 
 constexpr size_t kFaceAlign = alignof(ZvFace);
 constexpr size_t kFaceBlockHeader = (sizeof(ZvFaceBlock) + kFaceAlign - 1) / kFaceAlign * kFaceAlign;
+// Room at the end of every block for the one material record its faces may
+// share (zvPlaceFaceBlockMaterial).
+constexpr size_t kSharedMaterialBytes = (4 * sizeof(ZvSFColor) + 2 * sizeof(float) + kFaceAlign - 1) / kFaceAlign * kFaceAlign;
 
 void dropFaceShare(ZvFaceBlock* block) {
   if (--block->shares == 0) zvFree(block);
 }
 
+// A material count of 0 is a face of a block that shares the block's record.
 bool validFaceCounts(int normalCount, int vertexCount, int uvCount, int materialCount) {
-  return normalCount >= 1 && vertexCount >= 1 && uvCount >= 1 && materialCount >= 1;
+  return normalCount >= 1 && vertexCount >= 1 && uvCount >= 1 && materialCount >= 0;
+}
+
+// The arrays of a face whose header is in place, right after it.
+void placeFaceArrays(ZvFace* face, int normalCount, int vertexCount, int uvCount) {
+  static_assert(sizeof(ZvFace) % alignof(ZvSFVec3f) == 0 && alignof(ZvSFVec2f) <= alignof(ZvSFVec3f));
+  face->normals = reinterpret_cast<ZvSFVec3f*>(face + 1);
+  face->normalCount = normalCount;
+  face->vertices = face->normals + normalCount;
+  face->vertexCount = vertexCount;
+  face->texture.uv = reinterpret_cast<ZvSFVec2f*>(face->vertices + vertexCount);
+  face->texture.uvCount = uvCount;
 }
 
 // Lays out a packed face whose block starts at the record: header fields
@@ -59,13 +65,7 @@ ZvFace* layOutPackedFace(void* at, int normalCount, int vertexCount, int uvCount
   float identity[6] = {1, 0, 0, 1, 0, 0};
   for (int i = 0; i < 6; ++i) face->texture.transform[i] = identity[i];
   face->faceType = 1;
-  static_assert(sizeof(ZvFace) % alignof(ZvSFVec3f) == 0 && alignof(ZvSFVec2f) <= alignof(ZvSFVec3f));
-  face->normals = reinterpret_cast<ZvSFVec3f*>(face + 1);
-  face->normalCount = normalCount;
-  face->vertices = face->normals + normalCount;
-  face->vertexCount = vertexCount;
-  face->texture.uv = reinterpret_cast<ZvSFVec2f*>(face->vertices + vertexCount);
-  face->texture.uvCount = uvCount;
+  placeFaceArrays(face, normalCount, vertexCount, uvCount);
   zvPlacePackedMaterial(face, face->texture.uv + uvCount, materialCount);
   face->material.maxElement = materialCount;
   return face;
@@ -274,7 +274,7 @@ size_t zvFaceLeafBytes(int normalCount, int vertexCount, int uvCount, int materi
 }
 
 ZvFace* zvNewPackedFaceLeaf(int normalCount, int vertexCount, int uvCount, int materialCount) {
-  size_t bytes = zvFaceLeafBytes(normalCount, vertexCount, uvCount, materialCount);
+  size_t bytes = materialCount >= 1 ? zvFaceLeafBytes(normalCount, vertexCount, uvCount, materialCount) : 0;
   if (bytes == 0) {
     zvWarning("zvNewPackedFaceLeaf: invalid array length\n");
     return nullptr;
@@ -288,23 +288,60 @@ ZvFace* zvNewPackedFaceLeaf(int normalCount, int vertexCount, int uvCount, int m
 }
 
 ZvFaceBlock* zvNewFaceBlock(size_t bytes) {
-  if (bytes > SIZE_MAX - kFaceBlockHeader) return nullptr;
-  auto* block = static_cast<ZvFaceBlock*>(zvMallocUncleared(kFaceBlockHeader + bytes));
+  if (bytes > SIZE_MAX - kFaceBlockHeader - kSharedMaterialBytes) return nullptr;
+  auto* block = static_cast<ZvFaceBlock*>(zvMallocUncleared(kFaceBlockHeader + bytes + kSharedMaterialBytes));
   if (!block) return nullptr;
   block->shares = 1;
   block->used = kFaceBlockHeader;
   block->capacity = kFaceBlockHeader + bytes;
+  block->material = nullptr;
   return block;
 }
 
+int zvPlaceFaceBlockMaterial(ZvFaceBlock* block, ZvFace* model) {
+  if (!block || !model || block->material) return ZV_FAIL;
+  block->material = reinterpret_cast<char*>(block) + block->capacity;
+  zvPlacePackedMaterial(model, block->material, 1);
+  model->material.maxElement = 1;
+  return ZV_OK;
+}
+
 ZvFace* zvPlaceFaceLeaf(ZvFaceBlock* block, int normalCount, int vertexCount, int uvCount, int materialCount) {
-  size_t bytes = zvFaceLeafBytes(normalCount, vertexCount, uvCount, materialCount);
+  size_t bytes = materialCount >= 1 ? zvFaceLeafBytes(normalCount, vertexCount, uvCount, materialCount) : 0;
   if (!block || bytes == 0 || bytes > block->capacity - block->used) {
     zvWarning("zvPlaceFaceLeaf: invalid array length or block full\n");
     return nullptr;
   }
   ZvFace* face =
       layOutPackedFace(reinterpret_cast<char*>(block) + block->used, normalCount, vertexCount, uvCount, materialCount);
+  face->block = block;
+  block->used += bytes;
+  block->shares++;
+  return face;
+}
+
+ZvFace* zvPlaceFaceLeafAs(ZvFaceBlock* block, const ZvFace* model, int normalCount, int vertexCount, int uvCount,
+                          int materialCount) {
+  size_t bytes = zvFaceLeafBytes(normalCount, vertexCount, uvCount, materialCount);
+  bool shares = materialCount == 0;
+  if (!block || !model || bytes == 0 || bytes > block->capacity - block->used ||
+      (shares && (!block->material || model->material.ambient.values != block->material))) {
+    zvWarning("zvPlaceFaceLeaf: invalid array length or block full\n");
+    return nullptr;
+  }
+  auto* face = reinterpret_cast<ZvFace*>(reinterpret_cast<char*>(block) + block->used);
+  std::memcpy(static_cast<void*>(face), model, sizeof(ZvFace));
+  face->type = ZV_LEAF_FACE;
+  face->next = nullptr;
+  face->rendering = nullptr;
+  face->flags |= ZV_LEAF_PACKED_FACE;
+  face->texture.movie = nullptr;
+  face->material.specularPower = {};
+  placeFaceArrays(face, normalCount, vertexCount, uvCount);
+  if (!shares) {
+    zvPlacePackedMaterial(face, face->texture.uv + uvCount, materialCount);
+    face->material.maxElement = materialCount;
+  }
   face->block = block;
   block->used += bytes;
   block->shares++;
@@ -438,7 +475,9 @@ ZvLeaf* zvNewCylinder(int parts, float topRadius, float bottomRadius, float heig
   return head;
 }
 
-int zvAttachLeaf(ZvObj* object, ZvLeaf* chain) {
+namespace {
+
+int attachChain(ZvObj* object, ZvLeaf* chain, bool owned) {
   if (!object || !chain) {
     zvWarning("zvAttachLeaf: NULL specified.\n");
     return ZV_FAIL;
@@ -453,7 +492,8 @@ int zvAttachLeaf(ZvObj* object, ZvLeaf* chain) {
     }
     end = &(*end)->next;
   }
-  for (ZvLeaf* leaf = chain; leaf; leaf = leaf->next) leaf->owner = object;
+  if (!owned)
+    for (ZvLeaf* leaf = chain; leaf; leaf = leaf->next) leaf->owner = object;
   *end = chain;
   // New geometry: a cube computed before no longer holds.
   object->flags &= ~uint32_t(ZV_OBJ_CUBE_VALID | ZV_OBJ_HAS_CUBE | ZV_OBJ_LEAF_BOX);
@@ -461,9 +501,15 @@ int zvAttachLeaf(ZvObj* object, ZvLeaf* chain) {
   return ZV_OK;
 }
 
+}  // namespace
+
+int zvAttachLeaf(ZvObj* object, ZvLeaf* chain) { return attachChain(object, chain, false); }
+
 int zvAttachFaceLeaves(ZvObj* object, ZvLeaf* chain, const float min[3], const float max[3]) {
   bool first = object && !object->leaf;
-  int result = zvAttachLeaf(object, chain);
+  // A chain made with its owner already named (zvPlaceFaceLeafAs) is not
+  // walked again: for a large set that walk is a miss per face.
+  int result = attachChain(object, chain, chain && object && chain->owner == object);
   if (result != ZV_OK || !first || !min || !max) return result;
   std::memcpy(object->leafBoxMin, min, sizeof object->leafBoxMin);
   std::memcpy(object->leafBoxMax, max, sizeof object->leafBoxMax);

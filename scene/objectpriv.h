@@ -27,13 +27,27 @@ inline void zvPlacePackedMaterial(ZvShape* shape, void* block, int n) {
   m->transparency = {n, f + n};
   shape->flags |= ZV_LEAF_PACKED_MATERIAL;
 }
+// A shared block of faces: the header, then the faces one after another,
+// each followed by its arrays, and past capacity the room for one material
+// record the faces may share. Every placed face holds a share, and so does
+// the maker until it releases the block.
+struct ZvFaceBlock {
+  size_t shares;
+  size_t used;      // bytes taken, from the start of the block
+  size_t capacity;  // bytes for faces, from the start of the block
+  void* material;   // the shared record once placed, or null
+};
+
 // A packed face may carry its packed material in its own block, right
-// after the texture coordinates; that block is never freed on its own.
+// after the texture coordinates, or share its shared block's record; such
+// a block is never freed on its own.
 inline bool zvMaterialInLeafBlock(const ZvShape* shape) {
+  if (!(shape->flags & ZV_LEAF_PACKED_FACE) || !(shape->flags & ZV_LEAF_PACKED_MATERIAL)) return false;
   // A block of its own cannot start where the leaf's block goes on.
-  return (shape->flags & ZV_LEAF_PACKED_FACE) && (shape->flags & ZV_LEAF_PACKED_MATERIAL) &&
-         static_cast<const void*>(shape->material.ambient.values) ==
-             static_cast<const void*>(shape->texture.uv + shape->texture.uvCount);
+  const void* values = shape->material.ambient.values;
+  if (values == static_cast<const void*>(shape->texture.uv + shape->texture.uvCount)) return true;
+  const ZvFaceBlock* block = shape->type == ZV_LEAF_FACE ? static_cast<const ZvFace*>(shape)->block : nullptr;
+  return block && block->material && values == block->material;
 }
 
 // Like zvMalloc, through the same allocator, but not zero-filled: for

@@ -374,6 +374,14 @@ ZvFace* zvNewPackedFaceLeaf(int normalCount, int vertexCount, int uvCount, int m
 size_t zvFaceLeafBytes(int normalCount, int vertexCount, int uvCount, int materialCount);
 ZvFaceBlock* zvNewFaceBlock(size_t bytes);
 ZvFace* zvPlaceFaceLeaf(ZvFaceBlock* block, int normalCount, int vertexCount, int uvCount, int materialCount);
+// zvPlaceFaceLeaf with every other header field copied from model (owner,
+// texture record, bindings, flags): a set's faces differ only in their
+// arrays. A material count of 0 shares the block's one material record,
+// which zvPlaceFaceBlockMaterial placed and pointed model's arrays at
+// (count 1, filled by the maker); zvFaceLeafBytes takes 0 the same way.
+ZvFace* zvPlaceFaceLeafAs(ZvFaceBlock* block, const ZvFace* model, int normalCount, int vertexCount, int uvCount,
+                          int materialCount);
+int zvPlaceFaceBlockMaterial(ZvFaceBlock* block, ZvFace* model);
 void zvReleaseFaceBlock(ZvFaceBlock* block);
 ZvLineSet* zvNewLineSetLeaf(void);
 ZvPointSet* zvNewPointSetLeaf(void);
@@ -393,7 +401,8 @@ int zvAttachLeaf(ZvObj* object, ZvLeaf* chain);  // appends, sets owners
 // wrote them, in chain order as a cube does (the first vertex, then each
 // smaller or larger coordinate): when the object had no leaves, its next
 // cube takes the box instead of walking every vertex again. Any change to
-// the object's leaves before then drops the box.
+// the object's leaves before then drops the box. A chain whose first leaf
+// already names object as its owner is taken to be owned whole.
 int zvAttachFaceLeaves(ZvObj* object, ZvLeaf* chain, const float min[3], const float max[3]);
 ZvLeaf* zvDeleteLeaf(ZvLeaf* leaf);               // answers the next leaf
 void zvDeleteAllLeaf(ZvLeaf* first);

@@ -53,8 +53,7 @@ void armLimits(Tcl_Interp* interp) {
     until.sec += 1;
     until.usec -= 1000000;
   }
-  Tcl_LimitSetTime(interp, &until);
-  Tcl_LimitTypeSet(interp, TCL_LIMIT_TIME);
+  zvScriptSetDeadline(interp, until);
 }
 
 // The text of what went wrong, as the start-up script's zvTclerror shows it.

@@ -394,12 +394,22 @@ int zvCallWorldEventHandler(ZvWorld* world, ZvEvent* event) {
   WorldFrame frame{world, false};
   worldFrames.push_back(&frame);
   int result = ZV_OK;
+  // As with tasks: many handlers, each within the limit, must not hold the
+  // browser for the sum of them.
+  const uint64_t started = zvScriptRealNow();
+  bool late = false;
   // Indexes into the live arrays, not copies: a handler may delete objects
   // (the scene model takes them out of the arrays) or add handlers. What
   // was added during the pass waits for the next one.
   for (ZvMFObj* array : {&world->worldIn, &world->worldOut, &world->frame}) {
     int count = array->count;
     for (int i = 0; i < count && i < array->count && result == ZV_OK; ++i) {
+      if (zvScriptRealNow() - started >= uint64_t(zvGetScriptTimeLimit())) {
+        zvMessage("The handlers of this world ran past %d ms for one event; the rest miss it.",
+                  zvGetScriptTimeLimit());
+        late = true;
+        break;
+      }
       ZvObj* o = array->objects[i];
       result = zvCallEventHandler(o, event);
       if (frame.gone) break;
@@ -410,7 +420,7 @@ int zvCallWorldEventHandler(ZvWorld* world, ZvEvent* event) {
         --count;
       }
     }
-    if (frame.gone || result != ZV_OK) break;
+    if (late || frame.gone || result != ZV_OK) break;
   }
   worldFrames.pop_back();
   return result;

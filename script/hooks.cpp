@@ -29,25 +29,38 @@ int scriptDelete(ZvWorld* world) { return zvScriptExit(world, ZV_SCRIPT_TCL); }
 // ---------------------------------------------------------------------------
 // Reader
 
+// Scripts the reader runs (Script nodes, script files, CREATE_NOTIFY) run
+// while it holds objects it has not finished, the one being made among
+// them; deleting any object then could pull one from under it.
+int readerCalls = 0;
+struct InReader {
+  InReader() { ++readerCalls; }
+  ~InReader() { --readerCalls; }
+};
+
 int scriptEval(ZvWorld* world, const char* procedure, int scriptKind) {
   if (scriptKind != ZV_SCRIPT_TCL) return ZV_FAIL;  // the one language there is an engine for
+  InReader in;
   return zvScriptTclEvalStr(world, procedure);
 }
 
 // The reader has registered the file in the world being read, under its
 // name made absolute against the file naming it; its URL finds that entry.
 int addEventHandler(ZvObj* object, const ZvHandlerDesc* d) {
+  InReader in;
   return zvAddEventHandler(object, d->file ? zvGetUrl(d->file) : nullptr, d->mask, d->scriptKind, d->function,
                            d->userData, d->actionObject);
 }
 
 int callEventHandler(ZvObj* object, uint32_t eventType) {
+  InReader in;
   ZvEvent event;
   zvInitEvent(&event, eventType);
   return zvCallEventHandler(object, &event);
 }
 
 int addTimeOutHandler(ZvObj* object, const ZvHandlerDesc* d, int periodic) {
+  InReader in;
   ZvTimeOutHandlerList* task =
       zvAddTimeOutHandler(object, d->file ? zvGetUrl(d->file) : nullptr, uint32_t(d->millisecond < 0 ? 0 : d->millisecond),
                           d->scriptKind, d->function, d->userData, periodic ? ZV_TASK_PERIODIC : ZV_TASK_SPORADIC);
@@ -122,6 +135,8 @@ int runArchiveScript(ZvWorld* world, const char* file) {
 }
 
 }  // namespace
+
+int zvScriptInReader(void) { return readerCalls > 0; }
 
 void zvScriptInstallHooks(void) {
   ZvSceneHooks& scene = zvSceneHooks();

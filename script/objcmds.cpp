@@ -314,6 +314,10 @@ int delObj(ZvScriptCall& call) {
   if (!object) return TCL_ERROR;
   // The user's own body and eye are the browser's, not the world's.
   if (withinPerson(object)) return call.fail("%s:%s failed.", call.name, call.argv[1]);
+  if (zvScriptInReader()) {
+    zvMessage("A script may not delete objects while objects are being read.");
+    return call.fail("%s:%s failed.", call.name, call.argv[1]);
+  }
   // Handles die before the records they name, so that no script (nor this
   // handler, if the object is its own) can reach them after this command.
   std::vector<ZvObj*> pending{object};

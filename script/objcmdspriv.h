@@ -37,6 +37,6 @@ int zvScriptReadObjFile(ZvWorld* world, ZvObj* parent, const char* name, ZvObj**
 // (its name goes to file, for the message when it cannot be written).
 int zvScriptReadObjText(ZvWorld* world, ZvObj* parent, const char* text, ZvObj** first, std::string* file);
 // Whether the world's scripts may read the local file: inside the user
-// files or the data directory, one of the world's own fetched files, or
-// below the directory of a world that is itself a local file.
+// files or the data directory, a file the world fetched from the network,
+// or below the directory of a world that is itself a local file.
 bool zvScriptMayReadLocal(ZvWorld* world, const char* path);

@@ -130,12 +130,14 @@ bool zvScriptMayReadLocal(ZvWorld* world, const char* path) {
   if (inside(file, zvGetScriptUserDirectory()) || inside(file, zvGetScriptDataDirectory())) return true;
   std::string own = localWorldDirectory(world);
   if (!own.empty() && inside(file, own.c_str())) return true;
-  // Files the world fetched: from the network, or any of a local world's.
+  // Files the world fetched from the network. A local world fetches local
+  // files by any name (zvWwwLoadFile file:///etc/passwd): those count only
+  // below its own directory, as above.
   ZvUrlHashTable* table = world ? world->urlTable : nullptr;
   if (!table) return false;
   for (uint32_t b = 0; b < table->buckets; ++b)
     for (ZvUrlHash* e = table->heads[b]; e; e = e->next)
-      if (e->local_filename && (remoteScheme(e->url) || !own.empty()) && canonical(e->local_filename) == file)
+      if (e->local_filename && remoteScheme(e->url) && canonical(e->local_filename) == file)
         return true;
   return false;
 }

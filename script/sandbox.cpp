@@ -30,6 +30,7 @@
 // callback starts with the whole limit. A running evaluation is never given
 // more time, which is what stops a script from stretching its own limit by
 // re-entering the loop.
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -49,6 +50,12 @@ namespace {
 const char kWorldKey[] = "quillmoor-world";  // set by the engine
 constexpr int kLongestSleepMs = 10;
 constexpr size_t kMostPendingAfters = 1000;
+// Memory: an evaluation that takes more than this from the heap is stopped.
+// It is looked at every few milliseconds, at command boundaries; a value
+// that keeps doubling is stopped long before Tcl's own largest value,
+// whose overflow ends the program.
+constexpr size_t kMostHeapGrowth = size_t(256) << 20;
+constexpr long kTickUs = 5000;
 
 struct Sandbox;
 struct After {
@@ -63,6 +70,8 @@ struct Sandbox {
   std::string path;  // its name in the parent
   std::map<long, After*> afters;
   long nextAfter = 0;
+  Tcl_Time deadline{};  // of the evaluation running or last armed
+  size_t heapAtStart = 0;  // at the evaluation's first tick; 0 before it
 };
 
 std::unordered_map<Tcl_Interp*, Sandbox*>& sandboxes() {
@@ -163,16 +172,50 @@ void cancelAfter(Sandbox* box, std::map<long, After*>::iterator it) {
   delete a;
 }
 
+size_t heapInUse() {
+  struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+}
+
+bool before(const Tcl_Time& a, const Tcl_Time& b) { return a.sec < b.sec || (a.sec == b.sec && a.usec < b.usec); }
+
+// The Tcl limit is the next tick or the deadline, whichever comes first.
+void setTick(Sandbox* box) {
+  Tcl_Time tick;
+  Tcl_GetTime(&tick);
+  tick.usec += kTickUs;
+  if (tick.usec >= 1000000) {
+    tick.sec += 1;
+    tick.usec -= 1000000;
+  }
+  Tcl_LimitSetTime(box->interp, before(tick, box->deadline) ? &tick : &box->deadline);
+}
+
 void onTimeLimit(ClientData data, Tcl_Interp* interp) {
   if (!Tcl_InterpActive(interp)) {
     // The deadline of an evaluation long finished: nothing to stop.
     zvScriptArmLimits(interp);
     return;
   }
-  zvMessage("A script ran past its limit of %d ms and was stopped.", zvGetScriptTimeLimit());
+  auto* box = static_cast<Sandbox*>(data);
+  Tcl_Time now;
+  Tcl_GetTime(&now);
+  if (before(now, box->deadline)) {
+    // Measured from the first tick: most evaluations end before it, and
+    // reading the heap's figures is not free.
+    size_t heap = heapInUse();
+    if (!box->heapAtStart) box->heapAtStart = heap;
+    if (heap < box->heapAtStart || heap - box->heapAtStart < kMostHeapGrowth) {
+      setTick(box);
+      return;
+    }
+    zvMessage("A script took more than %zu MB of memory and was stopped.", kMostHeapGrowth >> 20);
+    // Left at the tick that passed, the limit stops the evaluation.
+  } else {
+    zvMessage("A script ran past its limit of %d ms and was stopped.", zvGetScriptTimeLimit());
+  }
   // What it left to run later goes too: a runaway that re-schedules itself
   // would otherwise hold the browser for a limit at every turn.
-  auto* box = static_cast<Sandbox*>(data);
   while (!box->afters.empty()) cancelAfter(box, box->afters.begin());
 }
 
@@ -295,6 +338,78 @@ int fileCommand(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
   for (int i = 2; i < objc; ++i)
     if (Tcl_GetString(objv[i])[0] == '~') return refuse(interp, "file: names starting with ~ are not allowed");
   return zvScriptInvokeHidden(interp, objc, objv);
+}
+
+// ---------------------------------------------------------------------------
+// Commands that make one large value in a single step, where no limit is
+// looked at until it is made: string repeat, lrepeat, format's widths and
+// binary format's counts. Sizes a world's script has no use for are refused.
+
+constexpr Tcl_WideInt kLargestValue = Tcl_WideInt(64) << 20;  // characters or list elements
+
+struct Original {
+  Tcl_ObjCmdProc* proc;
+  ClientData data;
+  std::string shown;  // the command as a script writes it
+};
+
+// The count words of a format string: digits after % (width and
+// precision) for format, after a field letter for binary format; * takes
+// the next argument. False when one is too large.
+bool countsFit(const char* spec, bool binary, int objc, Tcl_Obj* const objv[], int next) {
+  bool inField = false;
+  for (const char* p = spec; *p; ++p) {
+    if (!binary && *p == '%') {
+      inField = p[1] != '%';
+      if (!inField) ++p;
+      continue;
+    }
+    if (!binary && inField && std::strchr("diouxXcsfeEgGbaA", *p)) inField = false;
+    if (binary || inField) {
+      if (*p == '*' && !binary) {
+        Tcl_WideInt n = 0;
+        if (next < objc && Tcl_GetWideIntFromObj(nullptr, objv[next++], &n) == TCL_OK && (n > kLargestValue || n < -kLargestValue))
+          return false;
+      } else if (*p >= '0' && *p <= '9') {
+        char* end = nullptr;
+        unsigned long long n = std::strtoull(p, &end, 10);
+        if (n > (unsigned long long)kLargestValue) return false;
+        p = end - 1;
+      }
+    }
+  }
+  return true;
+}
+
+int cappedCommand(ClientData data, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
+  auto* original = static_cast<Original*>(data);
+  const std::string& name = original->shown;
+  bool fits = true;
+  if (name == "string repeat" && objc == 3) {
+    Tcl_WideInt count = 0;
+    int length = 0;
+    Tcl_GetStringFromObj(objv[1], &length);
+    if (Tcl_GetWideIntFromObj(nullptr, objv[2], &count) == TCL_OK && count > 0)
+      fits = count <= kLargestValue && Tcl_WideInt(length) * count <= kLargestValue;
+  } else if (name == "lrepeat" && objc >= 2) {
+    Tcl_WideInt count = 0;
+    if (Tcl_GetWideIntFromObj(nullptr, objv[1], &count) == TCL_OK && count > 0)
+      fits = count <= kLargestValue && Tcl_WideInt(objc - 2) * count <= kLargestValue;
+  } else if ((name == "format" || name == "binary format") && objc >= 2) {  // FORMAT ?arg ...?
+    fits = countsFit(Tcl_GetString(objv[1]), name == "binary format", objc, objv, 2);
+  }
+  if (!fits) return refuse(interp, (original->shown + ": a world's script may not make a value that large").c_str());
+  return original->proc(original->data, interp, objc, objv);
+}
+
+void capCommand(Tcl_Interp* interp, const char* name, const char* shown) {
+  Tcl_CmdInfo info;
+  if (!Tcl_GetCommandInfo(interp, name, &info) || !info.objProc) return;
+  static std::unordered_map<std::string, Original>* originals = new std::unordered_map<std::string, Original>;
+  // The built-in commands are the same in every interpreter.
+  Original& o = (*originals)[name];
+  if (!o.proc) o = Original{info.objProc, info.objClientData, shown};
+  Tcl_CreateObjCommand(interp, name, cappedCommand, &o, nullptr);
 }
 
 // ---------------------------------------------------------------------------
@@ -490,7 +605,26 @@ void zvScriptHardenInterp(Tcl_Interp* interp) {
   Tcl_CreateObjCommand(interp, "open", openCommand, nullptr, nullptr);
   Tcl_CreateObjCommand(interp, "source", sourceCommand, nullptr, nullptr);
   Tcl_CreateObjCommand(interp, "file", fileCommand, nullptr, nullptr);
+  capCommand(interp, "::tcl::string::repeat", "string repeat");
+  capCommand(interp, "::lrepeat", "lrepeat");
+  capCommand(interp, "::format", "format");
+  capCommand(interp, "::tcl::binary::format", "binary format");
   Tcl_LimitAddHandler(interp, TCL_LIMIT_TIME, onTimeLimit, box, nullptr);
+  // Checked at every command, so that no loop gets far between two looks.
+  Tcl_LimitSetGranularity(interp, TCL_LIMIT_TIME, 1);
+}
+
+void zvScriptSetDeadline(Tcl_Interp* interp, const Tcl_Time& until) {
+  Sandbox* box = boxOf(interp);
+  if (box) {
+    box->deadline = until;
+    box->heapAtStart = 0;
+    setTick(box);
+  } else {
+    Tcl_Time copy = until;
+    Tcl_LimitSetTime(interp, &copy);
+  }
+  Tcl_LimitTypeSet(interp, TCL_LIMIT_TIME);
 }
 
 void zvScriptRearmIdle(void) {

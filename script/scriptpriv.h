@@ -104,6 +104,9 @@ Tcl_Interp* zvScriptNewInterp(void);
 // Arms the time limit from now, unless an evaluation is running in the
 // interpreter: a running script never gets more time.
 void zvScriptArmLimits(Tcl_Interp* interp);
+// Sets the time limit of an evaluation that starts now; the sandbox also
+// watches, on the way, how much memory the evaluation takes.
+void zvScriptSetDeadline(Tcl_Interp* interp, const Tcl_Time& until);
 // Arms every world interpreter that is not evaluating (before the loop
 // serves an event, so that callbacks start with the whole limit).
 void zvScriptRearmIdle(void);
@@ -122,6 +125,14 @@ const char* zvGetScriptDataDirectory(void);
 // The handler of every entry of zvScriptProvidedCommands: runs what
 // another part provided under the command's name, or fails "not available".
 int zvScriptRunProvided(ZvScriptCall& call);
+
+// Milliseconds on the real clock, whatever clock the tasks read: what
+// bounds how long one wake-up or one world event may run scripts.
+uint64_t zvScriptRealNow(void);
+
+// Whether a script is running for the reader (a Script node, a script
+// file, CREATE_NOTIFY): objects must not be deleted then.
+int zvScriptInReader(void);
 
 // Between the events and the tasks and their hooks: a world being cleared
 // stops a world dispatch in progress on it, a new world starts with no

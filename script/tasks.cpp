@@ -253,6 +253,7 @@ ZvScriptClock zvSetScriptClock(ZvScriptClock clock) {
 }
 
 uint64_t zvScriptNow(void) { return scriptClock(); }
+uint64_t zvScriptRealNow(void) { return realClock(); }
 
 // ---------------------------------------------------------------------------
 // Adding and removing
@@ -354,9 +355,17 @@ int zvWakeUpTask(ZvWorld* world) {
   w->waking = true;
   int result = ZV_OK;
   std::vector<Task*> held;  // due, but waiting for the next wake-up
+  // Each run has the script limit, but a world with many due tasks must
+  // not hold the browser for the sum of them: past one limit in all, the
+  // rest wait for the next wake-up, in their order.
+  const uint64_t started = zvScriptRealNow();
   while (!w->gone) {
     Task* t = taskOf(world->timeouts);
     if (!t || t->expiry > now) break;
+    if (zvScriptRealNow() - started >= uint64_t(zvGetScriptTimeLimit())) {
+      zvMessage("The tasks of this world ran past %d ms in one turn; the rest wait.", zvGetScriptTimeLimit());
+      break;
+    }
     unlinkTask(world, w, t);
     if (t->born == wakeUp || (t->ranIn == wakeUp && t->runs >= kCatchUpRuns)) {
       held.push_back(t);

@@ -181,6 +181,11 @@ void setButton(int id, int state) {
 }  // namespace
 
 ZvCommandHooks& zvCommandHooks(void) { return commandHooks; }
+
+int zvAddBookmarkMenuItem(const char* title, int id) {
+  if (!commands.window || id < 1 || id >= 100) return -1;
+  return zvPlatformAddMenuItem(commands.window, commands.menus[3], title, id, ZV_MENU_COMMAND);
+}
 int zvAutoLoadImages(void) { return commands.autoImages; }
 
 int zvJumpingEyeOn(void) {

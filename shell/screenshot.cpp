@@ -6,6 +6,7 @@
 // the same world gives the same picture every time.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include "scene/scene.h"
 #include "script/script.h"
 #include "shell/shell.h"
+#include "media/media.h"
 #include "shell/windowpriv.h"
 
 namespace {
@@ -36,13 +38,19 @@ int writeFrame(RwDeviceContext* dc, const RwImage* image, int, int) {
   return capture->written;
 }
 
-bool hasPerson(const std::string& dir) {
-  std::error_code ec;
-  return !dir.empty() && std::filesystem::exists(dir + "/person.wrl", ec);
+// Whether a path lies inside a directory (both absolute and normal).
+bool inside(const std::filesystem::path& path, const std::filesystem::path& dir) {
+  auto [d, p] = std::mismatch(dir.begin(), dir.end(), path.begin(), path.end());
+  return d == dir.end();
 }
 
 }  // namespace
 
+// The program's resources lie beside it, in ../share/quillmoor: so an
+// installed program, a package unpacked anywhere, and the build tree (whose
+// share/ sits beside shell/) each find their own. Only programs of the build
+// tree that sit elsewhere in it (tests, benchmarks) fall back on the build
+// tree's copy; an installed program never reads the build tree.
 const char* zvDataDirectory(void) {
   static std::string dir;
   if (!dir.empty()) return dir.c_str();
@@ -51,8 +59,13 @@ const char* zvDataDirectory(void) {
   } else {
     std::error_code ec;
     auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    std::string installed = ec ? std::string() : (exe.parent_path().parent_path() / "share/quillmoor").string();
-    dir = hasPerson(installed) ? installed : std::string(QM_BUILD_DATA_DIR);
+    if (ec)
+      dir = QM_INSTALL_DATA_DIR;
+    else if (inside(exe.lexically_normal(), std::filesystem::path(QM_BUILD_TREE).lexically_normal()) &&
+             !std::filesystem::exists(exe.parent_path().parent_path() / "share/quillmoor/person.wrl", ec))
+      dir = QM_BUILD_DATA_DIR;
+    else
+      dir = (exe.parent_path().parent_path() / "share/quillmoor").string();
   }
   if (dir.back() != '/') dir += '/';
   return dir.c_str();
@@ -62,6 +75,7 @@ int zvRunScreenshot(const char* output, int width, int height, const char* path,
   zvSetReportSink(zvPrintReport, nullptr);
   zvInstallSubsystems();
   zvInstallBehaviour();
+  zvMediaInstall();
   zvProvideShellScriptCommands(0);
   // Before reading: tasks made while reading take their start from it.
   zvUseSimulatedClock(0);

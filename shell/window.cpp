@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "media/media.h"
 #include "nav/nav.h"
 #include "platform/window.h"
 #include "render/render.h"
@@ -91,6 +92,10 @@ struct Shell {
   int errorPosted;
   ZvCommandLine* words;
   std::string pendingUrl;  // typed or clicked, opened by kOpenUrl
+  // A bookmark's viewpoint in the world of viewpointUrl, taken by the next
+  // world shown if it is that one, dropped otherwise.
+  std::string viewpointUrl;
+  ZvTransform viewpoint;
   int flashCount;
   uint32_t flashNext, flashColor;
   int fatalShown;  // one "Fatal Error" box per process
@@ -244,6 +249,12 @@ void showWorld(ZvWorld* world) {
     // only once it is laid out.
     if (world->person && zvAdjustPersonToActiveCamera(world->person) != ZV_OK)
       zvMessage("%s : the person stays where it was added", world->url);
+  }
+  if (!shell.viewpointUrl.empty()) {
+    if (world->url && shell.viewpointUrl == world->url && world->person &&
+        zvPlacePerson(world->person, &shell.viewpoint) != ZV_OK)
+      zvMessage("%s : the person stays where it was", world->url);
+    shell.viewpointUrl.clear();
   }
   zvRenderResume(world);
   zvRenderSetWindow(world, shell.window, &shell.dc);
@@ -817,6 +828,7 @@ void onResize(void*, int width, int height) {
 }
 
 void shutDown() {
+  zvServeHandOvers(0);
   leaveWorld();
   zvWwwLinkHooks() = ZvWwwLinkHooks{};
   zvWwwShutdownLink();
@@ -849,6 +861,12 @@ void zvShellPostOpenUrl(const char* url) {
 }
 int zvShellFetching(void) { return shell.viewState == kFetching || shell.fetch.active || zvWwwFetchWaiting() ? 1 : 0; }
 void zvShellStop(void) { zvWwwCancelProgress(); }
+void zvShellPostOpenUrlAt(const char* url, const ZvTransform* viewpoint) {
+  if (!url || !*url || !viewpoint) return;
+  postOpenUrl(url);
+  shell.viewpointUrl = url;
+  shell.viewpoint = *viewpoint;
+}
 void zvShellGoBack(void) { onMessage(nullptr, kGoBack, 0, 0); }
 void zvShellGoForward(void) { onMessage(nullptr, kGoForward, 0, 0); }
 void zvShellReload(void) { onMessage(nullptr, kReload, 0, 0); }
@@ -859,6 +877,8 @@ void zvShellSetModalBox(int on) { shell.modalBox = on; }
 int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   // Only the window takes the lock: headless runs go beside an open browser.
   if (zvPlatformTakeInstanceLock() == -1) {
+    // A document for the browser already open goes to its window.
+    if (options && options->firstWorld && zvHandOverDocument(options->firstWorld) == 0) return 0;
     std::fprintf(stderr, "Quillmoor is already running.\n");
     return 255;
   }
@@ -889,6 +909,7 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   link.loadError = linkLoadError;
   link.progress = showProgress;
   zvInstallBehaviour();
+  zvMediaInstall();
   zvProvideShellScriptCommands(1);
   zvNavInstallHooks();
   zvConnectNavigation();
@@ -922,12 +943,14 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   }
   // The bars and the location bar take their room around the view.
   zvCreateCommands(shell.window);
+  zvConnectBookmarks();
   int clientWidth, clientHeight;
   zvClientSizeForView(kStartWidth, kStartHeight, &clientWidth, &clientHeight);
   zvPlatformSetClientSize(shell.window, clientWidth, clientHeight);
   zvRenderSetViewSize(kStartWidth, kStartHeight);
   zvPlatformSetMessageHandler(onMessage, nullptr);
   zvNotifyCreate(shell.window);
+  zvServeHandOvers(1);
   shell.previousEnd = nowMs();
   zvPlatformArmTimer(&shell.timer, int(shell.interval));
   if (options && options->firstWorld)

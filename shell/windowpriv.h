@@ -7,6 +7,7 @@
 
 struct ZvPlatformWindow;
 struct ZvWorld;
+struct ZvTransform;
 
 enum ZvViewState {
   ZV_VIEW_WAITING = 1,
@@ -26,6 +27,9 @@ void zvShellPostOpenUrl(const char* url);
 // reader waits for); Stop cancels it.
 int zvShellFetching(void);
 void zvShellStop(void);
+// The same, and once that world is shown the person stands at viewpoint
+// (a bookmark's jump into another world).
+void zvShellPostOpenUrlAt(const char* url, const ZvTransform* viewpoint);
 void zvShellGoBack(void);
 void zvShellGoForward(void);
 void zvShellReload(void);
@@ -37,6 +41,11 @@ void zvShellSetModalBox(int on);
 // The script commands the shell provides: fetching always, and with the
 // window the history, menu and opening commands.
 void zvProvideShellScriptCommands(int window);
+// A later start's document for the window already open (handover.cpp): 0
+// when the window took it. A plain path is made absolute here first.
+int zvHandOverDocument(const char* word);
+// The window takes (on) or stops taking documents from later starts.
+int zvServeHandOvers(int on);
 
 // ---------------------------------------------------------------------------
 // Menus, both bars and the command handler (commands.cpp)
@@ -100,3 +109,9 @@ struct ZvCommandHooks {
   int (*undoMove)(void);  // 0 when an object was put back
 };
 ZvCommandHooks& zvCommandHooks(void);
+// An item of the Bookmark menu, after the ones there (commands 1 to 99).
+int zvAddBookmarkMenuItem(const char* title, int id);
+
+// Bookmarks (bookmarks.cpp): reads the list, fills the bookmark hooks and
+// the menu, and saves the list at exit.
+void zvConnectBookmarks(void);

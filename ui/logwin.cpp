@@ -241,7 +241,7 @@ ZvLogWindow* zvNewLogWindow(ZvPlatformWindow* main, ZvPlatformPopup* parent, int
     zvDeleteLogWindow(log);
     return nullptr;
   }
-  ZvLogViewCallbacks callbacks{scrollWindow, resizeWindow, paintWindow, log};
+  ZvLogViewCallbacks callbacks{scrollWindow, resizeWindow, paintWindow, log, nullptr};
   log->window = zvPlatformOpenLogView(main, parent, 0, 0, ZV_LOG_WIDTH, ZV_LOG_HEIGHT, &callbacks);
   if (!log->window) {
     zvDeleteLogWindow(log);

@@ -43,7 +43,7 @@ void closeMessages(void*) {
 
 int zvNotifyCreate(ZvPlatformWindow* main) {
   if (popup) return 0;
-  ZvPopupCallbacks callbacks{closeMessages, resizeMessages, nullptr};
+  ZvPopupCallbacks callbacks{closeMessages, resizeMessages, nullptr, nullptr};
   popup = zvPlatformOpenPopup(main, "zvNotify", "Messages", kWidth, kHeight, "Close", &callbacks);
   if (!popup) return -1;
   messageLog = zvNewLogWindow(main, popup, ZV_NOTIFY_CAPACITY);

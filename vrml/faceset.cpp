@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -197,9 +198,9 @@ struct IndexLists {
 // reaches a leaf.
 struct Vertex {
   int32_t coord;
-  int32_t tex = 0;
-  int32_t material = 0;
-  int32_t normal = -1;  // into the Normal node, -1: the item's computed normal
+  int32_t tex;
+  int32_t material;
+  int32_t normal;  // into the Normal node, -1: the item's computed normal
 };
 
 // A face or polyline: its vertices are vertices[first .. first + count), in
@@ -213,7 +214,27 @@ struct Item {
   int32_t material = 0;
   int32_t normal = -1;
   int8_t computedState = 0;  // 0 not tried, 1 computed, 2 cannot be computed
+  bool vertexWithoutNormal = false;  // a usable vertex that will need the computed one
   float computed[3] = {0, 0, 0};
+};
+
+// The box of every face vertex written, as the object's cube would find
+// it walking them afterwards; the object takes it with the faces.
+struct Box {
+  float min[3], max[3];
+  bool any = false;
+  void add(const float p[3]) {
+    if (!any) {
+      for (int i = 0; i < 3; ++i) min[i] = max[i] = p[i];
+      any = true;
+      return;
+    }
+    // As conditional moves: which vertex extends the box is random.
+    for (int i = 0; i < 3; ++i) {
+      min[i] = p[i] < min[i] ? p[i] : min[i];
+      max[i] = p[i] > max[i] ? p[i] : max[i];
+    }
+  }
 };
 
 class SetTable {
@@ -225,7 +246,6 @@ class SetTable {
   bool empty() const { return items_.empty(); }
   bool resolveMaterials();
   bool resolveNormals();
-  void resolveTextureCoords();
   int buildLeaves(QvState* state, ZvObj* object);
 
  private:
@@ -240,7 +260,15 @@ class SetTable {
   int32_t checkedMaterial(int32_t index);
   const float* computedNormal(Item& item);
 
-  ZvShape* newLeaf(Item& item, const ZvShape* texture, QvState* state);
+  ZvShape* newLeaf(Item& item, const ZvShape* texture, QvState* state, Box& box);
+  static void copyTextureRecord(ZvTexture* t, const ZvShape* from) {
+    t->texture = from->texture.texture;
+    t->mask = from->texture.mask;
+    std::copy(std::begin(from->texture.transform), std::end(from->texture.transform), t->transform);
+    t->wrapS = from->texture.wrapS;
+    t->wrapT = from->texture.wrapT;
+  }
+  bool makeModel(const ZvShape* texture, ZvObj* object);
   static bool lineArrays(ZvLineSet* line, int32_t n, int32_t materials);
   void putMaterial(ZvMaterial* m, int32_t k, int32_t record);
   ZvSFVec3f normalOf(Item& item, int32_t index);
@@ -262,35 +290,36 @@ class SetTable {
   // blocks between the many small leaf records makes the allocator sort
   // its free lists again and again.
   std::vector<Item>& items_ = scratchItems();
-  std::vector<Vertex>& vertices_ = scratchVertices();
   static std::vector<Item>& scratchItems() {
     static std::vector<Item> v;
     v.clear();
     return v;
   }
-  static std::vector<Vertex>& scratchVertices() {
-    static std::vector<Vertex> v;
-    v.clear();
-    return v;
+  // Written whole by addItem, so never cleared.
+  Vertex* vertices_ = nullptr;
+  size_t vertexCount_ = 0;
+  static Vertex* scratchVertices(size_t n) {
+    static std::unique_ptr<Vertex[]> v;
+    static size_t capacity = 0;
+    if (n > capacity) {
+      v.reset(new (std::nothrow) Vertex[n]);
+      capacity = v ? n : 0;
+    }
+    return v.get();
   }
   size_t used_ = 0;  // vertices handed to items so far
+  // How addItem takes each vertex's normal and texture coordinate index:
+  // neither can be wrong in a way that is reported, so they are read in
+  // the same pass as the coordinates.
+  enum { kNormalNone, kNormalInOrder, kNormalIndexed } normalIndices_ = kNormalNone;
+  bool texIndexed_ = false;
+  bool texByIndex_ = false;  // the first texture index is not -1
+  size_t faceBytes_ = 0;  // the block the set's faces will take
   ZvFaceBlock* block_ = nullptr;  // where the faces are placed
-  // The box of every face vertex written, as the object's cube would find
-  // it walking them afterwards; the object takes it with the faces.
-  float boxMin_[3], boxMax_[3];
-  bool boxed_ = false;
-  void addToBox(const float p[3]) {
-    if (!boxed_) {
-      for (int i = 0; i < 3; ++i) boxMin_[i] = boxMax_[i] = p[i];
-      boxed_ = true;
-      return;
-    }
-    // As conditional moves: which vertex extends the box is random.
-    for (int i = 0; i < 3; ++i) {
-      boxMin_[i] = p[i] < boxMin_[i] ? p[i] : boxMin_[i];
-      boxMax_[i] = p[i] > boxMax_[i] ? p[i] : boxMax_[i];
-    }
-  }
+  // What every face of the set starts as; with an overall material its
+  // arrays point at the block's one record, which all the faces share.
+  ZvFace model_{};
+  bool sharedMaterial_ = false;
   bool badMaterialReported_ = false;
 };
 
@@ -388,23 +417,45 @@ int SetTable::gather(QvState* state) {
 void SetTable::addItem(size_t pos, size_t count) {
   if (t_.faces && count < 3)
     zvMessage("%s: %d %s", "QvFaceTable::initFaces()", int(count), "found a face with less than three vertices.");
-  Item item{};
-  item.pos = pos;
-  item.first = used_;
-  item.count = int32_t(count);
-  const int32_t* ci = ix_.coord.data() + pos;
-  Vertex* v = vertices_.data() + used_;
+  const int32_t* coords = ix_.coord.data();
+  const std::vector<int32_t>& ni = ix_.normal;
+  const std::vector<int32_t>& ti = ix_.texture;
+  Vertex* v = vertices_ + used_;
+  int32_t valid = 0;
+  bool withoutNormal = false;
   for (size_t j = 0; j < count; ++j) {
-    int32_t c = ci[clockwise_ ? count - 1 - j : j];
+    const size_t p = pos + (clockwise_ ? count - 1 - j : j);
+    int32_t c = coords[p];
     if (!validIndex(c, pointCount_)) {
       zvMessage("%s", t_.badCoordinate);
       c = -1;
     }
-    item.valid += c >= 0;
-    v[j].coord = c;
+    valid += c >= 0;
+    int32_t normal = -1;
+    if (normalIndices_ == kNormalIndexed)
+      normal = p < ni.size() && validIndex(ni[p], normalCount_) ? ni[p] : -1;
+    else if (normalIndices_ == kNormalInOrder)
+      normal = used_ + j < normalCount_ ? int32_t(used_ + j) : -1;
+    withoutNormal |= c >= 0 && normal < 0;
+    const int32_t tex = texIndexed_ && p < ti.size() && validIndex(ti[p], texCount_) ? ti[p] : 0;
+    v[j] = {c, tex, 0, normal};
   }
+  if (t_.faces && valid > 0) {
+    // The counts the leaves will have once the bindings are resolved.
+    const bool materialPerVertex = materialCode_ == kBindPerVertex || materialCode_ == kBindPerVertexIndexed;
+    const bool normalPerVertex = normalCode_ == kBindPerVertex || normalCode_ == kBindPerVertexIndexed;
+    faceBytes_ += zvFaceLeafBytes(normalPerVertex ? valid : 1, valid, valid,
+                                  materialPerVertex ? valid : materialCode_ == kBindOverall ? 0 : 1);
+  }
+  // Written in place, field by field: an item put together on the stack
+  // and copied in whole stalled on reading back its narrow fields.
+  Item& item = items_.emplace_back();
+  item.pos = pos;
+  item.first = used_;
+  item.count = int32_t(count);
+  item.valid = valid;
+  item.vertexWithoutNormal = withoutNormal;
   used_ += count;
-  items_.push_back(item);
 }
 
 int SetTable::split() {
@@ -419,11 +470,22 @@ int SetTable::split() {
   }
   try {
     items_.reserve(itemCount);
-    // Every vertex starts with the defaults; addItem sets its coordinate.
-    vertices_.resize(ci.size() - separators);
   } catch (const std::bad_alloc&) {
     return ZV_NOMEM;
   }
+  vertexCount_ = ci.size() - separators;
+  vertices_ = scratchVertices(vertexCount_);
+  if (!vertices_ && vertexCount_) return ZV_NOMEM;
+  const std::vector<int32_t>& ni = ix_.normal;
+  const std::vector<int32_t>& ti = ix_.texture;
+  // The usual normal list is the lone -1 of a file that gave none: every
+  // vertex keeps the computed normal.
+  if (normalCode_ == kBindPerVertex)
+    normalIndices_ = kNormalInOrder;
+  else if (normalCode_ == kBindPerVertexIndexed && !(ni.size() == 1 && !validIndex(ni[0], normalCount_)))
+    normalIndices_ = kNormalIndexed;
+  texIndexed_ = !(ti.size() == 1 && !validIndex(ti[0], texCount_));
+  texByIndex_ = !ti.empty() && ti[0] != -1;
   size_t start = 0;
   for (size_t p = 0; p < ci.size(); ++p) {
     if (ci[p] != -1) continue;
@@ -461,7 +523,7 @@ bool SetTable::resolveMaterials() {
       for (size_t i = 0; i < items_.size(); ++i) items_[i].material = checkedMaterial(mi[i]);
       return true;
     case kBindPerVertex:
-      for (size_t k = 0; k < vertices_.size(); ++k)
+      for (size_t k = 0; k < vertexCount_; ++k)
         vertices_[k].material = checkedMaterial(k <= size_t(INT32_MAX) ? int32_t(k) : -1);
       materialCode_ = kBindPerVertexIndexed;
       return true;
@@ -520,44 +582,17 @@ bool SetTable::resolveNormals() {
       for (size_t i = 0; i < items_.size(); ++i)
         items_[i].normal = i < ni.size() && validIndex(ni[i], normalCount_) ? ni[i] : -1;
       break;
-    case kBindPerVertex:
-      for (size_t k = 0; k < vertices_.size(); ++k) vertices_[k].normal = k < normalCount_ ? int32_t(k) : -1;
+    case kBindPerVertex:  // addItem has taken the vertices' normals in order
       normalCode_ = kBindPerVertexIndexed;
       break;
-    case kBindPerVertexIndexed:
-      // The usual list is the lone -1 of a file that gave none: every
-      // vertex keeps the computed normal it starts with.
-      if (ni.size() == 1 && !validIndex(ni[0], normalCount_)) break;
-      for (const Item& item : items_)
-        for (size_t j = 0; j < size_t(item.count); ++j) {
-          size_t p = position(item, j);
-          vertices_[item.first + j].normal = p < ni.size() && validIndex(ni[p], normalCount_) ? ni[p] : -1;
-        }
+    case kBindPerVertexIndexed:  // and their indexed normals
       break;
   }
   for (Item& item : items_) {
-    bool needed = false;
-    if (normalCode_ == kBindPerItemIndexed) {
-      needed = item.normal < 0;
-    } else {
-      for (size_t j = 0; j < size_t(item.count) && !needed; ++j) {
-        const Vertex& v = vertices_[item.first + j];
-        needed = v.coord >= 0 && v.normal < 0;
-      }
-    }
+    bool needed = normalCode_ == kBindPerItemIndexed ? item.normal < 0 : item.vertexWithoutNormal;
     if (needed) computedNormal(item);
   }
   return true;
-}
-
-void SetTable::resolveTextureCoords() {
-  const std::vector<int32_t>& ti = ix_.texture;
-  if (ti.size() == 1 && !validIndex(ti[0], texCount_)) return;  // every vertex keeps 0
-  for (const Item& item : items_)
-    for (size_t j = 0; j < size_t(item.count); ++j) {
-      size_t p = position(item, j);
-      vertices_[item.first + j].tex = p < ti.size() && validIndex(ti[p], texCount_) ? ti[p] : 0;
-    }
 }
 
 // ---------------------------------------------------------------------------
@@ -587,13 +622,14 @@ inline ZvSFVec3f SetTable::normalOf(Item& item, int32_t index) {
   return v ? ZvSFVec3f{v[0], v[1], v[2]} : ZvSFVec3f{0, 0, 0};
 }
 
-ZvShape* SetTable::newLeaf(Item& item, const ZvShape* texture, QvState* state) {
+ZvShape* SetTable::newLeaf(Item& item, const ZvShape* texture, QvState* state, Box& box) {
   const int32_t n = item.valid;
   const bool materialPerVertex = materialCode_ == kBindPerVertexIndexed;
   const bool normalPerVertex = normalCode_ == kBindPerVertexIndexed;
   ZvShape* leaf;
   if (t_.faces) {
-    leaf = zvPlaceFaceLeaf(block_, normalPerVertex ? n : 1, n, n, materialPerVertex ? n : 1);
+    const int materials = materialPerVertex ? n : sharedMaterial_ ? 0 : 1;
+    leaf = zvPlaceFaceLeafAs(block_, &model_, normalPerVertex ? n : 1, n, n, materials);
   } else {
     leaf = zvNewLineSetLeaf();
     if (leaf && !lineArrays(static_cast<ZvLineSet*>(leaf), n, materialPerVertex ? n : 1)) {
@@ -610,37 +646,31 @@ ZvShape* SetTable::newLeaf(Item& item, const ZvShape* texture, QvState* state) {
       zvDeleteLeaf(leaf);
       return nullptr;
     }
-  } else {
-    t->texture = texture->texture.texture;
-    t->mask = texture->texture.mask;
-    std::copy(std::begin(texture->texture.transform), std::end(texture->texture.transform), t->transform);
-    t->wrapS = texture->texture.wrapS;
-    t->wrapT = texture->texture.wrapT;
+  } else if (!t_.faces) {  // a face has it from the model
+    copyTextureRecord(t, texture);
   }
-  t->materialBinding = materialCode_;
-
   ZvMaterial* m = &leaf->material;
-  m->maxElement = materialPerVertex ? n : 1;
   ZvFace* face = t_.faces ? static_cast<ZvFace*>(leaf) : nullptr;
   ZvSFVec3f* points = face ? face->vertices : static_cast<ZvLineSet*>(leaf)->points;
-  if (face) {
-    face->normalBinding = normalCode_;
-    face->convex = convex_ ? 1 : 0;
+  if (!face) {
+    t->materialBinding = materialCode_;
+    m->maxElement = materialPerVertex ? n : 1;
   }
-  if (!materialPerVertex) putMaterial(m, 0, materialCode_ == kBindOverall ? 0 : item.material);
+  if (!materialPerVertex && !(face && sharedMaterial_))
+    putMaterial(m, 0, materialCode_ == kBindOverall ? 0 : item.material);
   if (face && !normalPerVertex)
     face->normals[0] = normalOf(item, normalCode_ == kBindOverall ? 0 : item.normal);
 
   // A file that indexes its texture coordinates uses them; otherwise each
   // vertex takes the coordinate of its own number, or the last one.
-  const bool indexed = !ix_.texture.empty() && ix_.texture[0] != -1;
+  const bool indexed = texByIndex_;
   const Vertex* v = &vertices_[item.first];
   int32_t k = 0;
   for (int32_t j = 0; j < item.count; ++j) {
     if (v[j].coord < 0) continue;
     const QvVec3& c = points_[v[j].coord];
     points[k] = {c.v[0], c.v[1], c.v[2]};
-    if (face) addToBox(c.v);
+    if (face) box.add(c.v);
     const QvVec2& uv = texCoords_[indexed ? size_t(v[j].tex) : std::min(size_t(v[j].coord), texCount_ - 1)];
     t->uv[k] = {uv.v[0], uv.v[1]};
     if (materialPerVertex) putMaterial(m, k, v[j].material);
@@ -664,6 +694,29 @@ ZvShape* SetTable::newLeaf(Item& item, const ZvShape* texture, QvState* state) {
     }
   }
   return leaf;
+}
+
+bool SetTable::makeModel(const ZvShape* texture, ZvObj* object) {
+  ZvFace& f = model_;
+  f.type = ZV_LEAF_FACE;
+  f.owner = object;
+  f.flags = ZV_LEAF_GOURAUD | ZV_LEAF_PACKED_FACE;
+  if (texture->texture.movie) {
+    const float identity[6] = {1, 0, 0, 1, 0, 0};
+    std::copy(std::begin(identity), std::end(identity), f.texture.transform);
+  } else {
+    copyTextureRecord(&f.texture, texture);
+  }
+  f.texture.materialBinding = materialCode_;
+  f.faceType = 1;
+  f.normalBinding = normalCode_;
+  f.convex = convex_ ? 1 : 0;
+  sharedMaterial_ = materialCode_ == kBindOverall;
+  if (sharedMaterial_) {
+    if (zvPlaceFaceBlockMaterial(block_, &f) != ZV_OK) return false;
+    putMaterial(&f.material, 0, 0);
+  }
+  return true;
 }
 
 // A line leaf holds one polyline; its normals only served the checks. Its
@@ -693,15 +746,11 @@ int SetTable::buildLeaves(QvState* state, ZvObj* object) {
     // All faces of the set in one block: the set's leaves are made together
     // and mostly go together, and one allocation instead of one per face is
     // what made large worlds slow to read and to free.
-    const bool materialPerVertex = materialCode_ == kBindPerVertexIndexed;
-    const bool normalPerVertex = normalCode_ == kBindPerVertexIndexed;
-    size_t bytes = 0;
-    for (const Item& item : items_) {
-      const int32_t n = item.valid;
-      if (n > 0) bytes += zvFaceLeafBytes(normalPerVertex ? n : 1, n, n, materialPerVertex ? n : 1);
-    }
+    const size_t bytes = faceBytes_;
     block_ = bytes ? zvNewFaceBlock(bytes) : nullptr;
-    if (bytes && !block_) {
+    if (bytes && (!block_ || !makeModel(texture, object))) {
+      zvReleaseFaceBlock(block_);
+      block_ = nullptr;
       zvDeleteLeaf(texture);
       zvMessage("%s: %s", t_.leafWho, t_.leafNoMemory);
       return ZV_NOMEM;
@@ -710,9 +759,12 @@ int SetTable::buildLeaves(QvState* state, ZvObj* object) {
   ZvLeaf* head = nullptr;
   ZvLeaf* tail = nullptr;
   int result = ZV_OK;
+  // Grown face by face in registers: kept in the table, it was stored and
+  // loaded again for every face.
+  Box box;
   for (Item& item : items_) {
     if (item.valid == 0) continue;  // the face goes only when nothing is left of it
-    ZvShape* leaf = newLeaf(item, texture, state);
+    ZvShape* leaf = newLeaf(item, texture, state, box);
     if (!leaf) {
       zvMessage("%s: %s", t_.leafWho, t_.leafNoMemory);
       result = ZV_NOMEM;
@@ -731,7 +783,7 @@ int SetTable::buildLeaves(QvState* state, ZvObj* object) {
   if (result != ZV_OK) return result;
   // One attach for the whole chain: attaching leaf by leaf would walk the
   // growing chain each time.
-  if (head && boxed_) return zvAttachFaceLeaves(object, head, boxMin_, boxMax_);
+  if (head && box.any) return zvAttachFaceLeaves(object, head, box.min, box.max);
   if (head) return zvAttachLeaf(object, head);
   return ZV_OK;
 }
@@ -756,7 +808,6 @@ int createLeaves(QvState* state, const IndexLists& lists, ZvObj* object, const T
     zvMessage("%s", texts.failNormals);
     return ZV_FAIL;
   }
-  table.resolveTextureCoords();
   return table.buildLeaves(state, object);
 }
 

@@ -2,9 +2,13 @@
 // comments, strings, names and numbers; and the read-error post.
 #include "vrml/qvinput.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -76,20 +80,22 @@ size_t dropCarriageReturns(char* buf, size_t n) {
 }
 
 // The whole file in one malloc'd buffer with room for a terminating zero,
-// which the scanners rely on.
-char* slurp(FILE* f, size_t* outLen) {
-  size_t cap = 0;
-  if (std::fseek(f, 0, SEEK_END) == 0) {
-    long size = std::ftell(f);
-    if (size > 0) cap = size_t(size);
-    std::rewind(f);
-  }
-  cap += 4096;  // and a little more, for a file that grows meanwhile
+// which the scanners rely on; read straight from the descriptor, as the
+// size is known.
+char* slurp(int fd, size_t size, size_t* outLen) {
+  size_t cap = size + 4096;  // and a little more, for a file that grows meanwhile
   char* buf = static_cast<char*>(std::malloc(cap + 1));
   size_t len = 0;
   while (buf) {
-    len += std::fread(buf + len, 1, cap - len, f);
-    if (len < cap) break;
+    ssize_t got = read(fd, buf + len, cap - len);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      std::free(buf);
+      return nullptr;
+    }
+    if (got == 0) break;
+    len += size_t(got);
+    if (len < cap) continue;
     char* bigger = static_cast<char*>(std::realloc(buf, cap * 2 + 1));
     if (!bigger) {
       std::free(buf);
@@ -98,17 +104,13 @@ char* slurp(FILE* f, size_t* outLen) {
     buf = bigger;
     cap *= 2;
   }
-  if (buf && std::ferror(f)) {
-    std::free(buf);
-    return nullptr;
-  }
   *outLen = len;
   return buf;
 }
 
-// Unpacks a gzip stream held in memory; null on corrupt input or a stream
+// The stream through zlib, a piece at a time; null on corrupt input or a stream
 // that would unpack past the limit.
-char* inflateAll(const unsigned char* src, size_t n, size_t* outLen) {
+char* inflateWithZlib(const unsigned char* src, size_t n, size_t* outLen) {
   z_stream z{};
   if (inflateInit2(&z, 15 + 32) != Z_OK) return nullptr;
   size_t cap = n * 4 + 4096, len = 0;
@@ -142,6 +144,41 @@ char* inflateAll(const unsigned char* src, size_t n, size_t* outLen) {
   return out;
 }
 
+// Unpacks the first gzip member of a stream held in memory; null on corrupt
+// input or a stream that would unpack past the limit. The whole-buffer
+// decoder is given room for the size the trailer claims (a hint only: the
+// trailer is as hostile as the rest) and more room while it asks for it.
+char* inflateAll(const unsigned char* src, size_t n, size_t* outLen) {
+  if (n < 18) return nullptr;  // header and trailer alone take this much
+  // A header checksum is left to zlib, which checks it; the fast decoder
+  // would skip it and accept what zlib refuses.
+  if (src[3] & 0x02) return inflateWithZlib(src, n, outLen);
+  size_t claimed = size_t(src[n - 4]) | size_t(src[n - 3]) << 8 | size_t(src[n - 2]) << 16 | size_t(src[n - 1]) << 24;
+  // Deflate packs at best about a thousand to one.
+  size_t cap = std::max(claimed, n * 4 + 4096);
+  cap = std::min({cap, n * 1032 + 4096, kMaxInflated});
+  libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+  if (!d) return nullptr;
+  char* out = nullptr;
+  for (;;) {
+    char* bigger = static_cast<char*>(std::realloc(out, cap + 1));
+    if (!bigger) break;
+    out = bigger;
+    size_t used = 0, len = 0;
+    libdeflate_result r = libdeflate_gzip_decompress_ex(d, src, n, out, cap, &used, &len);
+    if (r == LIBDEFLATE_SUCCESS) {
+      libdeflate_free_decompressor(d);
+      *outLen = len;
+      return out;
+    }
+    if (r != LIBDEFLATE_INSUFFICIENT_SPACE || cap >= kMaxInflated) break;
+    cap = cap * 2 > kMaxInflated ? kMaxInflated : cap * 2;
+  }
+  libdeflate_free_decompressor(d);
+  std::free(out);
+  return nullptr;
+}
+
 }  // namespace
 
 QvInput::QvInput(const char* fileName) {
@@ -150,19 +187,19 @@ QvInput::QvInput(const char* fileName) {
     QvDebugError("QvInput::QvInput", "argument pointer to filename is null.");
     return;
   }
-  FILE* f = std::fopen(fileName, "rb");
-  if (!f) return;
+  int fd = open(fileName, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
   // Only a regular file of sane size is a world: a name that leads to a
   // device or a pipe must not be read for ever.
   struct stat st;
-  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (off_t(1) << 30)) {
-    std::fclose(f);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (off_t(1) << 30)) {
+    close(fd);
     zvMessage("%s: %s", fileName, "not a regular file, or too large to be a world.");
     return;
   }
   size_t len = 0;
-  char* raw = slurp(f, &len);
-  std::fclose(f);
+  char* raw = slurp(fd, size_t(st.st_size), &len);
+  close(fd);
   if (!raw) return;
   if (len >= 2 && static_cast<unsigned char>(raw[0]) == 0x1f && static_cast<unsigned char>(raw[1]) == 0x8b) {
     data_ = inflateAll(reinterpret_cast<const unsigned char*>(raw), len, &len);

@@ -3,6 +3,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <string_view>
+#include <unordered_map>
 
 #include "scene/scene.h"
 
@@ -636,7 +638,12 @@ const FactoryEntry kFactory[] = {
 }  // namespace
 
 QvNode* QvNode::createInstance(const std::string& typeName) {
-  for (const FactoryEntry& e : kFactory)
-    if (typeName == e.name) return e.create();
-  return nullptr;
+  // Every node of a file is looked up here by its type's name.
+  static const std::unordered_map<std::string_view, QvNode* (*)()> byName = [] {
+    std::unordered_map<std::string_view, QvNode* (*)()> m;
+    for (const FactoryEntry& e : kFactory) m.emplace(e.name, e.create);
+    return m;
+  }();
+  auto it = byName.find(typeName);
+  return it == byName.end() ? nullptr : it->second();
 }

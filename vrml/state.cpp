@@ -70,13 +70,3 @@ void qvScaleTransform(ZvTransform* out, float x, float y, float z) {
   out->m[1][1] = y;
   out->m[2][2] = z;
 }
-
-bool qvThreePointNormal(const float p0[3], const float p1[3], const float p2[3], float n[3]) {
-  double a[3] = {p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]};
-  double b[3] = {p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]};
-  double c[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-  double len = std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
-  if (len < 1e-20) return false;
-  for (int i = 0; i < 3; ++i) n[i] = float(c[i] / len);
-  return true;
-}

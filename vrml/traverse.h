@@ -3,6 +3,7 @@
 // next shape or grouping object consumes.
 #pragma once
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -100,5 +101,13 @@ void qvRotationTransform(ZvTransform* out, const float axis[3], float angle);
 void qvTranslationTransform(ZvTransform* out, float x, float y, float z);
 void qvScaleTransform(ZvTransform* out, float x, float y, float z);
 // Normal of three points: (p1 - p0) x (p2 - p0), normalised; false when
-// they are in one line.
-bool qvThreePointNormal(const float p0[3], const float p1[3], const float p2[3], float n[3]);
+// they are in one line. Inline: a face set asks it of nearly every face.
+inline bool qvThreePointNormal(const float p0[3], const float p1[3], const float p2[3], float n[3]) {
+  double a[3] = {p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]};
+  double b[3] = {p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]};
+  double c[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+  double len = std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
+  if (len < 1e-20) return false;
+  for (int i = 0; i < 3; ++i) n[i] = float(c[i] / len);
+  return true;
+}

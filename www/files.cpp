@@ -92,9 +92,11 @@ void removeIfOurs(const std::string& path) {
   if (!path.empty() && isInCache(path)) unlink(path.c_str());
 }
 
+// Asked of every entry a world lets go of: a comparison of names, which
+// needs no directory made.
 bool isArchiveMember(const std::string& path) {
   std::string cache;
-  return cacheDir(cache) && path.compare(0, cache.size() + 4, cache + "lha/") == 0;
+  return cachePath(cache) && path.compare(0, cache.size() + 5, cache + "/lha/") == 0;
 }
 
 bool productParts(int local, const char* source, const char* who, std::string& dir,

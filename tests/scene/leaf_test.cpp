@@ -155,6 +155,58 @@ TEST_F(LeafTest, FacesOfASharedBlockAreDeletedInAnyOrder) {
   memory.failAfter(-1);
 }
 
+// Faces copied from a model: its header reaches every face, an overall
+// material is one record in the block, and a script changing one face's
+// colour leaves the others with the shared record.
+TEST_F(LeafTest, FacesFromAModelShareTheBlocksMaterial) {
+  ZvObj* o = make();
+  const long base = memory.live();
+  const size_t tri = zvFaceLeafBytes(3, 3, 3, 0);
+  EXPECT_LT(tri, zvFaceLeafBytes(3, 3, 3, 1));
+  ZvFaceBlock* block = zvNewFaceBlock(2 * tri + zvFaceLeafBytes(1, 4, 4, 4));
+  ASSERT_NE(block, nullptr);
+  ZvFace model{};
+  model.owner = o;
+  model.convex = 1;
+  model.normalBinding = 7;
+  EXPECT_EQ(zvPlaceFaceLeafAs(block, &model, 3, 3, 3, 0), nullptr);  // no record to share yet
+  ASSERT_EQ(zvPlaceFaceBlockMaterial(block, &model), ZV_OK);
+  EXPECT_EQ(zvPlaceFaceBlockMaterial(block, &model), ZV_FAIL);  // one a block
+  model.material.diffuse.values[0] = {0, 1, 0};
+  ZvFace* f[3] = {zvPlaceFaceLeafAs(block, &model, 3, 3, 3, 0), zvPlaceFaceLeafAs(block, &model, 3, 3, 3, 0),
+                  zvPlaceFaceLeafAs(block, &model, 1, 4, 4, 4)};
+  for (ZvFace* face : f) ASSERT_NE(face, nullptr);
+  EXPECT_EQ(zvPlaceFaceLeafAs(block, &model, 3, 3, 3, 0), nullptr);  // full
+  zvReleaseFaceBlock(block);
+  EXPECT_EQ(memory.live(), base + 1);
+  EXPECT_EQ(f[0]->material.diffuse.values, f[1]->material.diffuse.values);
+  EXPECT_EQ(f[1]->material.diffuse.values[0].g, 1);
+  EXPECT_NE(f[2]->material.diffuse.values, f[0]->material.diffuse.values);
+  EXPECT_EQ(f[2]->material.maxElement, 4);
+  EXPECT_EQ(f[1]->normalBinding, 7);
+  EXPECT_EQ(f[1]->convex, 1);
+  EXPECT_EQ(static_cast<void*>(f[1]->vertices), static_cast<void*>(f[1]->normals + 3));
+  for (ZvFace* face : f) face->vertices[0] = {1, 1, 1};
+  f[0]->next = f[1];
+  f[1]->next = f[2];
+  float lo[3] = {1, 1, 1};
+  ASSERT_EQ(zvAttachFaceLeaves(o, f[0], lo, lo), ZV_OK);
+  for (ZvFace* face : f) EXPECT_EQ(face->owner, o);
+
+  ZvSFColor red{1, 0, 0};
+  ZvMFColor one{1, &red};
+  ASSERT_EQ(zvSetLeafMaterialColor(f[0], &one, ZV_MAT_DIFFUSE), ZV_OK);
+  EXPECT_EQ(f[0]->material.diffuse.values[0].r, 1);
+  EXPECT_EQ(f[1]->material.diffuse.values[0].g, 1);
+  EXPECT_EQ(memory.live(), base + 1 + 6);  // f[0]'s arrays of its own
+  // The face that shares goes first, then the rest with the block.
+  f[0]->next = zvDeleteLeaf(f[1]);
+  EXPECT_EQ(f[2]->material.maxElement, 4);
+  zvDeleteAllLeaf(o->leaf);
+  o->leaf = nullptr;
+  EXPECT_EQ(memory.live(), base);
+}
+
 TEST_F(LeafTest, DeletingAChainFreesWhatItOwnsAndSparesWhatOtherModulesHold) {
   handedOver.clear();
   zvSceneHooks().deleteLeafMedia = record;

@@ -197,7 +197,7 @@ TEST(LogWindowTest, PaintsScrollsAndReportsItsArea) {
   ZvPlatformWindow* main = zvPlatformOpenWindow("log test", 200, 100, nullptr);
   ASSERT_NE(main, nullptr) << zvPlatformWindowError();
   int closed = 0;
-  ZvPopupCallbacks callbacks{[](void* user) { ++*static_cast<int*>(user); }, nullptr, &closed};
+  ZvPopupCallbacks callbacks{[](void* user) { ++*static_cast<int*>(user); }, nullptr, &closed, nullptr};
   ZvPlatformPopup* popup = zvPlatformOpenPopup(main, "zvLogTest", "Log", 480, 280, "Close", &callbacks);
   ASSERT_NE(popup, nullptr);
   ZvLogWindow* log = zvNewLogWindow(main, popup, 10);

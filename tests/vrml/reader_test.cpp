@@ -334,4 +334,96 @@ TEST_F(ReaderTest, CompressedFilesAreRecognisedByTheirSignature) {
   std::filesystem::remove_all(dir);
 }
 
+// The gzip bytes of text, as one member.
+std::string gzipped(const std::string& text) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string out(deflateBound(&z, uLong(text.size())) + 64, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  z.avail_in = uInt(text.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = uInt(out.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+TEST_F(ReaderTest, CompressedFilesUnpackWhateverTheirTrailerSays) {
+  auto dir = std::filesystem::temp_directory_path() / ("qm-gzip-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::string path = (dir / "w.wrz").string();
+  auto spheres = [&](const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+    QvInput in(path.c_str());
+    size_t count = 0;
+    for (QvNode* n = nullptr; in.ok() && QvDB::read(&in, n) && n; n = nullptr) {
+      n->ref();
+      count += std::strcmp(n->typeName(), "Sphere") == 0;
+      n->unref();
+    }
+    return count;
+  };
+  // Packs far better than the first guess at its size; the padding after
+  // the member hides the size the trailer gives.
+  std::string text = "#VRML V1.0 ascii\n";
+  for (int i = 0; i < 20000; ++i) text += "Sphere { radius 4 }\n";
+  EXPECT_EQ(spheres(gzipped(text) + std::string(8, '\0')), 20000u);
+  // A second member is not read, as it never was.
+  EXPECT_EQ(spheres(gzipped(text) + gzipped("Sphere { }\n")), 20000u);
+
+  // A header checksum that does not match is refused, one that does is read.
+  std::string member = gzipped("#VRML V1.0 ascii\nSphere { }\n");
+  std::string header = member.substr(0, 10);
+  header[3] = char(header[3] | 0x02);
+  uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(header.data()), 10));
+  std::string good = header + char(crc & 0xff) + char((crc >> 8) & 0xff) + member.substr(10);
+  EXPECT_EQ(spheres(good), 1u);
+  std::string bad = good;
+  bad[10] = char(bad[10] ^ 0x55);
+  sink.clear();
+  EXPECT_EQ(spheres(bad), 0u);
+  EXPECT_TRUE(sink.hasText("the compressed file is corrupt or too large."));
+  std::filesystem::remove_all(dir);
+}
+
+// Numbers of every length up to past the quick conversions' limits, in
+// every form and before every kind of separator: read as the C library
+// reads each alone.
+TEST_F(ReaderTest, NumbersOfEveryLengthReadAsTheLibraryReadsThem) {
+  std::string ints = "#VRML V1.0 ascii\nIndexedFaceSet { coordIndex [", floats = "Coordinate3 { point [";
+  std::vector<long long> wantInts;
+  std::vector<float> wantFloats;
+  const char* separators[] = {",", " ,", "\n, ", ",\t"};
+  for (int n = 1; n <= 10; ++n) {
+    std::string number = (n % 2 ? "-" : "") + std::string("9081726354").substr(0, size_t(n));
+    ints += number + separators[n % 4];
+    wantInts.push_back(std::strtoll(number.c_str(), nullptr, 10));
+  }
+  ints += "7]}\n";
+  wantInts.push_back(7);
+  int k = 0;
+  for (int whole = 0; whole <= 12; ++whole)
+    for (int frac = 0; frac <= 12; frac += 3)
+      for (const char* form : {"", "-", "e2"}) {
+        if (whole + frac == 0) continue;
+        std::string number = std::string("1234567890123").substr(0, size_t(whole));
+        if (frac) number += "." + std::string("9876543210987").substr(0, size_t(frac));
+        number = *form == '-' ? "-" + number : number + form;
+        floats += number + " 0\n0" + separators[k++ % 4];
+        wantFloats.push_back(std::strtof(number.c_str(), nullptr));
+      }
+  floats += "0 0 0]}\n";
+  wantFloats.push_back(0);
+  auto nodes = readAll(ints + floats);
+  ASSERT_EQ(nodes.size(), 2u) << sink.dump();
+  auto& gotInts = static_cast<QvIndexedFaceSet*>(nodes[0])->coordIndex.values;
+  ASSERT_EQ(gotInts.size(), wantInts.size());
+  // Ten digits are past a 32-bit integer's quick way, not past its range.
+  for (size_t i = 0; i < wantInts.size(); ++i) EXPECT_EQ(gotInts[i], int32_t(wantInts[i])) << i;
+  auto& points = static_cast<QvCoordinate3*>(nodes[1])->point.values;
+  ASSERT_EQ(points.size(), wantFloats.size());
+  for (size_t i = 0; i < wantFloats.size(); ++i) EXPECT_EQ(points[i].v[0], wantFloats[i]) << i;
+}
+
 }  // namespace
