@@ -69,6 +69,19 @@ void zvRenderSetOverlayPainter(ZvRenderOverlayPainter painter);
 // Null (no movies) until the media layer sets it.
 typedef void (*ZvRenderMovieRefresh)(ZvObj* object);
 void zvRenderSetMovieRefresh(ZvRenderMovieRefresh refresh);
+// Movie frames of the texture registered under the object's first leaf's
+// file: the next one (wrapping), or one by number. 0 or -1.
+int zvRenderVideoNextFrame(ZvObj* object);
+int zvRenderVideoSetFrame(ZvObj* object, int frame);
+// Cuts that texture (read now when it is not registered yet) into frames of
+// the given size; the frame count, or -1.
+int zvRenderSetMovieFrameSize(ZvObj* object, int width, int height);
+// Registers frames decoded elsewhere (stacked top to bottom, RGBA) under the
+// file, unless a texture of that name is there already; the frame count of
+// what is registered, or -1.
+int zvRenderSetMovieFrames(ZvObj* object, const uint8_t* rgba, int width, int height, int frames);
+// The frame count of the texture registered under the file, 0 when none.
+int zvRenderMovieFramesKnown(ZvObj* object);
 
 // ---------------------------------------------------------------------------
 // Per world

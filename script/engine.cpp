@@ -385,6 +385,12 @@ ZvScriptCommandProc zvScriptProvideCommand(const char* name, ZvScriptCommandProc
 
 int zvScriptRunProvided(ZvScriptCall& call) { return runProvided(call); }
 
+int zvScriptSetVar(ZvWorld* world, const char* name, const char* value) {
+  Tcl_Interp* interp = world && world->script ? zvScriptInterpOf(world) : nullptr;
+  if (!interp || !name || !value) return ZV_FAIL;
+  return Tcl_SetVar(interp, name, value, TCL_LEAVE_ERR_MSG) ? ZV_OK : ZV_FAIL;
+}
+
 int zvScriptCommandCount(void) { return int(allCommands().size()); }
 const ZvScriptCommand* zvScriptCommandAt(int index) {
   auto& all = allCommands();

@@ -831,6 +831,8 @@ void onResize(void*, int width, int height) {
 
 void shutDown() {
   zvServeHandOvers(0);
+  zvVideoClose();
+  zvVideoHooks().window = nullptr;
   leaveWorld();
   zvWwwLinkHooks() = ZvWwwLinkHooks{};
   zvWwwShutdownLink();
@@ -943,6 +945,10 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
     zvRenderCloseViewer();
     return 1;
   }
+  // Videos play over the view and hide the labels meanwhile.
+  zvVideoHooks().window = shell.window;
+  zvVideoHooks().hideLabels = zvHideLabels;
+  zvVideoHooks().showLabels = zvShowLabels;
   // The bars and the location bar take their room around the view.
   zvCreateCommands(shell.window);
   zvConnectBookmarks();

@@ -2,9 +2,12 @@
 // material, its texture (file, mask, transform, coordinates, wrapping) and
 // the file names it refers to.
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "vrml/traverse.h"
+#include "vrml/vrml.h"
 #include "www/www.h"
 
 ZvUrlHash* qvLoadFile(QvState* state, const char* who, const char* name) {
@@ -112,7 +115,87 @@ void setTextureTransform(ZvTexture* t, const QvTexture2Transform* x) {
   t->transform[5] = x->translation.value[1] + cy - (b * cx + e * cy);
 }
 
+// The Movie2 node in effect wins over Texture2 and TransparentTexture2. It
+// stays in effect for later shapes; after an error it is dropped.
+int setMovie(QvState* state, ZvTexture* t, QvMovie2* node, const char* who) {
+  auto failed = [&](const char* what) {
+    zvMessage("%s: %s", who, what);
+    state->popElement(QV_STACK_MOVIE2);
+    return ZV_FAIL;
+  };
+  if (node->filename.value.empty()) return failed("pMovie2->getFileNameField() failed.");
+  ZvMovieDesc desc{};
+  if (qvParseMovieOption(node->option.value.c_str(), &desc) != ZV_OK) return failed("pMovie2->getOptionField() failed.");
+  if (!t->texture) t->texture = qvLoadFile(state, who, node->filename.value.c_str());
+  t->mask = nullptr;
+  desc.file = t->texture;
+  desc.autoPlay = node->autoPlay.value ? 1 : 0;
+  ZvReaderHooks& hooks = zvReaderHooks();
+  if (hooks.newMovie) {
+    t->movie = hooks.newMovie(&desc);
+    if (!t->movie) {
+      zvFree(const_cast<char*>(desc.sound));
+      return failed("zvNewMovie() failed.");
+    }
+  }
+  zvFree(const_cast<char*>(desc.sound));
+  return ZV_OK;
+}
+
 }  // namespace
+
+int qvParseMovieOption(const char* text, ZvMovieDesc* out) {
+  if (!out) return ZV_FAIL;
+  out->framesPerSec = 4.0f;
+  out->width = out->height = 128;
+  out->sound = nullptr;
+  if (!text) return ZV_OK;
+  static const char* const kKeys[] = {"framesPerSec", "width", "height", "sound"};
+  const char* p = text;
+  while (*p) {
+    while (*p == ' ' || *p == '\t') ++p;
+    int key = -1;
+    for (int k = 0; k < 4 && key < 0; ++k)
+      if (std::strncmp(p, kKeys[k], std::strlen(kKeys[k])) == 0) key = k;
+    if (key < 0) break;
+    p += std::strlen(kKeys[key]);
+    while (*p == ' ' || *p == '\t' || *p == '=') ++p;
+    const char* end = std::strchr(p, ',');
+    if (!end) end = p + std::strlen(p);
+    std::string value(p, size_t(end - p));
+    switch (key) {
+      case 0:
+        if (std::sscanf(value.c_str(), "%f", &out->framesPerSec) != 1 || !std::isfinite(out->framesPerSec)) {
+          out->framesPerSec = 4.0f;
+          zvMessage("%s: fails to get value.\n", "cb_framesPerSec");
+        }
+        break;
+      case 1:
+      case 2: {
+        int32_t* field = key == 1 ? &out->width : &out->height;
+        if (std::sscanf(value.c_str(), "%d", field) != 1) {
+          *field = 128;
+          zvMessage("%s: fails to get value.\n", key == 1 ? "cb_width" : "cb_height");
+        }
+        break;
+      }
+      default: {
+        while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
+        if (!value.empty() && value.front() == '"') value.erase(0, 1);
+        if (!value.empty() && value.back() == '"') value.pop_back();
+        zvFree(const_cast<char*>(out->sound));
+        out->sound = zvStrdup(value.c_str());
+        if (!out->sound) {
+          zvMessage("cb_sound: zvStrdup() failed.\n");
+          return ZV_FAIL;
+        }
+      }
+    }
+    if (!*end) break;
+    p = end + 1;
+  }
+  return ZV_OK;
+}
 
 int qvSetLeafTexture(QvState* state, ZvShape* leaf, const char* who, bool withCoords) {
   if (!leaf) return ZV_FAIL;
@@ -134,11 +217,7 @@ int qvSetLeafTexture(QvState* state, ZvShape* leaf, const char* who, bool withCo
       t->uvCount = n;
     }
   }
-  if (state->topNode(QV_STACK_MOVIE2)) {
-    // Movie textures are played by the media layer; until it is there the
-    // shape is drawn without one.
-    return ZV_OK;
-  }
+  if (auto* movie = static_cast<QvMovie2*>(state->topNode(QV_STACK_MOVIE2))) return setMovie(state, t, movie, who);
   auto* tex = static_cast<QvTexture2*>(state->topNode(QV_STACK_TEXTURE2));
   auto* ttex = static_cast<QvTransparentTexture2*>(state->topNode(QV_STACK_TRANSPARENT_TEXTURE2));
   if (tex && ttex) {

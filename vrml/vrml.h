@@ -65,6 +65,20 @@ struct ZvSoundDesc {
   int loop;
   float bboxSize[3], bboxCenter[3];
 };
+// A Movie2 node: its file (fetched) and its options, for the movie record
+// the media layer makes.
+struct ZvMovieDesc {
+  ZvUrlHash* file;
+  int autoPlay;
+  float framesPerSec;     // 4 unless set
+  int32_t width, height;  // 128 unless set
+  const char* sound;      // or null
+};
+// Movie2's option string: "framesPerSec 8, width 128, height 128,
+// sound \"a.wav\"". Keys are tried by prefix in that order; parsing stops at
+// the first entry that names none. The sound is the caller's to zvFree.
+int qvParseMovieOption(const char* text, ZvMovieDesc* out);
+
 struct ZvReaderHooks {
   int (*scriptEval)(ZvWorld* world, const char* procedure, int scriptKind);
   int (*addEventHandler)(ZvObj* object, const ZvHandlerDesc* handler);
@@ -74,6 +88,9 @@ struct ZvReaderHooks {
   void (*setGravity)(ZvWorld* world, int on);
   // Loads a character; 0 and the object, or -1.
   int (*loadKinemation)(ZvWorld* world, const char* characterFile, const char* url, ZvObj** object);
+  // A movie record for a Movie2 node in effect at a shape; null on failure.
+  // Unset, the shape shows the movie's file as a plain texture.
+  ZvMovie* (*newMovie)(const ZvMovieDesc* movie);
 };
 ZvReaderHooks& zvReaderHooks(void);
 
