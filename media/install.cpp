@@ -1,4 +1,4 @@
 // install.cpp — one call that connects every media subsystem.
 #include "media/media.h"
 
-void zvMediaInstall(void) {}
+void zvMediaInstall(void) { zvMediaInstallCharacters(); }

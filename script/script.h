@@ -153,6 +153,10 @@ void zvScriptForgetHandle(const void* record);
 // error text in result.
 typedef int (*ZvScriptCommandProc)(ZvWorld* world, int argc, const char* const* argv, std::string* result);
 ZvScriptCommandProc zvScriptProvideCommand(const char* name, ZvScriptCommandProc proc);  // answers the previous
+// For a provided command that writes into the caller's variables: sets the
+// named variable where the running command would. 0, or -1 with Tcl's
+// error text in error.
+int zvScriptSetVariable(ZvWorld* world, const char* name, const char* value, std::string* error);
 
 // Fills the scene, reader, writer, navigation and retrieval hooks with
 // this layer's entries.
