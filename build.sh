@@ -47,7 +47,8 @@ run_fuzzers() {
   local corpus=${QUILLMOOR_CORPUS:-../shared/corpus/vrml1}
   local work
   work=$(mktemp -d)
-  mkdir -p "$work/reader" "$work/image" "$work/bookmark"
+  mkdir -p "$work/reader" "$work/image" "$work/bookmark" "$work/kin"
+  cp worlds/*.wkn "$work/kin/" 2>/dev/null || true
   cp tests/data/bookmark/*.htm "$work/bookmark/" 2>/dev/null || true
   find tests/data -name '*.wrl' -exec cp {} "$work/reader/" \; 2>/dev/null || true
   find tests/data \( -name '*.gif' -o -name '*.jpg' -o -name '*.png' -o -name '*.bmp' \) -exec cp {} "$work/image/" \; 2>/dev/null || true
@@ -65,6 +66,9 @@ run_fuzzers() {
   echo "== fuzz: bookmark file (10 s) =="
   build/fuzz/fuzz_bookmark -max_total_time=10 -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
     -artifact_prefix="$work/" "$work/bookmark" >"$work/bookmark.log" 2>&1 || { status=1; tail -40 "$work/bookmark.log"; }
+  echo "== fuzz: character file (10 s) =="
+  build/fuzz/fuzz_kin -max_total_time=10 -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+    -artifact_prefix="$work/" "$work/kin" >"$work/kin.log" 2>&1 || { status=1; tail -40 "$work/kin.log"; }
   [ $status -eq 0 ] && echo "fuzzers: no findings" && rm -rf "$work"
   return $status
 }
@@ -106,10 +110,10 @@ case "$cmd" in
     [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
     fuzz_failed=0
     run_fuzzers || { status=1; fuzz_failed=1; }
-    # One closing line for everything: the CTest runs and the three fuzzers.
+    # One closing line for everything: the CTest runs and the four fuzzers.
     read -r total failed < <(awk '/tests failed out of/ {t += $NF; f += $4} END {print t+0, f+0}' "$log")
     rm -f "$log"
-    echo "$((total - failed + 3 - 3 * fuzz_failed)) passed, $((failed + 3 * fuzz_failed)) failed"
+    echo "$((total - failed + 4 - 4 * fuzz_failed)) passed, $((failed + 4 * fuzz_failed)) failed"
     exit $status
     ;;
   bench)
