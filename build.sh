@@ -19,7 +19,7 @@ PACKAGES=(
   zlib1g-dev libdeflate-dev liblhasa-dev libjpeg62-turbo-dev libpng-dev
   libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libglu1-mesa-dev
   libfreetype-dev libfontconfig-dev fonts-dejavu-core
-  tcl8.6-dev tk8.6-dev libx11-dev
+  tcl8.6-dev tk8.6-dev libx11-dev libcurl4-openssl-dev ca-certificates
   tkdnd xvfb xdotool x11-apps x11-utils
   clang libclang-rt-14-dev
   dpkg-dev librsvg2-bin desktop-file-utils xdg-utils shared-mime-info
@@ -47,10 +47,11 @@ run_fuzzers() {
   local corpus=${QUILLMOOR_CORPUS:-../shared/corpus/vrml1}
   local work
   work=$(mktemp -d)
-  mkdir -p "$work/reader" "$work/image" "$work/bookmark" "$work/kin"
+  mkdir -p "$work/reader" "$work/image" "$work/bookmark" "$work/wave" "$work/kin"
   cp worlds/*.wkn "$work/kin/" 2>/dev/null || true
   cp tests/data/bookmark/*.htm "$work/bookmark/" 2>/dev/null || true
   find tests/data -name '*.wrl' -exec cp {} "$work/reader/" \; 2>/dev/null || true
+  find data worlds -name '*.wav' -size -64k -exec cp {} "$work/wave/" \; 2>/dev/null || true
   find tests/data \( -name '*.gif' -o -name '*.jpg' -o -name '*.png' -o -name '*.bmp' \) -exec cp {} "$work/image/" \; 2>/dev/null || true
   if [ -d "$corpus" ]; then
     find "$corpus" -name '*.wrl' -size -64k | head -80 | while read -r f; do cp "$f" "$work/reader/$(echo "$f" | tr '/' '_')"; done
@@ -63,9 +64,18 @@ run_fuzzers() {
   echo "== fuzz: images (20 s) =="
   build/fuzz/fuzz_image -max_total_time=20 -timeout=10 -rss_limit_mb=2048 \
     -artifact_prefix="$work/" "$work/image" >"$work/image.log" 2>&1 || { status=1; tail -40 "$work/image.log"; }
+  echo "== fuzz: link items (10 s) =="
+  mkdir -p "$work/item"
+  printf '\x20"/c/a,b.wrl",http://h/x.wrl,"x-world/x-vrml"' >"$work/item/view"
+  printf '\x10"the type application/x-gzip",1' >"$work/item/alert"
+  build/fuzz/fuzz_item -max_total_time=10 -timeout=10 -rss_limit_mb=2048 -max_len=2048 \
+    -artifact_prefix="$work/" "$work/item" >"$work/item.log" 2>&1 || { status=1; tail -40 "$work/item.log"; }
   echo "== fuzz: bookmark file (10 s) =="
   build/fuzz/fuzz_bookmark -max_total_time=10 -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
     -artifact_prefix="$work/" "$work/bookmark" >"$work/bookmark.log" 2>&1 || { status=1; tail -40 "$work/bookmark.log"; }
+  echo "== fuzz: WAVE files (10 s) =="
+  build/fuzz/fuzz_wave -max_total_time=10 -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+    -artifact_prefix="$work/" "$work/wave" >"$work/wave.log" 2>&1 || { status=1; tail -40 "$work/wave.log"; }
   echo "== fuzz: character file (10 s) =="
   build/fuzz/fuzz_kin -max_total_time=10 -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
     -artifact_prefix="$work/" "$work/kin" >"$work/kin.log" 2>&1 || { status=1; tail -40 "$work/kin.log"; }
@@ -110,10 +120,10 @@ case "$cmd" in
     [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
     fuzz_failed=0
     run_fuzzers || { status=1; fuzz_failed=1; }
-    # One closing line for everything: the CTest runs and the four fuzzers.
+    # One closing line for everything: the CTest runs and the six fuzzers.
     read -r total failed < <(awk '/tests failed out of/ {t += $NF; f += $4} END {print t+0, f+0}' "$log")
     rm -f "$log"
-    echo "$((total - failed + 4 - 4 * fuzz_failed)) passed, $((failed + 4 * fuzz_failed)) failed"
+    echo "$((total - failed + 6 - 6 * fuzz_failed)) passed, $((failed + 6 * fuzz_failed)) failed"
     exit $status
     ;;
   bench)
@@ -123,6 +133,8 @@ case "$cmd" in
     for b in build/release/bench/bench_*; do LIBGL_ALWAYS_SOFTWARE=1 "$b" "$@"; done
     # And inside the window, on an X server of its own.
     bash bench/window_frames.sh build/release/shell/quillmoor
+    # A world of many files from a web server on the loopback against disk.
+    bash bench/web_world.sh build/release/shell/quillmoor
     ;;
   package)
     install_missing

@@ -1,4 +1,7 @@
 // install.cpp — one call that connects every media subsystem.
 #include "media/media.h"
 
-void zvMediaInstall(void) { zvMediaInstallCharacters(); }
+void zvMediaInstall(void) {
+  zvMediaInstallSound();
+  zvMediaInstallCharacters();
+}

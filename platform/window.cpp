@@ -594,6 +594,37 @@ void zvPlatformDisarmTimer(ZvPlatformTimer* t) {
   t->token = nullptr;
 }
 
+namespace {
+
+struct FdWatch {
+  ZvFdProc proc;
+  void* user;
+};
+std::map<int, FdWatch> fdWatches;
+
+void fdReady(ClientData data, int mask) {
+  int fd = int(reinterpret_cast<intptr_t>(data));
+  auto it = fdWatches.find(fd);
+  if (it == fdWatches.end()) return;
+  int ready = (mask & TCL_READABLE ? ZV_FD_READ : 0) | (mask & TCL_WRITABLE ? ZV_FD_WRITE : 0);
+  FdWatch watch = it->second;  // the proc may end its own watch
+  watch.proc(watch.user, fd, ready);
+}
+
+}  // namespace
+
+void zvPlatformWatchFd(int fd, int mask, ZvFdProc proc, void* user) {
+  if (fd < 0) return;
+  zvPlatformInitEvents();
+  if (!mask || !proc) {
+    if (fdWatches.erase(fd)) Tcl_DeleteFileHandler(fd);
+    return;
+  }
+  fdWatches[fd] = FdWatch{proc, user};
+  Tcl_CreateFileHandler(fd, (mask & ZV_FD_READ ? TCL_READABLE : 0) | (mask & ZV_FD_WRITE ? TCL_WRITABLE : 0),
+                        fdReady, reinterpret_cast<ClientData>(intptr_t(fd)));
+}
+
 void zvPlatformSetMessageHandler(ZvMessageProc proc, void* user) {
   messageProc = proc;
   messageUser = user;
@@ -621,6 +652,8 @@ void zvPlatformRunLoop(void) {
 }
 
 void zvPlatformQuitLoop(void) { quitAsked = 1; }
+
+int zvPlatformLoopEnding(void) { return quitAsked; }
 
 // Other top-level windows of the program live in the same interpreter.
 Tcl_Interp* zvPlatformWindowInterp(ZvPlatformWindow* w) { return w && w->main ? w->interp : nullptr; }

@@ -167,6 +167,13 @@ struct ZvPlatformTimer {
 void zvPlatformArmTimer(ZvPlatformTimer* timer, int milliseconds);
 void zvPlatformDisarmTimer(ZvPlatformTimer* timer);
 
+// Descriptor watches: proc runs from the loop when fd is readable or
+// writable (mask of ZV_FD_*), with the conditions that hold. One watch per
+// descriptor; watching again replaces it, a mask of 0 ends it.
+enum { ZV_FD_READ = 1, ZV_FD_WRITE = 2 };
+typedef void (*ZvFdProc)(void* user, int fd, int ready);
+void zvPlatformWatchFd(int fd, int mask, ZvFdProc proc, void* user);
+
 // Posted messages: served by the loop after the events already waiting, in
 // the order posted, by the one handler set here (none: dropped).
 typedef void (*ZvMessageProc)(void* user, int code, intptr_t a, intptr_t b);
@@ -180,6 +187,8 @@ int zvPlatformDoOneEvent(int wait);
 // Serves events until the main window is destroyed or zvPlatformQuitLoop.
 void zvPlatformRunLoop(void);
 void zvPlatformQuitLoop(void);
+// Whether the loop has been told to end (the main window went, or quit).
+int zvPlatformLoopEnding(void);
 
 // ---------------------------------------------------------------------------
 // Single instance: takes the lock file in the runtime directory

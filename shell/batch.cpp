@@ -41,6 +41,18 @@ void zvInstallSubsystems(void) {
   zvWwwInstallHooks();
   zvVrmlInstallHooks();
   zvWwwSetImageConverter(zvConvertImageFile);
+  if (zvWwwStartLink() != ZV_OK) {
+    zvMessage("worlds on the network cannot be fetched");
+    return;
+  }
+  // What was fetched ahead and never asked for goes with the process.
+  static bool registered = false;
+  if (!registered) registered = std::atexit(zvWwwShutdownLink) == 0;
+}
+
+int zvIsRemoteUrl(const char* name) {
+  int scheme = name ? zvUrlScheme(name) : -1;
+  return scheme == ZV_SCHEME_HTTP || scheme == ZV_SCHEME_OTHER;
 }
 
 namespace {
@@ -65,15 +77,33 @@ void zvRecordHandlersOnly(void) {
   reader.addTimeOutHandler = recordTask;
 }
 
+// A world named by a URL is fetched first, through the same link as the
+// window's; it is then read from its cache file under its URL.
 ZvWorld* zvReadWorldFile(const char* path, double* ms) {
+  if (!path || !zvIsRemoteUrl(path)) return zvReadWorldFileAs(path, nullptr, ms);
+  auto t0 = std::chrono::steady_clock::now();
+  char local[ZV_WWW_PATH_MAX];
+  zvWwwSetBaseUrl(nullptr);
+  if (zvWwwLinkFetch(path, ZV_TYPE_VRML, local, sizeof local) != ZV_OK) return nullptr;
+  double readMs = 0;
+  ZvWorld* world = zvReadWorldFileAs(local, path, &readMs);
+  if (!world) std::remove(local);
+  if (ms) *ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+  return world;
+}
+
+ZvWorld* zvReadWorldFileAs(const char* path, const char* url, double* ms) {
   auto t0 = std::chrono::steady_clock::now();
   std::string abs = absolutePath(path);
-  const char* url = zvPathToFileUrl(abs.c_str());
-  std::string worldUrl = url ? url : abs;
+  const char* fileUrl = url ? url : zvPathToFileUrl(abs.c_str());
+  std::string worldUrl = fileUrl ? fileUrl : abs;
   ZvWorld* world = zvNewWorld(worldUrl.c_str());
   if (!world) return nullptr;
   zvSetCurrentWorld(world);
   zvWwwSetBaseUrl(worldUrl.c_str());
+  // A fetched world's own file is one of its fetched files: its table
+  // owns it, and its scripts may read it.
+  if (url && world->urlTable) zvNewUrlHashEntry(world->urlTable, url, abs.c_str(), ZV_TYPE_VRML);
   int r = zvConstructWorld(abs.c_str(), world);
   if (ms) *ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
   if (r != ZV_OK) {

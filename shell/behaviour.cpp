@@ -9,6 +9,7 @@
 // would take the world away meanwhile waits until the outer script is done.
 #include <vector>
 
+#include "media/media.h"
 #include "scene/scene.h"
 #include "script/script.h"
 #include "shell/input.h"
@@ -152,6 +153,7 @@ void zvRunWorldFor(ZvWorld* world, int ms) {
   for (int t = ZV_FRAME_INTERVAL_START; t <= ms; t += ZV_FRAME_INTERVAL_START) {
     simulatedNow += ZV_FRAME_INTERVAL_START;
     zvWakeWorldTasks(world);
+    zvSoundUpdate(world);
     zvSendWorldEvent(world, ZV_EVENT_FRAME);
   }
 }

@@ -278,7 +278,9 @@ void zvMenuExec(int id, int press) {
       if (state == ZV_VIEW_WAITING || state >= ZV_VIEW_RUNNING) openDialogFile();
       break;
     case ZV_CMD_STOP:
-      break;  // loading is not interrupted
+      // A fetch stops; reading a file that is here already is not interrupted.
+      if (zvShellFetching()) zvShellStop();
+      break;
     case ZV_CMD_EXIT:
       zvShellClose();
       break;
@@ -361,7 +363,9 @@ void zvUpdateCommands(void) {
   zvPlatformEnableMenuItem(w, ZV_CMD_ADD_BOOKMARK, marks);
   zvPlatformEnableMenuItem(w, ZV_CMD_VIEW_BOOKMARK, commandHooks.viewBookmarks != nullptr);
   zvPlatformEnableMenuItem(w, ZV_CMD_RELOAD, running);
-  setButton(ZV_CMD_STOP, state == ZV_VIEW_PARSING ? ZV_BUTTON_NORMAL : ZV_BUTTON_DISABLED);
+  bool stops = state == ZV_VIEW_PARSING || zvShellFetching();
+  setButton(ZV_CMD_STOP, stops ? ZV_BUTTON_NORMAL : ZV_BUTTON_DISABLED);
+  zvPlatformEnableMenuItem(w, ZV_CMD_STOP, stops);
   setButton(ZV_CMD_LABELS, !world ? ZV_BUTTON_DISABLED : zvHoverLabelsOn() ? ZV_BUTTON_ON : ZV_BUTTON_NORMAL);
   int jump = zvJumpingEyeOn();
   setButton(ZV_CMD_JUMPING_EYE, !world ? ZV_BUTTON_DISABLED : jump ? ZV_BUTTON_ON : ZV_BUTTON_NORMAL);

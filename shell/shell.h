@@ -73,7 +73,11 @@ void zvPrintReport(int cls, const char* text, int first, void* user);
 void zvInstallSubsystems(void);
 // Reads a world file as the browser would (no person, no renderer); null
 // when it cannot be read. ms: how long reading took.
+// A URL (http, https, ftp) is fetched first and read under its URL.
 ZvWorld* zvReadWorldFile(const char* path, double* ms);
+// Reads a local file into a world known by url (null: the file's own URL).
+ZvWorld* zvReadWorldFileAs(const char* path, const char* url, double* ms);
+int zvIsRemoteUrl(const char* name);  // http, https, ftp and other schemes not file:
 // --check: 0 when every world was read, 1 otherwise, 2 after an error.
 int zvRunCheck(int count, char** worlds);
 // --write: reads a world and writes it out.

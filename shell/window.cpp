@@ -5,6 +5,10 @@
 // state says what the view is doing and keeps a nested loop from
 // re-entering a load, and a message that would take the world away while
 // one of its scripts runs waits for the script to end.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -50,7 +54,20 @@ enum Message {
   kGoBack = 20,
   kGoForward = 21,
   kReload = 22,
+  kDocument = 23,    // a: a Delivery the link handed over
+  kFetchFailed = 24, // a: the reason (owned), or null when nothing is to be said
 };
+
+// A document the link delivered, on its way through the message queue.
+struct Delivery {
+  std::string local;
+  std::string url;
+};
+
+// How a remote world's fetch came about decides its history entry once it
+// arrives: a new visit appends one, Reload keeps the current one, and a
+// move along the history has already made its entry current.
+enum FetchMode { kFetchVisit = 0, kFetchReload = 1, kFetchHistory = 2 };
 
 const char kTitle[] = "Quillmoor";
 const char kWaitingText[] = "Waiting for world to be loaded...";
@@ -91,6 +108,14 @@ struct Shell {
   // Messages that arrived while a script ran (from a nested loop inside
   // it); the next tick outside any script replays them in order.
   std::vector<std::pair<int, intptr_t>> held;
+  // The remote world asked for and not yet here.
+  struct {
+    bool active;
+    std::string url;
+    int mode;
+    ZvHistoryEntry* before;  // the entry to go back to if it fails
+    ZvWorld* previous;       // the world shown when it began
+  } fetch;
 };
 
 Shell shell;
@@ -162,8 +187,8 @@ void leaveWorld() {
   zvSetCurrentWorld(nullptr);
 }
 
-// Only local files so far: a plain path or a file: URL. Empty when the
-// name is something that would have to be fetched.
+// A plain path or a file: URL as a path; empty when the name is something
+// that has to be fetched.
 std::string localPath(const char* name) {
   switch (zvUrlScheme(name)) {
     case ZV_SCHEME_FILE: {
@@ -242,8 +267,8 @@ void showWorld(ZvWorld* world) {
 
 // Reads the world into the current history entry; it joins the cache only
 // once it can be shown.
-int loadWorld(const char* path, ZvHistoryEntry* before) {
-  ZvWorld* previous = shell.world;
+int loadWorld(const char* path, ZvHistoryEntry* before, const char* url = nullptr, ZvWorld* previous = nullptr) {
+  if (!previous) previous = shell.world;
   leaveWorld();
   shell.heapBefore = zvHeapBytesInUse();
   shell.viewState = kCreated;
@@ -256,7 +281,7 @@ int loadWorld(const char* path, ZvHistoryEntry* before) {
   ZvSceneHooks& sceneHooks = zvSceneHooks();
   auto construct = sceneHooks.renderConstructWorld;
   sceneHooks.renderConstructWorld = nullptr;
-  ZvWorld* world = zvReadWorldFile(path, nullptr);
+  ZvWorld* world = url ? zvReadWorldFileAs(path, url, nullptr) : zvReadWorldFile(path, nullptr);
   sceneHooks.renderConstructWorld = construct;
   // A world that cannot be shown leaves the one before it on the screen.
   auto keepPrevious = [&] {
@@ -269,7 +294,8 @@ int loadWorld(const char* path, ZvHistoryEntry* before) {
   };
   if (!world) {
     std::fprintf(stderr, "quillmoor: %s: not read\n", path);
-    zvMessage("%s : cannot be read as a world", path);
+    zvMessage("%s : cannot be read as a world", url ? url : path);
+    if (url) std::remove(path);
     keepPrevious();
     return ZV_FAIL;
   }
@@ -286,15 +312,153 @@ int loadWorld(const char* path, ZvHistoryEntry* before) {
   return ZV_OK;
 }
 
+void showProgress(long done, long total) {
+  if (shell.viewState != kFetching || !shell.fetch.active) return;
+  char text[64];
+  if (total > 0)
+    std::snprintf(text, sizeof text, "  [%ld%%]", std::min(100L, done * 100 / total));
+  else
+    std::snprintf(text, sizeof text, "  [%ld KB]", done >> 10);
+  zvPlatformSetLocation(shell.window, (shell.fetch.url.substr(0, 200) + text).c_str());
+}
+
+// The link's news arrives through the queue, like any other message.
+void linkStartFetch() { zvPlatformPostMessage(kStartFetch, 0, 0); }
+void linkDocument(const char* local, const char* url) {
+  zvPlatformPostMessage(kDocument, reinterpret_cast<intptr_t>(new Delivery{local, url}), 0);
+}
+void linkLoadError(const char* reason) {
+  zvPlatformPostMessage(kFetchFailed, reinterpret_cast<intptr_t>(reason ? new std::string(reason) : nullptr), 0);
+}
+
+// A remote world not in the cache is asked of the link; it arrives as a
+// kDocument (or a kFetchFailed) and gets its history entry then.
+void fetchWorld(const std::string& url, int mode, ZvHistoryEntry* before) {
+  shell.fetch.active = true;
+  shell.fetch.url = url;
+  shell.fetch.mode = mode;
+  shell.fetch.before = before;
+  shell.fetch.previous = shell.world;
+  if (zvOpenUrl(url.c_str()) != ZV_OK) {
+    shell.fetch.active = false;
+    zvMessage("%s : cannot be fetched", url.c_str());
+    if (mode == kFetchHistory && before) zvSetCurrentHistoryEntry(before);
+    if (!shell.world) enterWaiting();
+  }
+}
+
+void openRemote(const char* name) {
+  std::string url = name;
+  bool reuse = zvGetHistoryReuse();
+  zvSetHistoryReuse(0);
+  if (ZvWorld* world = zvGetCachedWorld(url.c_str()); world && !reuse) {
+    ZvHistoryEntry* entry = zvAddHistoryEntry(url.c_str());
+    if (!entry) return;
+    zvSetCurrentHistoryEntry(entry);
+    leaveWorld();
+    zvSetHistoryLoaded(entry, 1);
+    showWorld(world);
+    return;
+  }
+  // One world on its way at a time; Stop ends the one that is.
+  if (shell.fetch.active) {
+    zvMessage("%s : another world is on its way; stop it first", url.c_str());
+    return;
+  }
+  fetchWorld(url, reuse ? kFetchReload : kFetchVisit, zvGetCurrentHistoryEntry());
+}
+
+void fetchArrived(Delivery* d) {
+  std::string local = d->local, url = d->url;
+  delete d;
+  // Only the world asked for is opened; anything else (a late answer to a
+  // fetch that was stopped) is dropped.
+  if (!shell.fetch.active || shell.fetch.url != url) {
+    std::remove(local.c_str());
+    return;
+  }
+  int mode = shell.fetch.mode;
+  ZvHistoryEntry* before = shell.fetch.before;
+  ZvWorld* previous = shell.world ? shell.world : shell.fetch.previous;
+  shell.fetch.active = false;
+  ZvHistoryEntry* entry = zvGetCurrentHistoryEntry();
+  if (mode == kFetchVisit || !entry) entry = zvAddHistoryEntry(url.c_str());
+  if (!entry) {
+    std::remove(local.c_str());
+    return;
+  }
+  zvSetCurrentHistoryEntry(entry);
+  // A world of the same URL already held (reloaded) goes for the new one.
+  if (ZvWorld* old = zvGetCachedWorld(url.c_str())) {
+    if (old == previous) previous = nullptr;
+    if (old == shell.world) leaveWorld();
+    zvRemoveCachedWorld(old);
+  }
+  loadWorld(local.c_str(), entry == before ? nullptr : before, url.c_str(), previous);
+}
+
+// The fetch ended without a world: the one shown before comes back, with
+// the reason in the Messages window.
+void fetchFailed(std::string* reason) {
+  if (reason) {
+    std::fprintf(stderr, "quillmoor: %s\n", reason->c_str());
+    zvMessage("%s", reason->c_str());
+    delete reason;
+  }
+  if (!shell.fetch.active) return;
+  shell.fetch.active = false;
+  if (shell.fetch.mode == kFetchHistory && shell.fetch.before) zvSetCurrentHistoryEntry(shell.fetch.before);
+  if (shell.viewState != kFetching) return;
+  ZvWorld* previous = shell.fetch.previous;
+  if (previous && previous->url && zvGetCachedWorld(previous->url) == previous) {
+    if (shell.fetch.mode == kFetchReload) zvSetHistoryLoaded(zvGetCurrentHistoryEntry(), 1);
+    showWorld(previous);
+  } else {
+    enterWaiting();
+    if (ZvHistoryEntry* e = zvGetCurrentHistoryEntry()) zvPlatformSetLocation(shell.window, e->url);
+  }
+}
+
+void startFetching() {
+  if (shell.viewState == kParsing || shell.viewState == kFetching) return;
+  if (!shell.fetch.active) return;
+  if (shell.world) shell.fetch.previous = shell.world;
+  leaveWorld();
+  shell.viewState = kFetching;
+  zvPlatformSetLocation(shell.window, shell.fetch.url.c_str());
+  zvUpdateCommands();
+}
+
+// A file that is not there (or not a plain file) is a world for the
+// message it will cost; a FIFO must not hang the window.
+bool looksLikeWorld(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return true;
+  struct stat st;
+  unsigned char head[5] = {};
+  ssize_t n = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read(fd, head, sizeof head) : -1;
+  close(fd);
+  if (n < 0) return true;
+  return (n == 5 && std::memcmp(head, "#VRML", 5) == 0) || (n >= 2 && head[0] == 0x1f && head[1] == 0x8b);
+}
+
 // A world already in the cache is shown as it was left; any other is read.
 // Either way the visit is one more history entry, unless a reload takes
 // the current one.
 void openUrl(const char* name) {
+  if (zvIsRemoteUrl(name)) return openRemote(name);
   std::string path = localPath(name);
   if (path.empty()) {
-    std::fprintf(stderr, "quillmoor: %s: only local files can be opened\n", name);
-    zvMessage("%s : only local files and file: URLs can be opened", name);
+    zvMessage("%s : cannot be opened", name);
     if (!shell.world) enterWaiting();
+    return;
+  }
+  // Pages and pictures on this disk are the web browser's: by their name,
+  // or, when the name says nothing we know, by their first bytes.
+  int type = zvSuffixToType(path.c_str());
+  bool world = type == ZV_TYPE_VRML || type == ZV_TYPE_GZIP || (type == ZV_TYPE_OTHER && looksLikeWorld(path));
+  if (!world) {
+    zvWwwShowInBrowser(zvPathToFileUrl(path.c_str()));
     return;
   }
   std::string url = worldUrl(path);
@@ -318,6 +482,7 @@ void openUrl(const char* name) {
 
 void openWorld(const char* name) {
   if (shell.viewState == kParsing || !name) return;
+  zvWwwClearStop();
   openUrl(name);
   // Further worlds named on the command line follow one after the other.
   if (const char* next = zvNextCommandLineWord(shell.words)) postOpen(next);
@@ -333,12 +498,25 @@ void postOpenUrl(const std::string& url) {
 // load) is read again from its URL.
 void goHistory(ZvHistoryEntry* entry) {
   if (!entry || shell.viewState == kParsing) return;
-  leaveWorld();
-  zvSetCurrentHistoryEntry(entry);
+  if (shell.fetch.active) {
+    zvMessage("%s : another world is on its way; stop it first", shell.fetch.url.c_str());
+    return;
+  }
+  ZvHistoryEntry* before = zvGetCurrentHistoryEntry();
   if (ZvWorld* world = zvGetCachedWorld(entry->url)) {
+    leaveWorld();
+    zvSetCurrentHistoryEntry(entry);
     showWorld(world);
     return;
   }
+  if (zvIsRemoteUrl(entry->url)) {
+    zvWwwClearStop();
+    zvSetCurrentHistoryEntry(entry);
+    fetchWorld(entry->url, kFetchHistory, before);
+    return;
+  }
+  leaveWorld();
+  zvSetCurrentHistoryEntry(entry);
   std::string path = localPath(entry->url);
   if (!path.empty() && loadWorld(path.c_str(), nullptr) == ZV_OK) return;
   enterWaiting();
@@ -351,6 +529,14 @@ void reloadWorld() {
   std::string url = shell.world->url ? shell.world->url : "";
   ZvWorld* world = zvGetCachedWorld(url.c_str());
   if (!world) return;
+  zvWwwClearStop();
+  // A remote world stays until its new copy is here: a failed fetch
+  // leaves it shown.
+  if (zvIsRemoteUrl(url.c_str())) {
+    zvSetHistoryReuse(1);
+    openUrl(url.c_str());
+    return;
+  }
   leaveWorld();
   zvRemoveCachedWorld(world);
   enterWaiting();
@@ -368,6 +554,11 @@ std::string anchorUrl(ZvObj* object) {
     const char* base = o->world && o->world->url ? o->world->url : zvWwwGetBaseUrl();
     char out[ZV_WWW_PATH_MAX];
     if (zvResolveUrl(base, entry->url, out, sizeof out) != 0) return std::string();
+    // A world from the network links to nothing on this disk.
+    if (zvIsRemoteUrl(base) && !zvIsRemoteUrl(out)) {
+      zvMessage("%s : a world from the network may not open local files", out);
+      return std::string();
+    }
     return out;
   }
   return std::string();
@@ -472,6 +663,16 @@ void tick(void*) {
   zvPlatformArmTimer(&shell.timer, int(shell.interval));
   shell.resetPending = 0;
   stepFlash(nowMs());
+  // A fetch waiting in its nested loop: the world is half read, or its
+  // script is inside the fetch; neither may go on. Only the count moves.
+  if (zvWwwFetchWaiting()) {
+    if (shell.viewState == kFetching || shell.viewState == kParsing) {
+      char text[32];
+      std::snprintf(text, sizeof text, "Loading %d", shell.fetchTicks++);
+      if (shell.viewState == kFetching) showText(text);
+    }
+    return;
+  }
   if (!shell.held.empty() && !zvBehaviourBusy()) {
     std::vector<std::pair<int, intptr_t>> held;
     held.swap(shell.held);
@@ -480,9 +681,11 @@ void tick(void*) {
   }
   if (shell.viewState == kRunning) {
     shell.viewState = kTicking;
-    // A box up means a nested loop: the world waits for it (ambient sounds
-    // will be updated here too).
-    if (!shell.modalBox) zvWakeWorldTasks(shell.world);
+    // A box up means a nested loop: the world and its sounds wait for it.
+    if (!shell.modalBox) {
+      zvWakeWorldTasks(shell.world);
+      zvSoundUpdate(shell.world);
+    }
     if (shell.viewState == kTicking) shell.viewState = kRunning;
   }
   if (shell.modalBox) return;
@@ -502,11 +705,14 @@ void tick(void*) {
 bool holdWhileBusy(int code, intptr_t a) {
   switch (code) {
     case kOpenFile: case kOpenUrl: case kLoadError: case kClose: case kGoBack: case kGoForward: case kReload:
+    case kDocument: case kFetchFailed: case kStartFetch:
       break;
     default:
       return false;
   }
-  if (!zvBehaviourBusy()) return false;
+  // The window closing ends a fetch's wait; the close itself comes after.
+  if (code == kClose && zvWwwFetchWaiting()) zvWwwCancelProgress();
+  if (!zvBehaviourBusy() && !zvWwwFetchWaiting()) return false;
   shell.held.push_back({code, a});
   return true;
 }
@@ -525,7 +731,13 @@ void onMessage(void*, int code, intptr_t a, intptr_t) {
       }
       break;
     case kStartFetch:
-      shell.viewState = kFetching;
+      startFetching();
+      break;
+    case kDocument:
+      fetchArrived(reinterpret_cast<Delivery*>(a));
+      break;
+    case kFetchFailed:
+      fetchFailed(reinterpret_cast<std::string*>(a));
       break;
     case kFlash:
       flashFrame(uint32_t(a));
@@ -580,7 +792,7 @@ void onKey(void*, int down, uint32_t keysym, uint32_t state) {
 // The left button and the motion go to the input layer first, which may
 // take the press from the navigation's drag (a grab, or Alt held).
 void onPointer(void*, int kind, int x, int y, int button, uint32_t state) {
-  if (shell.viewState != kRunning) return;
+  if (shell.viewState != kRunning || zvWwwFetchWaiting()) return;
   if (kind == ZV_POINTER_MOTION || button == 1) zvMouseInput(kind, x, y, state, nowMs());
   if (shell.viewState != kRunning) return;
   if (hooks.pointer) hooks.pointer(kind, x, y, button, state);
@@ -620,6 +832,13 @@ void onResize(void*, int width, int height) {
 void shutDown() {
   zvServeHandOvers(0);
   leaveWorld();
+  zvWwwLinkHooks() = ZvWwwLinkHooks{};
+  zvWwwShutdownLink();
+  for (auto [code, a] : shell.held) {
+    if (code == kDocument) delete reinterpret_cast<Delivery*>(a);
+    if (code == kFetchFailed) delete reinterpret_cast<std::string*>(a);
+  }
+  shell.held.clear();
   zvDestroyCommands();
   zvClearWorldCache();
   zvClearHistory();
@@ -642,6 +861,8 @@ ZvWorld* zvShellWorld(void) { return shell.world; }
 void zvShellPostOpenUrl(const char* url) {
   if (url && *url) postOpenUrl(url);
 }
+int zvShellFetching(void) { return shell.viewState == kFetching || shell.fetch.active || zvWwwFetchWaiting() ? 1 : 0; }
+void zvShellStop(void) { zvWwwCancelProgress(); }
 void zvShellPostOpenUrlAt(const char* url, const ZvTransform* viewpoint) {
   if (!url || !*url || !viewpoint) return;
   postOpenUrl(url);
@@ -684,6 +905,11 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
 
   zvSetReportSink(windowReport, nullptr);
   zvInstallSubsystems();
+  ZvWwwLinkHooks& link = zvWwwLinkHooks();
+  link.startFetch = linkStartFetch;
+  link.document = linkDocument;
+  link.loadError = linkLoadError;
+  link.progress = showProgress;
   zvInstallBehaviour();
   zvMediaInstall();
   zvProvideShellScriptCommands(1);

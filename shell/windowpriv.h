@@ -23,6 +23,10 @@ int zvShellViewState(void);
 ZvWorld* zvShellWorld(void);  // the world shown, or null
 // Posts the open of a URL or path, as the location bar does.
 void zvShellPostOpenUrl(const char* url);
+// Whether a document is being fetched (a world on its way, or a fetch the
+// reader waits for); Stop cancels it.
+int zvShellFetching(void);
+void zvShellStop(void);
 // The same, and once that world is shown the person stands at viewpoint
 // (a bookmark's jump into another world).
 void zvShellPostOpenUrlAt(const char* url, const ZvTransform* viewpoint);

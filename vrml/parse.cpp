@@ -525,7 +525,11 @@ void zvSummarizeWorld(ZvWorld* world, ZvWorldSummary* s) {
         ZvUrlHash* t = static_cast<ZvShape*>(l)->texture.texture;
         if (t && textures.insert(t).second) {
           const char* url = zvGetUrl(t);
-          const char* path = url ? zvFileUrlToPath(url) : nullptr;
+          // A world from the network is not looked for on this disk: its
+          // textures are found when they can be fetched.
+          int scheme = zvUrlScheme(world->url);
+          bool remote = scheme == ZV_SCHEME_HTTP || scheme == ZV_SCHEME_OTHER;
+          const char* path = remote ? zvGetLocalFile(t) : url ? zvFileUrlToPath(url) : nullptr;
           FILE* f = path ? std::fopen(path, "rb") : nullptr;
           if (f) {
             std::fclose(f);

@@ -1,6 +1,7 @@
 // fetch.cpp — turning a URL into a usable local file. Local files (plain
-// paths and file: URLs) are read where they are; everything else goes to
-// the remote fetcher, which the network layer sets when it exists.
+// paths and file: URLs) are read where they are, unless the document they
+// are named from came from the network; everything else goes to the remote
+// fetcher (the link, link.cpp).
 #include <sys/stat.h>
 
 #include <string>
@@ -30,6 +31,12 @@ bool fetchUrl(const char* url, std::string& local, int& type, bool& produced) {
   std::string source;
   int flag;
   if (scheme == ZV_SCHEME_FILE || scheme == ZV_SCHEME_NONE) {
+    // A world from the network never reads this disk, whatever it names.
+    int baseScheme = zvUrlScheme(zvWwwGetBaseUrl());
+    if (baseScheme != ZV_SCHEME_FILE && baseScheme != ZV_SCHEME_NONE) {
+      zvMessage("%s : a world from the network may not read local files", absolute.c_str());
+      return false;
+    }
     const char* path = scheme == ZV_SCHEME_FILE ? zvFileUrlToPath(absolute.c_str()) : absolute.c_str();
     struct stat st;
     if (!path || stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -45,7 +52,7 @@ bool fetchUrl(const char* url, std::string& local, int& type, bool& produced) {
         !downloaded[0])
       return false;
     source = downloaded;
-    flag = scheme;
+    flag = ZV_SCHEME_HTTP;  // a download of ours, whatever its scheme
   }
   char usable[ZV_WWW_PATH_MAX];
   if (zvPreProcessFile(flag, source.c_str(), usable, sizeof usable, ZV_TYPE_VRML) != ZV_OK) return false;

@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "scene/scene.h"
 
@@ -158,3 +159,58 @@ ZvWwwImageConverter zvWwwSetImageConverter(ZvWwwImageConverter converter);
 // Evaluates a Tcl file that came out of an archive in the world's interpreter.
 typedef int (*ZvWwwScriptRunner)(ZvWorld* world, const char* file);
 ZvWwwScriptRunner zvWwwSetScriptRunner(ZvWwwScriptRunner runner);
+
+// ---------------------------------------------------------------------------
+// The link to the web browser's side, which our own fetch agent plays
+// (libcurl, driven from the event loop of the platform layer): viewer
+// registration per MIME type, opening URLs, progress, documents handed to
+// their viewer or an alert, the URL of a file, cancel. Transaction types:
+enum { ZV_DDE_REQUEST = 0x20B0, ZV_DDE_POKE = 0x4090 };
+// The alert kinds the agent gives in the second field of "WWW_Alert".
+enum { ZV_ALERT_FAILED = 1, ZV_ALERT_NOT_VIEWED = 2 };
+// What the shell hears; each may stay null.
+struct ZvWwwLinkHooks {
+  void (*startFetch)(void);                               // a world is on its way
+  void (*document)(const char* local, const char* url);   // open the delivered world
+  // The document open ended without a world: reason, or null when the
+  // document went to the user's web browser.
+  void (*loadError)(const char* reason);
+  void (*progress)(long done, long total);  // bytes; total -1 when unknown
+  // Every transaction as it passes: side "client" (ours to the browser),
+  // "server" (the browser's to us) or "browser" (the user's own browser).
+  void (*transaction)(const char* side, const char* topic, const char* item);
+};
+ZvWwwLinkHooks& zvWwwLinkHooks(void);
+// Starts the agent and registers as the viewer for VRML; sets the fetcher
+// seam. 0, or -1 when the agent cannot start.
+int zvWwwStartLink(void);
+void zvWwwShutdownLink(void);
+int zvWwwLinkBusy(void);      // a request or a fetch wait is under way
+int zvWwwFetchWaiting(void);  // a fetch waits in its nested loop
+uint32_t zvWwwProgressCounter(void);
+// The fetcher seam: opens url with the browser's side and waits in a nested
+// loop for the document; the file lands in the cache directory.
+int zvWwwLinkFetch(const char* url, int type, char* out, size_t size);
+// Opens a URL as the current document, resolved against the base URL: a
+// local VRML file is delivered at once, a remote one when it arrives,
+// anything else goes to the user's web browser. 0 or -1.
+int zvOpenUrl(const char* url);
+// Stop: cancels the current transfer; fetches fail until the next open
+// or zvWwwClearStop.
+int zvWwwCancelProgress(void);
+void zvWwwClearStop(void);
+const char* zvWwwFilenameToUrl(const char* file);  // static
+// Hands url to the user's web browser (xdg-open, or $QUILLMOOR_OPEN_COMMAND).
+int zvWwwShowInBrowser(const char* url);
+// Field n of a transaction's item (the comma-separated arguments) into out;
+// null after "getNthMessage : message buffer is invalid".
+const char* zvDdeGetField(const char* item, int n, char* out, size_t size);
+// The browser side's calls to ours; the reply's bytes go into reply.
+int zvDdeServe(const char* topic, const char* item, std::string* reply);
+// Limits of the agent: connect and stall time-outs in seconds, the largest
+// document in bytes. Zero keeps a value.
+void zvWwwSetFetchLimits(int connectSeconds, int stallSeconds, size_t maxBytes);
+int zvWwwViewerRegistered(const char* mime);  // 1 while the agent holds it
+// Starts fetching what a world just delivered will ask for next (its
+// inlines and textures), so that their waits find them under way.
+void zvWwwPrefetchFrom(const char* file, const char* url);

@@ -43,4 +43,9 @@ size_t sizeLimit();
 // entry; the remote fetcher is used for anything that is not local.
 bool fetchUrl(const char* url, std::string& local, int& type, bool& produced);
 
+// The browser's side (agent.cpp): one request, its reply; 1 when served.
+int agentServe(const char* topic, const char* item, int type, std::string& reply);
+int agentStart();
+void agentStop();
+
 }  // namespace www
