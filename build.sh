@@ -47,7 +47,8 @@ run_fuzzers() {
   local corpus=${QUILLMOOR_CORPUS:-../shared/corpus/vrml1}
   local work
   work=$(mktemp -d)
-  mkdir -p "$work/reader" "$work/image" "$work/bookmark" "$work/wave"
+  mkdir -p "$work/reader" "$work/image" "$work/bookmark" "$work/wave" "$work/kin"
+  cp worlds/*.wkn "$work/kin/" 2>/dev/null || true
   cp tests/data/bookmark/*.htm "$work/bookmark/" 2>/dev/null || true
   find tests/data -name '*.wrl' -exec cp {} "$work/reader/" \; 2>/dev/null || true
   find data worlds -name '*.wav' -size -64k -exec cp {} "$work/wave/" \; 2>/dev/null || true
@@ -75,6 +76,9 @@ run_fuzzers() {
   echo "== fuzz: WAVE files (10 s) =="
   build/fuzz/fuzz_wave -max_total_time=10 -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
     -artifact_prefix="$work/" "$work/wave" >"$work/wave.log" 2>&1 || { status=1; tail -40 "$work/wave.log"; }
+  echo "== fuzz: character file (10 s) =="
+  build/fuzz/fuzz_kin -max_total_time=10 -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+    -artifact_prefix="$work/" "$work/kin" >"$work/kin.log" 2>&1 || { status=1; tail -40 "$work/kin.log"; }
   [ $status -eq 0 ] && echo "fuzzers: no findings" && rm -rf "$work"
   return $status
 }
@@ -116,10 +120,10 @@ case "$cmd" in
     [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
     fuzz_failed=0
     run_fuzzers || { status=1; fuzz_failed=1; }
-    # One closing line for everything: the CTest runs and the four fuzzers.
+    # One closing line for everything: the CTest runs and the six fuzzers.
     read -r total failed < <(awk '/tests failed out of/ {t += $NF; f += $4} END {print t+0, f+0}' "$log")
     rm -f "$log"
-    echo "$((total - failed + 4 - 4 * fuzz_failed)) passed, $((failed + 4 * fuzz_failed)) failed"
+    echo "$((total - failed + 6 - 6 * fuzz_failed)) passed, $((failed + 6 * fuzz_failed)) failed"
     exit $status
     ;;
   bench)

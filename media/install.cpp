@@ -28,6 +28,7 @@ void resumeAfterVideo(void) {
 void zvMediaInstall(void) {
   zvMediaInstallSound();
   zvMediaInstallMovies();
+  zvMediaInstallCharacters();
   ZvVideoHooks& video = zvVideoHooks();
   video.pauseAllSounds = pauseForVideo;
   video.resumeAllSounds = resumeAfterVideo;

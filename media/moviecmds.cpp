@@ -84,8 +84,7 @@ int getInfo(ZvWorld* world, int argc, const char* const* argv, std::string* resu
   if (!o) return 1;
   const int values[3] = {zvMovieGetFrame(o), zvMovieGetFrameCount(o), zvMovieGetLoop(o)};
   for (int i = 2; i < argc && i < 5; ++i)
-    if (zvScriptSetVar(world, argv[i], std::to_string(values[i - 2]).c_str()) != ZV_OK)
-      return failure(result, argv[0], "a variable cannot be set");
+    if (zvScriptSetVariable(world, argv[i], std::to_string(values[i - 2]).c_str(), result) != 0) return 1;
   return answer(result, 0);
 }
 

@@ -385,10 +385,12 @@ ZvScriptCommandProc zvScriptProvideCommand(const char* name, ZvScriptCommandProc
 
 int zvScriptRunProvided(ZvScriptCall& call) { return runProvided(call); }
 
-int zvScriptSetVar(ZvWorld* world, const char* name, const char* value) {
+int zvScriptSetVariable(ZvWorld* world, const char* name, const char* value, std::string* error) {
   Tcl_Interp* interp = world && world->script ? zvScriptInterpOf(world) : nullptr;
-  if (!interp || !name || !value) return ZV_FAIL;
-  return Tcl_SetVar(interp, name, value, TCL_LEAVE_ERR_MSG) ? ZV_OK : ZV_FAIL;
+  if (!interp || !name || !value) return -1;
+  if (Tcl_SetVar(interp, name, value, TCL_LEAVE_ERR_MSG)) return 0;
+  if (error) *error = Tcl_GetStringResult(interp);
+  return -1;
 }
 
 int zvScriptCommandCount(void) { return int(allCommands().size()); }

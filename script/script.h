@@ -153,10 +153,10 @@ void zvScriptForgetHandle(const void* record);
 // error text in result.
 typedef int (*ZvScriptCommandProc)(ZvWorld* world, int argc, const char* const* argv, std::string* result);
 ZvScriptCommandProc zvScriptProvideCommand(const char* name, ZvScriptCommandProc proc);  // answers the previous
-// For a provided command that answers through its caller's variables: sets
-// one in the frame of the script that called it. 0, or -1 when the world
-// has no interpreter or the variable cannot be set.
-int zvScriptSetVar(ZvWorld* world, const char* name, const char* value);
+// For a provided command that writes into the caller's variables: sets the
+// named variable where the running command would. 0, or -1 with Tcl's
+// error text in error.
+int zvScriptSetVariable(ZvWorld* world, const char* name, const char* value, std::string* error);
 // Whether the world's scripts may read a local file (see objread.cpp): the
 // rule other layers follow when a script names a file for them to open.
 bool zvScriptMayReadLocal(ZvWorld* world, const char* path);

@@ -21,6 +21,9 @@ namespace {
 // Kinemation hook: on after every reset; a pending character file.
 bool kinemationOn = true;
 std::string kinemationFile;
+// File reads in progress: the character loader reads its skin while the
+// file that named it is still being read.
+int readNesting = 0;
 
 struct TopEntry {
   QvNode* node;
@@ -120,6 +123,10 @@ bool parseInput(QvInput* in, ZvWorld* world, const std::string& url, QvState* pa
 bool parseFile(const char* fileName, ZvWorld* world, const std::string& url, QvState* parent,
                std::vector<ZvObj*>* objects) {
   if (!parent) qvResetInlineBudget();
+  struct Nest {
+    Nest() { ++readNesting; }
+    ~Nest() { --readNesting; }
+  } nest;
   QvResetCurrentFile(fileName);
   QvInput in(fileName);
   if (!in.ok()) {
@@ -132,9 +139,10 @@ bool parseFile(const char* fileName, ZvWorld* world, const std::string& url, QvS
     // The file named a character: load that instead, or else read the file
     // again as plain VRML with the character node ignored.
     kinemationOn = false;
+    const std::string characterFile = kinemationFile;  // the skin's read sets the name again
     ZvObj* character = nullptr;
     ZvReaderHooks& hooks = zvReaderHooks();
-    if (hooks.loadKinemation && hooks.loadKinemation(world, kinemationFile.c_str(), url.c_str(), &character) == 0 &&
+    if (hooks.loadKinemation && hooks.loadKinemation(world, characterFile.c_str(), url.c_str(), &character) == 0 &&
         character) {
       objects->push_back(character);
       ok = true;
@@ -144,10 +152,15 @@ bool parseFile(const char* fileName, ZvWorld* world, const std::string& url, QvS
       QvInput again(fileName);
       ok = again.ok() && parseInput(&again, world, url, parent, objects);
     }
+    // The name is used up: a later inline of the file that holds this one
+    // may name a character of its own.
+    kinemationFile.clear();
+    kinemationOn = true;
   }
-  // An inline's read must not switch the hook back on under the file that
-  // holds it; the outermost read resets it.
-  if (!parent) zvParseResetKinemation();
+  // A nested read (an inline, a character's skin) must not switch the hook
+  // back on under the file that holds it, which may be reading itself again
+  // with the hook off; the outermost read resets it.
+  if (readNesting == 1) zvParseResetKinemation();
   qvClearTraversalAbort();  // an abort ends the file that asked for it, no more
   return ok;
 }
