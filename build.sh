@@ -47,7 +47,7 @@ run_fuzzers() {
   local corpus=${QUILLMOOR_CORPUS:-../shared/corpus/vrml1}
   local work
   work=$(mktemp -d)
-  mkdir -p "$work/reader" "$work/image" "$work/bookmark" "$work/wave" "$work/kin"
+  mkdir -p "$work/reader" "$work/image" "$work/bookmark" "$work/wave" "$work/kin" "$work/net"
   cp worlds/*.wkn "$work/kin/" 2>/dev/null || true
   cp tests/data/bookmark/*.htm "$work/bookmark/" 2>/dev/null || true
   find tests/data -name '*.wrl' -exec cp {} "$work/reader/" \; 2>/dev/null || true
@@ -79,6 +79,14 @@ run_fuzzers() {
   echo "== fuzz: character file (10 s) =="
   build/fuzz/fuzz_kin -max_total_time=10 -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
     -artifact_prefix="$work/" "$work/kin" >"$work/kin.log" 2>&1 || { status=1; tail -40 "$work/kin.log"; }
+  echo "== fuzz: shared-world client dispatch (10 s) =="
+  # Seeds: a myself, a move of another object, a chat line and a master.
+  printf '\0\0\0\0\1\0\0\0\0\0\0\0\4\0\0\0\4\0\0\0\7' >"$work/net/myself"
+  printf '\0\0\0\0\1\0\0\0\0\0\0\0\6\0\0\0\14\0\0\0\11\0\0\0\11\0hi\0' >"$work/net/text"
+  printf '\2\0\0\0\1\0\0\0\0\0\0\0\11\0\1\0\0\0\2\0\0\0\3\0\0\0\1' >"$work/net/position"
+  printf '\0\0\0\0\1\0\0\0\0\0\0\0\10\0\0\0\1\1' >"$work/net/master"
+  build/fuzz/fuzz_netdispatch -max_total_time=10 -timeout=10 -rss_limit_mb=2048 -max_len=16384 \
+    -artifact_prefix="$work/" "$work/net" >"$work/net.log" 2>&1 || { status=1; tail -40 "$work/net.log"; }
   [ $status -eq 0 ] && echo "fuzzers: no findings" && rm -rf "$work"
   return $status
 }
