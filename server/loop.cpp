@@ -145,6 +145,9 @@ void svCloseOne(SvServer *s, SvClient *c) {
         name.c_str(), c->why ? c->why : "closed", s->live - 1);
   svLeave(c);
   svRedisForget(s, c);
+  // Last words (a rejection) go if the socket takes them now; nobody waits.
+  if (c->outOff < c->out.size())
+    (void)!send(c->fd, c->out.data() + c->outOff, c->out.size() - c->outOff, MSG_NOSIGNAL | MSG_DONTWAIT);
   epoll_ctl(s->epfd, EPOLL_CTL_DEL, c->fd, nullptr);
   close(c->fd);
   s->clients.erase(c->fd);
