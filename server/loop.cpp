@@ -66,6 +66,7 @@ void svReadOne(SvClient *c) {
   uint8_t buf[SV_READ];
   size_t have = c->inLen;
   memcpy(buf, c->in, have);
+  c->inLen = 0;  // they are in buf now; what is left over goes back below
   ssize_t k = recv(c->fd, buf + have, sizeof buf - have, MSG_DONTWAIT);
   if (k == 0) {
     svDrop(c, "closed");
@@ -73,6 +74,7 @@ void svReadOne(SvClient *c) {
   }
   if (k < 0) {
     if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) svDrop(c, "read failed");
+    c->inLen = have;
     return;
   }
   c->heard = svNow();

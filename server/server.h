@@ -77,7 +77,8 @@ struct SvClient {
   int64_t since = 0;         // ms: accepted
   double tokens = 0;         // the rate budget for relayed messages
   int64_t tokensAt = 0;
-  uint64_t dropped = 0;      // messages over the budget
+  uint64_t dropped = 0;      // messages over the budget since droppedSince
+  int64_t droppedSince = 0;
   const char *why = nullptr; // why it is being closed
 };
 

@@ -66,7 +66,7 @@ bool svIsObject(const SvWorld *w, uint32_t id) { return id >= 1 && id <= w->obje
 
 // The rate budget: a client may relay opt.rate messages a second with
 // bursts of opt.burst; what is over is not passed on, and a client that
-// keeps sending far over it is dropped, so that one flood neither fills the
+// sends far over it is dropped, so that one flood neither fills the
 // others' backlogs nor gets them dropped as slow.
 bool svSpend(SvClient *c) {
   const SvOptions &o = c->world->server->opt;
@@ -76,10 +76,14 @@ bool svSpend(SvClient *c) {
   if (c->tokens > o.burst) c->tokens = o.burst;
   if (c->tokens >= 1.0) {
     c->tokens -= 1.0;
-    c->dropped = 0;
     return true;
   }
-  if (++c->dropped > uint64_t(o.burst * 10)) svDrop(c, "flooding");
+  // Ten times the rate refused within one second is no browser.
+  if (now - c->droppedSince > 1000) {
+    c->droppedSince = now;
+    c->dropped = 0;
+  }
+  if (++c->dropped > uint64_t(o.rate * 10)) svDrop(c, "flooding");
   return false;
 }
 
