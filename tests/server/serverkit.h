@@ -239,7 +239,8 @@ class Client {
       for (; seen < msgs.size(); seen++)
         if (pred(msgs[seen].m)) return &msgs[seen];
       if (nowMs() >= end || closed) return nullptr;
-      if (!pump(50) && seen == msgs.size()) return nullptr;
+      int64_t left = end - nowMs();
+      if (!pump(int(left < 50 ? left : 50)) && seen == msgs.size()) return nullptr;
     }
   }
   const Msg *waitOp(uint32_t op, uint32_t objectId, int ms = 3000) {
