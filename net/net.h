@@ -205,3 +205,103 @@ int64_t zvcpRingMessageSize(const ZvcpRing* ring);
 //  -10  an unknown class byte or a body length beyond ZVCP_MAX_SKIP: the
 //       stream cannot be followed any further and the connection must end.
 int zvcpRingNext(ZvcpRing* ring, uint8_t* out);
+
+// ===========================================================================
+// The client (library qm_netclient). Everything runs on the GUI thread, in
+// the loop: name lookups go to a thread of their own, the socket is
+// non-blocking and watched through platform's zvPlatformWatchFd, and every
+// phase of the connection (lookup, connect, SOCKS, hello, answer) has one
+// time limit. Nothing from the wire is evaluated as script text.
+
+struct ZvWorld;
+struct ZvObj;
+
+// States as the design numbers them; the phases of state 1 are the client's.
+enum {
+  ZV_NET_DISCONNECTED = 0,
+  ZV_NET_CONNECTING = 1,
+  ZV_NET_CONNECTED = 2,
+  ZV_NET_CLOSING = 3,
+};
+
+// What the user brings into a shared world. The chat window's settings
+// (INI file, dialogs) fill it at start-up and whenever they change; the
+// keys there are "User/NickName", "MultiUser/MultiUser", "MultiUser/SOCKS
+// Host" and "MultiUser/SOCKS Port"; the avatar lives for the run.
+struct ZvNetSettings {
+  char userName[33];    // NickName; default "(nik)" until the login name is taken
+  char avatarUrl[257];  // default "person.wrl": a bare name is in the data directory
+  char socksHost[257];  // SOCKS Host; empty for none
+  char socksPort[257];  // SOCKS Port; empty for none (then the connection is direct)
+  int multiUser;        // MultiUser; default 1: 0 never connects
+};
+ZvNetSettings& zvNetSettings(void);
+
+// What the client needs from the windows above it; a null entry does nothing.
+struct ZvNetHooks {
+  // A line for the chat log ("name: text", or what another user sent).
+  void (*chatShow)(const char* line);
+  // A text shown over another user's object for milliseconds (5000 when it
+  // replaces one, 30000 when new): the label hook of the window.
+  void (*showLabel)(ZvObj* object, const char* text, int milliseconds);
+  // Another user's character steps a frame (media's zvKinReceiveStep).
+  int (*kinStep)(ZvObj* object, int direction);
+  // The connection changed state (the chat window greys itself).
+  void (*stateChanged)(int state);
+  // Headless clients and tests: one line for each thing the server made
+  // happen ("add 12 http://… bob", "moved 12 1 2 3", "text 12 hi", …).
+  void (*trace)(const char* line);
+};
+ZvNetHooks& zvNetHooks(void);
+
+// The scene, navigation, character and script hooks: the object-moved call,
+// the person's position reports and the zvcp… script commands.
+void zvNetInstall(void);
+
+// Connects to the server the world names in its Info "ZvServer" (nothing
+// when it names none, when already connected, or with MultiUser off): 0 when
+// the connection is under way, -1 when it cannot even start. The outcome is
+// reported later ("Connected to a ZV Server." or a warning).
+int zvNetConnect(ZvWorld* world);
+// The same with the server given ("host:port").
+int zvNetConnectTo(ZvWorld* world, const char* server);
+// Leaves the server: the leave message, the socket closed, every object the
+// server added removed and the avatar's identifier given up. 0 or -1.
+int zvVSCPExit(void);
+int zvNetState(void);
+ZvWorld* zvNetWorld(void);        // the world connected, or null
+int zvNetIsMaster(void);          // the master flag, 0 or 1
+uint32_t zvNetClientId(void);     // the identifier headers carry
+// Time limits in milliseconds: for the whole connection phase (15000), and
+// for silence from a connected server (0: none; the server's own
+// keep-alive is the TCP one). 0 keeps the current value for connect.
+void zvNetSetTimeLimits(int connectMs, int silenceMs);
+
+// Senders: the size sent, or -1 without a connection or for an object that
+// is not shared (no identifier). Messages go whole or are queued whole.
+int zvNetSendObjectMoved(ZvObj* object);                 // op 6 kind 2
+int zvNetSendPosition(ZvObj* object);                    // class 2
+int zvNetSendStep(ZvObj* object, int direction);         // class 1
+int zvNetSendText(ZvObj* object, const char* text);      // op 6 kind 9
+int zvNetSendEvent(ZvObj* object, uint32_t code, const char* text);  // kind 11
+int zvNetSendAppl(ZvObj* object, int flag, const char* procedure, const char* argument);
+// The chat window's line: shown in the log once as "name: text" and sent
+// for the own avatar. The text is cut to what fits the message.
+int zvNetChatSend(const char* text);
+// Shows a text for an object: the chat log, and over it unless it is the
+// own avatar (a repeat of the same text does not restart its label).
+int zvNetShowText(ZvObj* object, const char* text);
+
+// Procedures the server may call through the application-specific message
+// are those the world's scripts defined whose names start with this prefix
+// and hold only letters, digits and '_'. They are called as
+//   procedure objectHandle eventHandle argument
+// with each word a word of its own, never substituted.
+#define ZV_NET_APPL_PREFIX "zvAppl"
+
+// One received message through the upcalls, as the receive procedure does
+// it (fuzzers and tests): 0, or a negative code after a warning.
+int zvNetDispatch(const uint8_t* message, size_t size);
+// Serves the loop until the state is settled (not connecting) or the time
+// is up; for headless clients and tests. The state afterwards.
+int zvNetWait(int milliseconds);

@@ -150,6 +150,13 @@ void zvParseLongOptions(int argc, char** argv, ZvLaunch* launch) {
       }
       launch->mode = ZV_LAUNCH_SCREENSHOT;
       launch->output = argv[++i];
+    } else if (std::strcmp(a, "--headless-client") == 0) {
+      if (i + 1 >= argc || !argv[i + 1]) {
+        launch->error = a;
+        break;
+      }
+      launch->mode = ZV_LAUNCH_NET_CLIENT;
+      launch->output = argv[++i];
     } else if (std::strcmp(a, "--size") == 0) {
       // The view is at most 1024 x 768: the cameras are made for that.
       int w = 0, h = 0;
@@ -186,12 +193,15 @@ const char* zvUsage(void) {
          "       quillmoor --check WORLD...\n"
          "       quillmoor --write OUT.wrl WORLD\n"
          "       quillmoor --screenshot OUT.png [--size WxH] [--after MS] WORLD\n"
+         "       quillmoor --headless-client HOST:PORT [WORLD]\n"
          "\n"
          "  --version         print the version and exit\n"
          "  --help            print this text and exit\n"
          "  --check           read each world, print its messages and a summary\n"
          "  --write OUT.wrl   read a world and write it out as VRML\n"
          "  --screenshot OUT.png  draw one frame of a world into a PNG file\n"
+         "  --headless-client HOST:PORT  join a shared-world server without a window,\n"
+         "                    commands on standard input, events on standard output\n"
          "  --size WxH        the picture's size, at most 1024x768 (640x480)\n"
          "  --after MS        run the world's scripts for MS milliseconds of\n"
          "                    simulated time before drawing\n"

@@ -45,6 +45,14 @@ int main(int argc, char** argv) {
     return zvRunScreenshot(launch.output, launch.width, launch.height, argv[launch.firstWord], launch.afterMs);
   }
 
+  if (launch.mode == ZV_LAUNCH_NET_CLIENT) {
+    if (launch.firstWord + 1 < argc) {
+      std::fprintf(stderr, "quillmoor: --headless-client takes at most one world\n%s", zvUsage());
+      return 1;
+    }
+    return zvRunHeadlessClient(launch.output, launch.firstWord < argc ? argv[launch.firstWord] : nullptr);
+  }
+
   ZvCommandLine words;
   zvSetCommandLineWords(argc - launch.firstWord, argv + launch.firstWord, &words);
   ZvShellOptions options{};

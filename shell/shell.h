@@ -48,12 +48,13 @@ enum ZvLaunchMode {
   ZV_LAUNCH_CHECK,
   ZV_LAUNCH_WRITE,
   ZV_LAUNCH_SCREENSHOT,
+  ZV_LAUNCH_NET_CLIENT,
 };
 struct ZvLaunch {
   int mode;
   const char* error;   // set when a long option is malformed
   int firstWord;       // index in argv of the first word for the word table
-  const char* output;  // --write OUT, --screenshot OUT
+  const char* output;  // --write OUT, --screenshot OUT, --headless-client HOST:PORT
   int width, height;   // --size, 640 x 480 unless given
   int afterMs;         // --after MS: simulated time the world runs before it is drawn; -1 when not given
 };
@@ -86,6 +87,12 @@ int zvRunWrite(const char* output, const char* world);
 // draws one frame through the active camera and writes it as a PNG file.
 // 0 on success, 1 when the world cannot be read or drawn, 2 after an error.
 // afterMs >= 0: the world runs that long on a simulated clock first.
+// Shared worlds: the client wired to characters and the program's exit.
+void zvInstallSharedWorlds(void);
+// --headless-client HOST:PORT [WORLD]: the real client without a window,
+// driven by commands on standard input (see netclient.cpp). 0, or 1 when
+// it could not connect.
+int zvRunHeadlessClient(const char* server, const char* world);
 int zvRunScreenshot(const char* output, int width, int height, const char* world, int afterMs = -1);
 // Behaviour. The window and --screenshot run the worlds' scripts;
 // --write keeps handlers and tasks to write them out, running no script;

@@ -21,6 +21,7 @@
 
 #include "media/media.h"
 #include "nav/nav.h"
+#include "net/net.h"
 #include "platform/window.h"
 #include "render/render.h"
 #include "rwlib/rwlib.h"
@@ -176,6 +177,8 @@ void setViewport(int width, int height) {
 void leaveWorld() {
   if (!shell.world) return;
   ZvWorld* world = shell.world;
+  // The server's objects go while the world is still the current one.
+  zvVSCPExit();
   // Told while it is still the current world, so its scripts still see it.
   zvLeaveWorldBehaviour(world);
   shell.world = nullptr;
@@ -262,6 +265,7 @@ void showWorld(ZvWorld* world) {
   // A world shown again takes up its tasks from now, not from when it was left.
   zvShowWorldBehaviour(world);
   shell.viewState = kRunning;
+  zvNetConnect(world);  // nothing when the world names no server
   zvUpdateCommands();
 }
 
@@ -914,6 +918,7 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   link.progress = showProgress;
   zvInstallBehaviour();
   zvMediaInstall();
+  zvInstallSharedWorlds();
   zvProvideShellScriptCommands(1);
   zvNavInstallHooks();
   zvConnectNavigation();
