@@ -9,28 +9,6 @@ namespace {
 bool isAdd(const ZvcpMessage &m, uint32_t id) { return m.messageClass == 0 && m.op == ZVCP_OP_ADD_OBJECTS && m.id == id; }
 bool isMaster(const ZvcpMessage &m, uint8_t v) { return m.messageClass == 0 && m.op == ZVCP_OP_MASTER && m.value == v; }
 
-const char *redisServer() {
-  for (const char *p : {"/usr/bin/redis-server", "/usr/local/bin/redis-server"})
-    if (access(p, X_OK) == 0) return p;
-  return nullptr;
-}
-
-struct Redis {
-  Process proc;
-  int port = 0;
-  bool start() {
-    port = freePort();
-    if (!proc.start({redisServer(), "--port", std::to_string(port), "--bind", "127.0.0.1", "--save", "",
-                     "--appendonly", "no", "--protected-mode", "no"}))
-      return false;
-    int fd = connectTo(port, 5000);
-    if (fd < 0) return false;
-    close(fd);
-    return true;
-  }
-  std::string address() const { return "127.0.0.1:" + std::to_string(port); }
-};
-
 TEST(ServerRedis, TwoServersShareAWorld) {
   if (!redisServer()) GTEST_SKIP() << "no redis-server";
   Redis redis;
