@@ -379,8 +379,10 @@ void svRedisClose(SvServer *s) {
     redisAsyncContext *ac = r->pub.ac;
     for (int i = 0; i < 100 && r->pub.ac && (r->pub.events & EPOLLOUT); i++) redisAsyncHandleWrite(ac);
   }
-  s->redis = nullptr;
+  // Freeing calls back (the disconnect, unanswered commands): r must live
+  // until both are gone.
   if (r->sub.ac) redisAsyncFree(r->sub.ac);
   if (r->pub.ac) redisAsyncFree(r->pub.ac);
+  s->redis = nullptr;
   delete r;
 }
