@@ -154,7 +154,7 @@ void svCloseOne(SvServer *s, SvClient *c) {
   close(c->fd);
   s->clients.erase(c->fd);
   s->live--;
-  delete c;
+  c->fd = -1;
 }
 
 void svSweep(SvServer *s, int64_t now) {
@@ -311,24 +311,24 @@ int svRun(SvServer *s) {
     }
     // Closing tells the others, which queues bytes; flushing may find more
     // dead: go round until both are empty.
+    // The closed are freed only after that, since the flush list may still
+    // name them.
+    std::vector<SvClient *> closed;
     while (!s->flush.empty() || !s->dead.empty()) {
       std::vector<SvClient *> dead;
       dead.swap(s->dead);
       for (SvClient *c : dead) {
-        if (c->dirty) {  // it leaves the flush list before it is freed
-          for (auto &f : s->flush)
-            if (f == c) f = nullptr;
-        }
         svCloseOne(s, c);
+        closed.push_back(c);
       }
       std::vector<SvClient *> flush;
       flush.swap(s->flush);
       for (SvClient *c : flush) {
-        if (!c) continue;
         c->dirty = false;
         if (c->state != SV_DEAD) svFlushOne(c);
       }
     }
+    for (SvClient *c : closed) delete c;
   }
   return 0;
 }
