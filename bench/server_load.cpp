@@ -13,6 +13,7 @@
 // held at once. Bounded: each run is a few seconds.
 //
 //   bench_server [--quick]     (runs without arguments from build.sh bench)
+//   bench_server --users N [--redis]   one run of N moving users
 #include "net/net.h"
 
 #include <algorithm>
@@ -326,9 +327,13 @@ double percentile(std::vector<uint32_t> &v, double p) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  bool quick = false;
-  for (int i = 1; i < argc; i++)
+  bool quick = false, redis = false;
+  int only = 0;
+  for (int i = 1; i < argc; i++) {
     if (strcmp(argv[i], "--quick") == 0) quick = true;
+    if (strcmp(argv[i], "--redis") == 0) redis = true;
+    if (strcmp(argv[i], "--users") == 0 && i + 1 < argc) only = atoi(argv[++i]);
+  }
   rlimit rl;
   getrlimit(RLIMIT_NOFILE, &rl);
   rl.rlim_cur = rl.rlim_max;
@@ -350,6 +355,7 @@ int main(int argc, char **argv) {
                              {"two servers + redis", 1000, true, true},
                              {"idle", 10000, false, false}};
   if (quick) plans = {{"one server", 100, true, false}, {"two servers + redis", 100, true, true}};
+  if (only > 0) plans = {{redis ? "two servers + redis" : "one server", std::min(only, 15000), true, redis}};
   int failures = 0;
   for (const Plan &plan : plans) {
     int worlds = (plan.users + WORLD - 1) / WORLD;
