@@ -102,7 +102,9 @@ case "$cmd" in
   run)
     install_missing
     build release
-    [ $# -gt 0 ] || set -- worlds/welcome.wrl
+    # The build's copy of the worlds holds what the build makes for them too
+    # (the cinema's clip and film strip).
+    [ $# -gt 0 ] || set -- build/release/share/quillmoor/worlds/welcome.wrl
     if [ -z "${DISPLAY:-}" ]; then
       # No display to open a window on: show what the window would.
       out=${QUILLMOOR_SCREENSHOT:-quillmoor-screenshot.png}
