@@ -48,7 +48,7 @@ run_fuzzers() {
   local corpus=${QUILLMOOR_CORPUS:-../shared/corpus/vrml1}
   local work
   work=$(mktemp -d)
-  mkdir -p "$work/reader" "$work/image" "$work/bookmark" "$work/wave" "$work/kin"
+  mkdir -p "$work/reader" "$work/image" "$work/bookmark" "$work/wave" "$work/kin" "$work/net"
   cp worlds/*.wkn "$work/kin/" 2>/dev/null || true
   cp tests/data/bookmark/*.htm "$work/bookmark/" 2>/dev/null || true
   find tests/data -name '*.wrl' -exec cp {} "$work/reader/" \; 2>/dev/null || true
@@ -80,6 +80,14 @@ run_fuzzers() {
   echo "== fuzz: character file (10 s) =="
   build/fuzz/fuzz_kin -max_total_time=10 -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
     -artifact_prefix="$work/" "$work/kin" >"$work/kin.log" 2>&1 || { status=1; tail -40 "$work/kin.log"; }
+  echo "== fuzz: shared-world client dispatch (10 s) =="
+  # Seeds: a myself, a move of another object, a chat line and a master.
+  printf '\0\0\0\0\1\0\0\0\0\0\0\0\4\0\0\0\4\0\0\0\7' >"$work/net/myself"
+  printf '\0\0\0\0\1\0\0\0\0\0\0\0\6\0\0\0\14\0\0\0\11\0\0\0\11\0hi\0' >"$work/net/text"
+  printf '\2\0\0\0\1\0\0\0\0\0\0\0\11\0\1\0\0\0\2\0\0\0\3\0\0\0\1' >"$work/net/position"
+  printf '\0\0\0\0\1\0\0\0\0\0\0\0\10\0\0\0\1\1' >"$work/net/master"
+  build/fuzz/fuzz_netdispatch -max_total_time=10 -timeout=10 -rss_limit_mb=2048 -max_len=16384 \
+    -artifact_prefix="$work/" "$work/net" >"$work/net.log" 2>&1 || { status=1; tail -40 "$work/net.log"; }
   echo "== fuzz: the server's message reader (10 s) =="
   mkdir -p "$work/server"
   # Cut points, a hello, a join and a position.
@@ -129,10 +137,10 @@ case "$cmd" in
     [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
     fuzz_failed=0
     run_fuzzers || { status=1; fuzz_failed=1; }
-    # One closing line for everything: the CTest runs and the seven fuzzers.
+    # One closing line for everything: the CTest runs and the eight fuzzers.
     read -r total failed < <(awk '/tests failed out of/ {t += $NF; f += $4} END {print t+0, f+0}' "$log")
     rm -f "$log"
-    echo "$((total - failed + 7 - 7 * fuzz_failed)) passed, $((failed + 7 * fuzz_failed)) failed"
+    echo "$((total - failed + 8 - 8 * fuzz_failed)) passed, $((failed + 8 * fuzz_failed)) failed"
     exit $status
     ;;
   bench)

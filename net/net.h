@@ -165,7 +165,7 @@ struct ZvcpMessage {
 int64_t zvcpMessageSize(const uint8_t* bytes, size_t count);
 // Takes apart one whole message of exactly size bytes. Unknown operations
 // and kinds give -5, a text without its zero -7, a body whose length does
-// not fit its layout -8, a rotation element beyond ±1 -9.
+// not fit its layout -8, a rotation element beyond ±256 -9.
 int zvcpParse(const uint8_t* bytes, size_t size, ZvcpMessage* out);
 
 // The client's hello: 0 when it is one, -1 otherwise (seven bytes).

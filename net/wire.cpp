@@ -120,10 +120,11 @@ int parseUpdate(const uint8_t* body, uint32_t length, ZvcpMessage* out) {
       int count = out->kind == ZVCP_KIND_ROTATION ? 9 : 12;
       if (rest != uint32_t(4 * count)) return ZVCP_E_BODY;
       takeReals(payload, count, out);
-      // A rotation's elements lie within ±1; anything else would scale or
-      // shear another user's object out of all proportion.
+      // A world transform may carry the scale of the object's parents, so
+      // its 3×3 part is not always a pure rotation; but an element beyond
+      // ±256 would blow another user's object out of all proportion.
       for (int i = 0; i < 9; ++i)
-        if (!(std::fabs(out->reals[i]) <= 1.0f)) return ZVCP_E_RANGE;
+        if (!(std::fabs(out->reals[i]) <= 256.0f)) return ZVCP_E_RANGE;
       return ZVCP_OK;
     }
     case ZVCP_KIND_TEXT:

@@ -204,11 +204,11 @@ TEST(WireLimits, HostileBodiesAreRefused) {
   std::vector<uint8_t> bad = rawMessage(4, {0, 0, 0, 1}, 4);
   bad[0] = 3;
   EXPECT_EQ(parse(bad), ZVCP_E_UNKNOWN);
-  // A rotation element beyond one.
+  // A rotation element beyond any sensible scale.
   uint8_t b[200];
   const float rot[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1}, tr[3] = {0, 0, 0};
   int n = zvcpBuildRotTrans(b, sizeof b, 1, 2, 3, rot, tr);
-  zvcpPutU32(b + ZVCP_HEADER_SIZE + 9, 3 * 65536);
+  zvcpPutU32(b + ZVCP_HEADER_SIZE + 9, 300 * 65536);
   EXPECT_EQ(zvcpParse(b, n, &m), ZVCP_E_RANGE);
 }
 
