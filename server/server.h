@@ -49,8 +49,10 @@ struct SvMember {
   uint64_t seq = 0;          // join order across all servers: the oldest is master
   uint32_t server = 0;       // the server that holds the connection
   std::string name, avatar;
-  uint8_t position[27] = {}; // the last position message, for those who join later
-  bool hasPosition = false;
+  // The last message that placed the avatar (a position, or its whole
+  // transform), for those who join later.
+  uint8_t placed[74] = {};
+  uint8_t placedSize = 0;
   struct SvClient *client = nullptr;
 };
 

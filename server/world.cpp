@@ -47,7 +47,7 @@ void svToOthers(SvWorld *w, const uint8_t *msg, size_t n, const SvClient *except
 void svAnnounce(SvWorld *w, const SvMember &m, SvClient *to) {
   uint8_t msg[SV_MAX_MESSAGE];
   svSendBuilt(to, msg, zvcpBuildAddObjects(msg, sizeof msg, w->number, 0, m.id, 0, m.avatar.c_str(), m.name.c_str()));
-  if (m.hasPosition) svSend(to, m.position, sizeof m.position);
+  if (m.placedSize) svSend(to, m.placed, m.placedSize);
 }
 
 void svHide(SvWorld *w, uint32_t id) {
@@ -60,6 +60,13 @@ void svHide(SvWorld *w, uint32_t id) {
     svSendBuilt(m.client, sw, n1);
     svSendBuilt(m.client, away, n2);
   }
+}
+
+void svPlace(SvWorld *w, uint32_t id, const uint8_t *msg, size_t n) {
+  auto it = w->members.find(id);
+  if (it == w->members.end() || n > sizeof it->second.placed) return;
+  memcpy(it->second.placed, msg, n);
+  it->second.placedSize = uint8_t(n);
 }
 
 bool svIsObject(const SvWorld *w, uint32_t id) { return id >= 1 && id <= w->objects.size(); }
@@ -153,11 +160,7 @@ void svMessage(SvClient *c, uint8_t *msg, size_t size) {
     if (!own) return;
     if (!svSpend(c)) return;
     svStamp(w, msg, c->id);
-    auto it = w->members.find(c->id);
-    if (it != w->members.end()) {
-      memcpy(it->second.position, msg, sizeof it->second.position);
-      it->second.hasPosition = true;
-    }
+    svPlace(w, c->id, msg, size);
     svToOthers(w, msg, size, c);
     svRedisMessage(w, c->id, msg, size);
     return;
@@ -179,6 +182,7 @@ void svMessage(SvClient *c, uint8_t *msg, size_t size) {
   svStamp(w, msg, c->id);
   if (m.messageClass == 0 && m.kind == ZVCP_KIND_ROTTRANS && svIsObject(w, m.id))
     w->objects[m.id - 1].transform.assign(msg, msg + size);
+  if (m.messageClass == 0 && m.kind == ZVCP_KIND_ROTTRANS && own) svPlace(w, c->id, msg, size);
   svToOthers(w, msg, size, c);
   svRedisMessage(w, c->id, msg, size);
 }
@@ -333,10 +337,10 @@ void svRemoteMessage(SvWorld *w, uint32_t sender, const uint8_t *bytes, size_t n
   auto it = w->members.find(sender);
   if (sender != 0 && (it == w->members.end() || it->second.client)) return;  // not theirs to speak for
   svStamp(w, msg, sender);
-  if (m.messageClass == 2) {
+  if (m.messageClass == 2 || (m.messageClass == 0 && m.op == ZVCP_OP_UPDATE && m.kind == ZVCP_KIND_ROTTRANS &&
+                              m.id == sender && sender != 0)) {
     if (m.id != sender) return;
-    memcpy(it->second.position, msg, sizeof it->second.position);
-    it->second.hasPosition = true;
+    svPlace(w, sender, msg, n);
   } else if (m.messageClass == 0 && m.op == ZVCP_OP_UPDATE && m.kind == ZVCP_KIND_ROTTRANS && svIsObject(w, m.id)) {
     w->objects[m.id - 1].transform.assign(msg, msg + n);
   }
@@ -348,7 +352,7 @@ void svDescribeWorld(SvWorld *w) {
   for (auto &[id, m] : w->members) {
     if (!m.client) continue;
     svRedisJoin(w, m);
-    if (m.hasPosition) svRedisMessage(w, m.id, m.position, sizeof m.position);
+    if (m.placedSize) svRedisMessage(w, m.id, m.placed, m.placedSize);
   }
   for (const SvObject &o : w->objects)
     if (!o.transform.empty()) svRedisMessage(w, 0, o.transform.data(), o.transform.size());

@@ -67,6 +67,22 @@ TEST(ServerWorld, JoinMoveChatObjectMasterLeave) {
   ASSERT_TRUE(a.waitFor([&](auto &m) { return isAdd(m, c.id); }));
   ASSERT_TRUE(b.waitFor([&](auto &m) { return isAdd(m, c.id); }));
 
+  // Alice's whole transform replaces her position as what newcomers hear.
+  const float there[3] = {2, 2, 2};
+  ASSERT_TRUE(a.sendRotTrans(a.id, there));
+  ASSERT_TRUE(b.waitFor([&](auto &m) { return m.kind == 2 && m.id == a.id; }));
+  uint32_t dave;
+  {
+    Client d;
+    ASSERT_EQ(d.join(server.port, "dave"), 0);
+    dave = d.id;
+    const Msg *placed = d.waitFor([&](auto &m) { return m.kind == 2 && m.id == a.id; });
+    ASSERT_TRUE(placed);
+    EXPECT_NEAR(placed->m.reals[9], 2.0, 1e-3);
+    EXPECT_EQ(d.count([&](auto &m) { return isPosition(m, a.id); }), 0);
+  }
+  ASSERT_TRUE(c.waitOp(ZVCP_OP_SWITCH, dave));  // and gone again
+
   // Nobody moves another's avatar or speaks for it: not passed on.
   ASSERT_TRUE(c.sendPosition(a.id, 9, 9, 9));
   ASSERT_TRUE(c.sendText(a.id, "carol pretending"));
