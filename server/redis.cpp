@@ -25,6 +25,7 @@
 #include <cstring>
 #include <hiredis/async.h>
 #include <hiredis/hiredis.h>
+#include <hiredis/sds.h>
 #include <sys/epoll.h>
 
 namespace {
@@ -32,6 +33,7 @@ namespace {
 constexpr int64_t SV_BEAT_MS = 2000;
 constexpr int64_t SV_GONE_MS = 10000;
 constexpr int64_t SV_RETRY_MS = 2000;
+constexpr size_t SV_REDIS_BACKLOG = 16u << 20;
 
 struct SvRedisConn {
   SvHandle handle{SV_REDIS, this};
@@ -52,6 +54,7 @@ struct SvRedis {
   SvRedisConn pub, sub;
   size_t subscribed = 0;
   bool announced = false;   // the sync request went out since the last connect
+  bool behind = false;      // the publish backlog is full
   int64_t lastTry = 0, lastBeat = 0;
   uint64_t nextTicket = 1;
   std::map<uint64_t, SvClient *> waiting;           // INCR asked, not answered
@@ -104,6 +107,15 @@ std::string svChannel(const SvWorld *w) { return "quillmoor:world:" + std::to_st
 void svPublish(SvWorld *w, const std::string &record) {
   SvRedis *r = w->server->redis;
   if (!r || !r->pub.up) return;
+  // A Redis that stops reading must not grow our memory without end: past
+  // this, what we would publish is lost (the others see us stand still)
+  // until it catches up.
+  if (sdslen(r->pub.ac->c.obuf) > SV_REDIS_BACKLOG) {
+    if (!r->behind) svLog(w->server, "redis: %s is not keeping up; messages are being lost", w->server->opt.redis.c_str());
+    r->behind = true;
+    return;
+  }
+  r->behind = false;
   std::string ch = svChannel(w);
   redisAsyncCommand(r->pub.ac, nullptr, nullptr, "PUBLISH %b %b", ch.data(), ch.size(), record.data(), record.size());
 }
