@@ -848,6 +848,7 @@ void shutDown() {
   zvPlatformSetMessageHandler(nullptr, nullptr);
   zvRenderCloseViewer();
   zvUninstallLabels();
+  zvDisconnectSharedWindows();
   zvNotifyDestroy();
   zvPlatformCloseWindow(shell.window);
   shell.window = nullptr;
@@ -952,6 +953,7 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   // The bars and the location bar take their room around the view.
   zvCreateCommands(shell.window);
   zvConnectBookmarks();
+  zvConnectSharedWindows();
   int clientWidth, clientHeight;
   zvClientSizeForView(kStartWidth, kStartHeight, &clientWidth, &clientHeight);
   zvPlatformSetClientSize(shell.window, clientWidth, clientHeight);
