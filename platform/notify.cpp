@@ -285,6 +285,12 @@ int zvPlatformEnablePopupCommand(ZvPlatformPopup* p, int id, int enabled) {
 
 int zvPlatformPressPopupCommand(ZvPlatformPopup* p, int id) {
   if (!p || !p->tkwin) return -1;
+  // An entry is "pressed" by Return, which reports it as a button would.
+  if (zvPlatformEvalWords(p->interp, {"winfo", "class", commandPath(p, id)}) == TCL_OK &&
+      std::strcmp(Tcl_GetStringResult(p->interp), "Entry") == 0) {
+    if (p->callbacks.command) p->callbacks.command(p->callbacks.user, id);
+    return 0;
+  }
   return zvPlatformEvalWords(p->interp, {commandPath(p, id), "invoke"}) == TCL_OK ? 0 : -1;
 }
 

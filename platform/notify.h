@@ -46,8 +46,8 @@ int zvPlatformEnablePopupCommand(ZvPlatformPopup* popup, int id, int enabled);
 int zvPlatformPressPopupCommand(ZvPlatformPopup* popup, int id);
 // Other controls, known by identifiers from the same range as the buttons
 // and placed, enabled and pressed with the same calls: a text, a check box
-// and a one-line entry. Return in an entry reports its identifier to the
-// command callback, as a button would.
+// and a one-line entry. Return in an entry (or pressing it) reports its
+// identifier to the command callback, as a button would.
 int zvPlatformAddPopupLabel(ZvPlatformPopup* popup, int id, const char* text);
 int zvPlatformAddPopupCheck(ZvPlatformPopup* popup, int id, const char* text);
 int zvPlatformSetPopupCheck(ZvPlatformPopup* popup, int id, int on);
