@@ -851,6 +851,9 @@ struct ZvSceneHooks {
   int (*releaseKinemation)(ZvObj* object);
   // shared worlds
   int (*releaseAuthInfo)(ZvObj* object);
+  // An object's transform changed here (not through the reader): a shared
+  // object's new place goes to the server.
+  void (*objectMoved)(ZvObj* object);
   // retrieval
   int (*newUrlTable)(ZvWorld* world);
   void (*deleteUrlTable)(ZvWorld* world);

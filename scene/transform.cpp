@@ -227,6 +227,7 @@ int zvObjectRotateTrans(ZvObj* object, const ZvTransform* t, int system, int mod
   if (r != ZV_OK) return r;
   if (effective && zvSceneHooks().renderAddMovedObj && zvSceneHooks().renderAddMovedObj(object) != 0)
     return ZV_FAIL;
+  if (effective && zvSceneHooks().objectMoved) zvSceneHooks().objectMoved(object);
   return ZV_OK;
 }
 

@@ -7,6 +7,7 @@
 // or a peer wrote is ever substituted as script text.
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -517,4 +518,21 @@ int ZvScriptCall::setVarFloat(int i, double value) {
   char text[64];
   std::snprintf(text, sizeof text, "%f", value);
   return setVar(i, text);
+}
+
+int zvScriptIsProcedure(ZvWorld* world, const char* name) {
+  if (!name || !*name) return 0;
+  // Only plain names: "info procs" reads its argument as a pattern.
+  for (const char* p = name; *p; ++p)
+    if (!(std::isalnum(static_cast<unsigned char>(*p)) || *p == '_')) return 0;
+  Tcl_Interp* interp = zvScriptInterpOf(world);
+  if (!interp) return 0;
+  Tcl_Obj* words[3] = {Tcl_NewStringObj("info", -1), Tcl_NewStringObj("procs", -1),
+                       Tcl_NewStringObj((std::string("::") + name).c_str(), -1)};
+  for (Tcl_Obj* w : words) Tcl_IncrRefCount(w);
+  int found = Tcl_EvalObjv(interp, 3, words, TCL_EVAL_GLOBAL) == TCL_OK &&
+              Tcl_GetCharLength(Tcl_GetObjResult(interp)) > 0;
+  for (Tcl_Obj* w : words) Tcl_DecrRefCount(w);
+  Tcl_ResetResult(interp);
+  return found;
 }

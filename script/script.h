@@ -111,6 +111,9 @@ int zvScriptTclEvalStr(ZvWorld* world, const char* text);
 // empty result, else the result's integer value (0 after an error).
 int zvScriptTclEvalFunction(ZvWorld* world, int isEvent, const char* function, ZvObj* object, ZvEvent* event,
                             const char* userData, int* answer);
+// Whether the world's scripts defined a procedure of this name (letters,
+// digits and '_' only): what a peer may call is what the world itself wrote.
+int zvScriptIsProcedure(ZvWorld* world, const char* name);
 // Tk for a world's scripts: the time slice the frame timer leaves Tk
 // (0 while Tk is not started), and hiding and showing its windows.
 int zvScriptTkSlice(ZvWorld* world);
