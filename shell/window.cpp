@@ -178,6 +178,8 @@ void leaveWorld() {
   ZvWorld* world = shell.world;
   // Told while it is still the current world, so its scripts still see it.
   zvLeaveWorldBehaviour(world);
+  // The server's objects go before the world is put away in the cache.
+  zvSharedWorldLeft();
   shell.world = nullptr;
   shell.measuring = nullptr;
   if (shell.viewState == kRunning) shell.viewState = kWaiting;
@@ -262,6 +264,7 @@ void showWorld(ZvWorld* world) {
   // A world shown again takes up its tasks from now, not from when it was left.
   zvShowWorldBehaviour(world);
   shell.viewState = kRunning;
+  zvSharedWorldShown(world);
   zvUpdateCommands();
 }
 

@@ -119,3 +119,6 @@ void zvConnectBookmarks(void);
 // dialogs behind their commands, and the user name on the first start.
 void zvConnectSharedWindows(void);
 void zvDisconnectSharedWindows(void);
+// A world shown joins the server it names; leaving it leaves the server.
+void zvSharedWorldShown(ZvWorld* world);
+void zvSharedWorldLeft(void);

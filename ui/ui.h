@@ -164,6 +164,12 @@ void zvLabelPointerMotion(ZvWorld* world, int x, int y);
 // carries it (itself or an ancestor), or null with no text to show.
 ZvObj* zvHoverLabelSource(ZvObj* hit, int showNames, int showComments, const char** text);
 
+// Text labels: a line sent for another user's object, over it. A new label
+// shows for 30 s, a changed text for 5 s more; the same text again leaves
+// the label as it is. 0, or -1 when it cannot be shown.
+enum { ZV_TEXT_NEW_TIME = 30000, ZV_TEXT_REPLACED_TIME = 5000 };
+int zvShowTextLabel(ZvObj* object, const char* text);
+
 // Seams, each defaulting to the real thing: where "now" comes from and how
 // a world point reaches the view (0 with visible set, or -1).
 typedef void (*ZvLabelClock)(int32_t* seconds, int32_t* milliseconds);
