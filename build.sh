@@ -25,6 +25,7 @@ PACKAGES=(
   dpkg-dev librsvg2-bin desktop-file-utils xdg-utils shared-mime-info
   libsdl2-dev libfluidsynth-dev timgm6mb-soundfont
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
+  libhiredis-dev redis-server
 )
 
 install_missing() {
@@ -79,6 +80,12 @@ run_fuzzers() {
   echo "== fuzz: character file (10 s) =="
   build/fuzz/fuzz_kin -max_total_time=10 -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
     -artifact_prefix="$work/" "$work/kin" >"$work/kin.log" 2>&1 || { status=1; tail -40 "$work/kin.log"; }
+  echo "== fuzz: the server's message reader (10 s) =="
+  mkdir -p "$work/server"
+  # Cut points, a hello, a join and a position.
+  printf '\x07\x20hello\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x0eme\x00person.wrl\x00\x02\x00\x00\x00\x00\x00\x00\x27\x10\x00\x00\x27\x10\x00\x00\x00\x01\x00\x00\x00\x02\x00\x00\x00\x03\x00\x01' >"$work/server/join"
+  build/fuzz/fuzz_server -max_total_time=10 -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+    -artifact_prefix="$work/" "$work/server" >"$work/server.log" 2>&1 || { status=1; tail -40 "$work/server.log"; }
   [ $status -eq 0 ] && echo "fuzzers: no findings" && rm -rf "$work"
   return $status
 }
@@ -120,10 +127,10 @@ case "$cmd" in
     [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
     fuzz_failed=0
     run_fuzzers || { status=1; fuzz_failed=1; }
-    # One closing line for everything: the CTest runs and the six fuzzers.
+    # One closing line for everything: the CTest runs and the seven fuzzers.
     read -r total failed < <(awk '/tests failed out of/ {t += $NF; f += $4} END {print t+0, f+0}' "$log")
     rm -f "$log"
-    echo "$((total - failed + 6 - 6 * fuzz_failed)) passed, $((failed + 6 * fuzz_failed)) failed"
+    echo "$((total - failed + 7 - 7 * fuzz_failed)) passed, $((failed + 7 * fuzz_failed)) failed"
     exit $status
     ;;
   bench)
