@@ -285,6 +285,12 @@ int zvPlatformEnablePopupCommand(ZvPlatformPopup* p, int id, int enabled) {
 
 int zvPlatformPressPopupCommand(ZvPlatformPopup* p, int id) {
   if (!p || !p->tkwin) return -1;
+  // An entry is "pressed" by Return, which reports it as a button would.
+  if (zvPlatformEvalWords(p->interp, {"winfo", "class", commandPath(p, id)}) == TCL_OK &&
+      std::strcmp(Tcl_GetStringResult(p->interp), "Entry") == 0) {
+    if (p->callbacks.command) p->callbacks.command(p->callbacks.user, id);
+    return 0;
+  }
   return zvPlatformEvalWords(p->interp, {commandPath(p, id), "invoke"}) == TCL_OK ? 0 : -1;
 }
 
@@ -441,4 +447,119 @@ int zvPlatformLogViewCommand(ZvPlatformLogView* v, const char* command) {
     words[count++] = word;
   }
   return count > 0 && count <= 3 ? runScrollWords(v, count, words) : -1;
+}
+
+// ---------------------------------------------------------------------------
+// Labels, check boxes and entries of a pop-up
+
+namespace {
+
+std::string colour(uint32_t rgb) {
+  char text[16];
+  std::snprintf(text, sizeof text, "#%06x", unsigned(rgb & 0xffffff));
+  return text;
+}
+
+// The global variable a check box keeps its state in.
+std::string checkVariable(const ZvPlatformPopup* p, int id) { return p->command + "_check" + number(id); }
+
+// Characters, not bytes: Tk's limit counts characters.
+std::string cutCharacters(const char* text, int count) {
+  std::string out;
+  for (const char* q = text; *q && count > 0; --count) {
+    const char* start = q++;
+    while ((static_cast<unsigned char>(*q) & 0xc0) == 0x80) ++q;
+    out.append(start, q);
+  }
+  return out;
+}
+
+bool validId(const ZvPlatformPopup* p, int id) { return p && p->tkwin && id >= 0 && id <= 9999; }
+
+}  // namespace
+
+int zvPlatformAddPopupLabel(ZvPlatformPopup* p, int id, const char* text) {
+  if (!validId(p, id)) return -1;
+  return zvPlatformEvalWords(p->interp, {"label", commandPath(p, id), "-text", text ? text : "", "-anchor", "w"}) ==
+                 TCL_OK
+             ? 0
+             : -1;
+}
+
+int zvPlatformAddPopupCheck(ZvPlatformPopup* p, int id, const char* text) {
+  if (!validId(p, id)) return -1;
+  std::string variable = checkVariable(p, id);
+  Tcl_SetVar(p->interp, variable.c_str(), "0", TCL_GLOBAL_ONLY);
+  return zvPlatformEvalWords(p->interp, {"checkbutton", commandPath(p, id), "-text", text ? text : "", "-variable",
+                                         "::" + variable, "-onvalue", "1", "-offvalue", "0", "-anchor", "w"}) ==
+                 TCL_OK
+             ? 0
+             : -1;
+}
+
+int zvPlatformSetPopupCheck(ZvPlatformPopup* p, int id, int on) {
+  if (!validId(p, id)) return -1;
+  return Tcl_SetVar(p->interp, checkVariable(p, id).c_str(), on ? "1" : "0", TCL_GLOBAL_ONLY) ? 0 : -1;
+}
+
+int zvPlatformPopupCheck(const ZvPlatformPopup* p, int id) {
+  if (!validId(p, id)) return -1;
+  const char* value = Tcl_GetVar(p->interp, checkVariable(p, id).c_str(), TCL_GLOBAL_ONLY);
+  return value ? std::strcmp(value, "1") == 0 : -1;
+}
+
+int zvPlatformAddPopupEntry(ZvPlatformPopup* p, int id, int maxCharacters, uint32_t text, uint32_t background) {
+  if (!validId(p, id)) return -1;
+  const std::string path = commandPath(p, id), fore = colour(text), back = colour(background);
+  bool ok = zvPlatformEvalWords(p->interp, {"entry", path, "-foreground", fore, "-background", back,
+                                            "-insertbackground", fore, "-relief", "flat", "-borderwidth", "0",
+                                            "-highlightthickness", "1", "-highlightcolor", fore,
+                                            "-highlightbackground", fore}) == TCL_OK &&
+            zvPlatformEvalWords(p->interp, {"bind", path, "<Return>", p->command + " " + number(id)}) == TCL_OK &&
+            zvPlatformEvalWords(p->interp, {"bind", path, "<KP_Enter>", p->command + " " + number(id)}) == TCL_OK &&
+            zvPlatformEvalWords(p->interp, {"bind", path, "<Control-j>", p->command + " " + number(id)}) == TCL_OK;
+  return ok ? zvPlatformSetPopupEntryLimit(p, id, maxCharacters) : -1;
+}
+
+int zvPlatformSetPopupEntryLimit(ZvPlatformPopup* p, int id, int maxCharacters) {
+  if (!validId(p, id)) return -1;
+  int limit = std::clamp(maxCharacters, 0, 100000);
+  // %P is the text the edit would leave; Tk quotes it as one word.
+  std::string check = "expr {[string length %P] <= " + number(limit) + "}";
+  return zvPlatformEvalWords(p->interp, {commandPath(p, id), "configure", "-validate", "key", "-validatecommand",
+                                         check}) == TCL_OK
+             ? 0
+             : -1;
+}
+
+int zvPlatformSetPopupEntry(ZvPlatformPopup* p, int id, const char* text) {
+  if (!validId(p, id) || !text) return -1;
+  const std::string path = commandPath(p, id);
+  if (zvPlatformEvalWords(p->interp, {path, "cget", "-validatecommand"}) != TCL_OK) return -1;
+  std::string check = Tcl_GetStringResult(p->interp);
+  int limit = 100000;
+  if (size_t at = check.find("<= "); at != std::string::npos) limit = std::atoi(check.c_str() + at + 3);
+  std::string cut = cutCharacters(text, limit);
+  // Our own edit is let through: the limit is kept by the cut.
+  bool ok = zvPlatformEvalWords(p->interp, {path, "configure", "-validate", "none"}) == TCL_OK &&
+            zvPlatformEvalWords(p->interp, {path, "delete", "0", "end"}) == TCL_OK &&
+            zvPlatformEvalWords(p->interp, {path, "insert", "0", cut}) == TCL_OK;
+  zvPlatformEvalWords(p->interp, {path, "configure", "-validate", "key"});
+  return ok ? int(cut.size()) : -1;
+}
+
+int zvPlatformGetPopupEntry(const ZvPlatformPopup* p, int id, char* out, int size) {
+  if (!validId(p, id) || !out || size < 1) return -1;
+  if (zvPlatformEvalWords(p->interp, {commandPath(p, id), "get"}) != TCL_OK) return -1;
+  std::string text = Tcl_GetStringResult(p->interp);
+  size_t n = std::min(text.size(), size_t(size - 1));
+  while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xc0) == 0x80) --n;
+  std::memcpy(out, text.data(), n);
+  out[n] = '\0';
+  return int(n);
+}
+
+int zvPlatformFocusPopupControl(ZvPlatformPopup* p, int id) {
+  if (!validId(p, id)) return -1;
+  return zvPlatformEvalWords(p->interp, {"focus", commandPath(p, id)}) == TCL_OK ? 0 : -1;
 }

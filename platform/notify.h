@@ -44,6 +44,24 @@ int zvPlatformAddPopupCommand(ZvPlatformPopup* popup, int id, const char* text);
 int zvPlatformPlacePopupCommand(ZvPlatformPopup* popup, int id, int x, int y, int width, int height);
 int zvPlatformEnablePopupCommand(ZvPlatformPopup* popup, int id, int enabled);
 int zvPlatformPressPopupCommand(ZvPlatformPopup* popup, int id);
+// Other controls, known by identifiers from the same range as the buttons
+// and placed, enabled and pressed with the same calls: a text, a check box
+// and a one-line entry. Return in an entry (or pressing it) reports its
+// identifier to the command callback, as a button would.
+int zvPlatformAddPopupLabel(ZvPlatformPopup* popup, int id, const char* text);
+int zvPlatformAddPopupCheck(ZvPlatformPopup* popup, int id, const char* text);
+int zvPlatformSetPopupCheck(ZvPlatformPopup* popup, int id, int on);
+int zvPlatformPopupCheck(const ZvPlatformPopup* popup, int id);  // 1, 0, or -1
+// An entry that takes at most maxCharacters characters (typed or pasted),
+// drawn in the colours given (0xRRGGBB) with a frame of the text's colour.
+int zvPlatformAddPopupEntry(ZvPlatformPopup* popup, int id, int maxCharacters, uint32_t text, uint32_t background);
+int zvPlatformSetPopupEntryLimit(ZvPlatformPopup* popup, int id, int maxCharacters);
+// Sets the entry's text (cut to its limit) or copies it out (at most size
+// - 1 bytes, cut at a character boundary); the length copied, or -1.
+int zvPlatformSetPopupEntry(ZvPlatformPopup* popup, int id, const char* text);
+int zvPlatformGetPopupEntry(const ZvPlatformPopup* popup, int id, char* out, int size);
+// Gives the keyboard to the control.
+int zvPlatformFocusPopupControl(ZvPlatformPopup* popup, int id);
 // A dialog: the main window takes no input while the pop-up is up.
 int zvPlatformSetPopupModal(ZvPlatformPopup* popup, int on);
 // Moves the pop-up just above the main window, kept inside the screen.

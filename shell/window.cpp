@@ -177,10 +177,10 @@ void setViewport(int width, int height) {
 void leaveWorld() {
   if (!shell.world) return;
   ZvWorld* world = shell.world;
-  // The server's objects go while the world is still the current one.
-  zvVSCPExit();
   // Told while it is still the current world, so its scripts still see it.
   zvLeaveWorldBehaviour(world);
+  // The server's objects go before the world is put away in the cache.
+  zvSharedWorldLeft();
   shell.world = nullptr;
   shell.measuring = nullptr;
   if (shell.viewState == kRunning) shell.viewState = kWaiting;
@@ -265,7 +265,7 @@ void showWorld(ZvWorld* world) {
   // A world shown again takes up its tasks from now, not from when it was left.
   zvShowWorldBehaviour(world);
   shell.viewState = kRunning;
-  zvNetConnect(world);  // nothing when the world names no server
+  zvSharedWorldShown(world);
   zvUpdateCommands();
 }
 
@@ -852,6 +852,7 @@ void shutDown() {
   zvPlatformSetMessageHandler(nullptr, nullptr);
   zvRenderCloseViewer();
   zvUninstallLabels();
+  zvDisconnectSharedWindows();
   zvNotifyDestroy();
   zvPlatformCloseWindow(shell.window);
   shell.window = nullptr;
@@ -957,6 +958,7 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   // The bars and the location bar take their room around the view.
   zvCreateCommands(shell.window);
   zvConnectBookmarks();
+  zvConnectSharedWindows();
   int clientWidth, clientHeight;
   zvClientSizeForView(kStartWidth, kStartHeight, &clientWidth, &clientHeight);
   zvPlatformSetClientSize(shell.window, clientWidth, clientHeight);

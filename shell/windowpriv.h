@@ -115,3 +115,10 @@ int zvAddBookmarkMenuItem(const char* title, int id);
 // Bookmarks (bookmarks.cpp): reads the list, fills the bookmark hooks and
 // the menu, and saves the list at exit.
 void zvConnectBookmarks(void);
+// Shared worlds (sharedui.cpp): the chat window, the avatar and preferences
+// dialogs behind their commands, and the user name on the first start.
+void zvConnectSharedWindows(void);
+void zvDisconnectSharedWindows(void);
+// A world shown joins the server it names; leaving it leaves the server.
+void zvSharedWorldShown(ZvWorld* world);
+void zvSharedWorldLeft(void);

@@ -16,6 +16,7 @@ int labelsVisible = 1;
 int hoverOn = 1;
 int showNames, showComments, noBackground;
 ZvTextFont* hoverFont;
+ZvTextFont* textFont;  // "FixedSys", light grey: lines sent for avatars
 ZvLabelClock clockSource;
 ZvLabelProjector projector;
 
@@ -297,6 +298,35 @@ void zvLabelPointerMotion(ZvWorld* world, int x, int y) {
   zvPlaceLabel(label);
 }
 
+int zvShowTextLabel(ZvObj* object, const char* text) {
+  if (!object || !text) return -1;
+  if (ZvLabel* label = zvFindLabel(object, ZV_LABEL_TEXT)) {
+    ZvTextParagraph* p = label->text->first;
+    if (p && std::strcmp(p->text, text) == 0) return 0;  // a repeat does not restart it
+    if (zvSetLabelText(label, text) != 0) {
+      zvDeleteLabel(label);
+      return -1;
+    }
+    zvClearLabelFlags(label, ZV_LABEL_HIDDEN);
+    zvSetLabelTime(label, ZV_TEXT_REPLACED_TIME);
+    zvPlaceLabel(label);
+    return 0;
+  }
+  if (!textFont) textFont = zvNewFont("FixedSys", 12, 0x000000, 0xc0c0c0, 0);
+  if (!textFont) return -1;
+  ZvLabel* label = zvNewLabel(object, nullptr, textFont, ZV_LABEL_TEXT);
+  if (!label) return -1;
+  if (zvSetLabelText(label, text) != 0) {
+    zvDeleteLabel(label);
+    return -1;
+  }
+  zvSetLabelAnchor(label, ZV_ANCHOR_TOP);
+  zvSetLabelFlags(label, ZV_LABEL_FOLLOWS);
+  zvSetLabelTime(label, ZV_TEXT_NEW_TIME);
+  zvPlaceLabel(label);
+  return 0;
+}
+
 void zvSetLabelClock(ZvLabelClock clock) { clockSource = clock; }
 void zvSetLabelProjector(ZvLabelProjector p) { projector = p; }
 
@@ -314,4 +344,6 @@ void zvUninstallLabels(void) {
   zvDeleteAllLabels();
   zvDeleteFont(hoverFont);
   hoverFont = nullptr;
+  zvDeleteFont(textFont);
+  textFont = nullptr;
 }

@@ -164,6 +164,12 @@ void zvLabelPointerMotion(ZvWorld* world, int x, int y);
 // carries it (itself or an ancestor), or null with no text to show.
 ZvObj* zvHoverLabelSource(ZvObj* hit, int showNames, int showComments, const char** text);
 
+// Text labels: a line sent for another user's object, over it. A new label
+// shows for 30 s, a changed text for 5 s more; the same text again leaves
+// the label as it is. 0, or -1 when it cannot be shown.
+enum { ZV_TEXT_NEW_TIME = 30000, ZV_TEXT_REPLACED_TIME = 5000 };
+int zvShowTextLabel(ZvObj* object, const char* text);
+
 // Seams, each defaulting to the real thing: where "now" comes from and how
 // a world point reaches the view (0 with visible set, or -1).
 typedef void (*ZvLabelClock)(int32_t* seconds, int32_t* milliseconds);
@@ -275,3 +281,113 @@ int zvButtonPictureSize(const char* name, int* width, int* height);
 // buffer smaller than the picture's size. A larger buffer gets the picture
 // in its top-left corner and the rest is left alone.
 int zvDrawButtonPicture(const char* name, uint8_t* rgba, int width, int height, int stride);
+
+// ---------------------------------------------------------------------------
+// The chat window of shared worlds: a log of the lines said (the user's
+// own and the others') above a one-line entry. It exists from start-up on
+// and is shown or hidden by the Chat command.
+enum {
+  ZV_CHAT_WIDTH = 480,
+  ZV_CHAT_HEIGHT = 400,
+  ZV_CHAT_CAPACITY = 300,  // lines kept
+  ZV_CHAT_MAX_LINE = 173,  // bytes of "name: text" that fit one message
+  ZV_CHAT_ENTRY = 2,       // the entry's identifier in the pop-up
+};
+struct ZvChatHooks {
+  // The shared-world client's "send a line": the user's line, "name: text",
+  // goes to the server as text for the user's avatar. The window has logged
+  // it already. Null: the line is only logged.
+  int (*sendLine)(const char* line);
+  // Whether a world is shown; a line entered without one goes nowhere.
+  // Null: always.
+  int (*hasWorld)(void);
+  // The window's close box: the main window's Chat command, which hides the
+  // window and clears its check mark. Null: the window hides itself.
+  void (*closeRequested)(void);
+};
+ZvChatHooks& zvChatHooks(void);
+// How many characters the entry takes for a user of that name: room for
+// the name and ": " in one message.
+int zvChatEntryLimit(const char* userName);
+// "name: text", cut at a character boundary to ZV_CHAT_MAX_LINE bytes; the
+// length, or -1 for an empty text or a buffer too small.
+int zvChatMakeLine(const char* userName, const char* text, char* out, int size);
+int zvChatCreate(ZvPlatformWindow* main);  // hidden; -1 when it cannot be made
+void zvChatDestroy(void);
+int zvChatShow(void);
+int zvChatHide(void);
+int zvChatShown(void);
+// Shows a hidden window, hides a shown one; whether it is shown now.
+int zvChatToggle(void);
+// "Show a line": a line said by someone, added to the log (-1 without the
+// window).
+int zvChatAppend(const char* line);
+// What Return in the entry does with its text: the line is logged and sent
+// and the entry emptied. The line's length, 0 for nothing to say, -1 when
+// it went nowhere (no window, no world).
+int zvChatEnter(const char* text);
+int zvChatLineCount(void);          // lines the log holds
+ZvPlatformPopup* zvChatPopup(void);  // for tests and the pop-up calls
+
+// ---------------------------------------------------------------------------
+// Avatars: the figures we ship in the data directory, each with a preview
+// picture made from it at build time. The choice is kept for the run and
+// announced when the next shared world is joined.
+enum { ZV_AVATAR_MAX = 8, ZV_AVATAR_PREVIEW_WIDTH = 96 };
+struct ZvAvatarInfo {
+  const char* file;     // "person.wrl"
+  const char* preview;  // "person.png"
+  const char* title;    // shown beside the picture
+};
+int zvAvatarCount(void);
+const ZvAvatarInfo* zvAvatarAt(int index);  // null outside 0..count-1
+// The avatar files of ours that the directory holds, in our order, with the
+// current choice selected (-1 when it is not among them).
+struct ZvAvatarList {
+  int32_t count;
+  int32_t rows[ZV_AVATAR_MAX];  // indexes into our list
+  int32_t selected;             // a row, or -1
+};
+int zvListAvatars(const char* directory, ZvAvatarList* list);  // count, or -1
+int zvAvatarListSelect(ZvAvatarList* list, int row);  // -1 outside the rows
+// "person.wrl" until another is chosen.
+const char* zvChosenAvatar(void);
+// Only our own avatar files may be chosen; -1 for any other name.
+int zvChooseAvatar(const char* file);
+// Reads a preview picture (PNG or BMP) scaled to width with its aspect kept,
+// at most maxHeight rows, as RGBA into out (width x maxHeight x 4 bytes);
+// the rows drawn in height. -1 for a missing or broken picture.
+int zvLoadAvatarPreview(const char* path, int width, int maxHeight, uint8_t* out, int* height);
+// The "ViewAvatar" dialog over the main window: OK takes the selected row's
+// avatar. 1 when the choice changed, 0 when not, -1 when it could not open.
+int zvViewAvatarDialog(ZvPlatformWindow* main, const char* directory);
+ZvPlatformPopup* zvAvatarDialogPopup(void);  // while it is open
+enum { ZV_AVATAR_LIST = 2001, ZV_AVATAR_OK = 1 };
+
+// ---------------------------------------------------------------------------
+// Preferences: what the dialog shows and saves, read from and written to
+// the settings (platform/settings.h) in the dialog's order.
+struct ZvPreferences {
+  int32_t sound, walkingSound, multiUser, loadTexture;
+  char socksHost[256];
+  char socksPort[256];
+  char nickName[32];
+};
+int zvReadPreferences(ZvPreferences* preferences);
+// Writes the seven settings back; -1 when any could not be stored (the
+// others are written all the same).
+int zvWritePreferences(const ZvPreferences* preferences);
+// The "Preferences" dialog: 1 when OK saved, 0 on Cancel, -1 when it could
+// not open.
+int zvPreferencesDialog(ZvPlatformWindow* main);
+ZvPlatformPopup* zvPreferencesPopup(void);  // while it is open
+enum {
+  ZV_PREF_OK = 1,
+  ZV_PREF_SOUND = 1000,
+  ZV_PREF_WALKING_SOUND = 1001,
+  ZV_PREF_MULTI_USER = 1003,
+  ZV_PREF_SOCKS_HOST = 1004,
+  ZV_PREF_TEXTURE = 1005,
+  ZV_PREF_SOCKS_PORT = 1006,
+  ZV_PREF_NICK_NAME = 1008,
+};

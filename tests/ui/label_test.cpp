@@ -199,3 +199,30 @@ TEST_F(LabelTest, DrawingTouchesOnlyTheLabelsRectangle) {
 }
 
 }  // namespace
+
+namespace {
+
+// A line sent for another user's avatar: a new label for 30 s over the
+// object; a changed line replaces the text for 5 s; the same line again
+// does not restart the label.
+TEST_F(LabelTest, SentLinesLabelTheObjectAndARepeatDoesNotRestartIt) {
+  ZvObj* avatar = make();
+  ASSERT_EQ(zvShowTextLabel(avatar, "bob: hi"), 0);
+  ZvLabel* label = zvFindLabel(avatar, ZV_LABEL_TEXT);
+  ASSERT_NE(label, nullptr);
+  EXPECT_STREQ(label->text->first->text, "bob: hi");
+  EXPECT_EQ(label->expirySeconds, 100 + 30);
+  EXPECT_EQ(label->anchor, ZV_ANCHOR_TOP);
+  clockSeconds = 110;
+  ASSERT_EQ(zvShowTextLabel(avatar, "bob: hi"), 0);
+  EXPECT_EQ(zvFindLabel(avatar, ZV_LABEL_TEXT), label);
+  EXPECT_EQ(label->expirySeconds, 130) << "a repeat restarted the label";
+  ASSERT_EQ(zvShowTextLabel(avatar, "bob: bye"), 0);
+  EXPECT_EQ(zvFindLabel(avatar, ZV_LABEL_TEXT), label);
+  EXPECT_STREQ(label->text->first->text, "bob: bye");
+  EXPECT_EQ(label->expirySeconds, 115);
+  EXPECT_EQ(zvShowTextLabel(nullptr, "x"), -1);
+  zvUninstallLabels();  // which frees the labels' font
+}
+
+}  // namespace
