@@ -223,17 +223,23 @@ struct Item {
 struct Box {
   float min[3], max[3];
   bool any = false;
+  // Written out axis by axis, not as a loop: with constant indices a copy
+  // of the box can live in registers.
   void add(const float p[3]) {
     if (!any) {
-      for (int i = 0; i < 3; ++i) min[i] = max[i] = p[i];
+      min[0] = max[0] = p[0];
+      min[1] = max[1] = p[1];
+      min[2] = max[2] = p[2];
       any = true;
       return;
     }
     // As conditional moves: which vertex extends the box is random.
-    for (int i = 0; i < 3; ++i) {
-      min[i] = p[i] < min[i] ? p[i] : min[i];
-      max[i] = p[i] > max[i] ? p[i] : max[i];
-    }
+    min[0] = p[0] < min[0] ? p[0] : min[0];
+    max[0] = p[0] > max[0] ? p[0] : max[0];
+    min[1] = p[1] < min[1] ? p[1] : min[1];
+    max[1] = p[1] > max[1] ? p[1] : max[1];
+    min[2] = p[2] < min[2] ? p[2] : min[2];
+    max[2] = p[2] > max[2] ? p[2] : max[2];
   }
 };
 
@@ -665,18 +671,23 @@ ZvShape* SetTable::newLeaf(Item& item, const ZvShape* texture, QvState* state, B
   // vertex takes the coordinate of its own number, or the last one.
   const bool indexed = texByIndex_;
   const Vertex* v = &vertices_[item.first];
+  // The set's box is grown in a copy of its own for the face's vertices:
+  // the set's is handed on when the faces are attached, so the compiler
+  // keeps it in memory, and every vertex waited on its last store.
+  Box grown = box;
   int32_t k = 0;
   for (int32_t j = 0; j < item.count; ++j) {
     if (v[j].coord < 0) continue;
     const QvVec3& c = points_[v[j].coord];
     points[k] = {c.v[0], c.v[1], c.v[2]};
-    if (face) box.add(c.v);
+    if (face) grown.add(c.v);
     const QvVec2& uv = texCoords_[indexed ? size_t(v[j].tex) : std::min(size_t(v[j].coord), texCount_ - 1)];
     t->uv[k] = {uv.v[0], uv.v[1]};
     if (materialPerVertex) putMaterial(m, k, v[j].material);
     if (face && normalPerVertex) face->normals[k] = normalOf(item, v[j].normal);
     ++k;
   }
+  box = grown;
   if (face && normalPerVertex) {
     // The renderer wants a facet normal even for smooth faces: the first
     // corner that is not degenerate gives it, left unnormalised.
