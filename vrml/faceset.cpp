@@ -15,6 +15,10 @@
 #include <new>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "vrml/traverse.h"
 
 namespace {
@@ -106,6 +110,26 @@ const Texts kLineTexts = {
 };
 
 bool validIndex(int32_t value, size_t count) { return value >= 0 && size_t(value) < count; }
+
+// The -1s of an index list, four at a time: the list is walked once more
+// just for them, and a word at a time that walk was a tenth of a set's
+// conversion. The list is shorter than INT32_MAX, so no lane overflows.
+size_t countSeparators(const std::vector<int32_t>& list) {
+  const int32_t* p = list.data();
+  const size_t n = list.size();
+  size_t i = 0, count = 0;
+#ifdef __SSE2__
+  const __m128i minus = _mm_set1_epi32(-1);
+  __m128i lanes = _mm_setzero_si128();
+  for (; i + 4 <= n; i += 4)
+    lanes = _mm_sub_epi32(lanes, _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), minus));
+  alignas(16) uint32_t sums[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(sums), lanes);
+  count = size_t(sums[0]) + sums[1] + sums[2] + sums[3];
+#endif
+  for (; i < n; ++i) count += p[i] == -1;
+  return count;
+}
 
 // One material record: element i of each of the Material node's arrays, the
 // last element when an array is shorter, the VRML default when it is empty.
@@ -468,7 +492,7 @@ int SetTable::split() {
   const std::vector<int32_t>& ci = ix_.coord;
   // Leaf counts are 32-bit; a longer list cannot describe a usable set.
   if (ci.size() > size_t(INT32_MAX)) return ZV_FAIL;
-  size_t separators = size_t(std::count(ci.begin(), ci.end(), -1));
+  size_t separators = countSeparators(ci);
   size_t itemCount = separators + (!ci.empty() && ci.back() != -1 ? 1 : 0);
   if (itemCount == 0) {
     zvMessage("%s", t_.noItems);
