@@ -4,7 +4,6 @@
 
 // Large worlds are hundreds of thousands of small records; on machines
 // where first touching a page is dear, the heap should come in huge pages.
-// glibc does that only when told before the process starts, so this sets
-// the tunable and starts the program again, once. Answers only when the
-// program goes on in this process.
+// This grows the heap once and asks for huge pages on it, in this process;
+// argv is no longer used.
 void zvPlatformTuneMemory(char** argv);

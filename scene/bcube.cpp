@@ -2,6 +2,8 @@
 // (picking, collision, the world box) and cached in the object. A move
 // invalidates just the chain of ancestors whose cubes depended on it.
 #include <algorithm>
+#include <cfloat>
+#include <cmath>
 #include <cstring>
 
 #include "scene/scene.h"
@@ -147,18 +149,54 @@ bool leafCube(const ZvObj* object, Box* box) {
   }
 }
 
+// The box around the eight corners of the own cube carried through the
+// local transform, corner by corner.
+void cornerBox(const ZvObj* object, Box* box) {
+  for (int corner = 0; corner < 8; ++corner) {
+    const float p[3] = {(corner & 1) ? object->cubeMax[0] : object->cubeMin[0],
+                        (corner & 2) ? object->cubeMax[1] : object->cubeMin[1],
+                        (corner & 4) ? object->cubeMax[2] : object->cubeMin[2]};
+    float q[3];
+    zvTransformPoint(&object->lrt, p, q);
+    box->add(q);
+  }
+}
+
+// The same box from the extents: a corner's coordinate is a sum of three
+// products and the translation, added in the order zvTransformPoint adds
+// them, and rounded addition never decreases when a term grows, so the
+// least corner is the one that takes the lesser product on every axis and
+// the result is the corners' bit for bit. That holds for finite values; a
+// zero result is left to the corners too, since which zero the box keeps
+// depends on the order they come in. False when the corners must decide.
+bool extentBox(const ZvObj* object, Box* box) {
+  const ZvTransform& t = object->lrt;
+  for (int c = 0; c < 3; ++c) {
+    float lo[3], hi[3];
+    for (int i = 0; i < 3; ++i) {
+      const float a = object->cubeMin[i] * t.m[i][c], b = object->cubeMax[i] * t.m[i][c];
+      lo[i] = a < b ? a : b;
+      hi[i] = a < b ? b : a;
+    }
+    const float low = lo[0] + lo[1] + lo[2] + t.m[3][c];
+    const float high = hi[0] + hi[1] + hi[2] + t.m[3][c];
+    // Comparisons with NaN are false, so a NaN anywhere fails this too.
+    if (!(std::fabs(low) <= FLT_MAX && std::fabs(high) <= FLT_MAX) || low == 0 || high == 0) return false;
+    box->min[c] = low;
+    box->max[c] = high;
+  }
+  box->empty = false;
+  return true;
+}
+
 // The cube in the parent's frame: the box around the eight corners of the
 // own cube carried through the local transform. Needs a valid own cube.
 void settleParentCube(ZvObj* object) {
   if (object->flags & ZV_OBJ_HAS_CUBE) {
     Box box;
-    for (int corner = 0; corner < 8; ++corner) {
-      const float p[3] = {(corner & 1) ? object->cubeMax[0] : object->cubeMin[0],
-                          (corner & 2) ? object->cubeMax[1] : object->cubeMin[1],
-                          (corner & 4) ? object->cubeMax[2] : object->cubeMin[2]};
-      float q[3];
-      zvTransformPoint(&object->lrt, p, q);
-      box.add(q);
+    if (!extentBox(object, &box)) {
+      box.empty = true;
+      cornerBox(object, &box);
     }
     std::memcpy(object->pcubeMin, box.min, sizeof box.min);
     std::memcpy(object->pcubeMax, box.max, sizeof box.max);

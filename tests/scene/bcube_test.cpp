@@ -1,6 +1,9 @@
 // Bounding cubes: each leaf kind, the union over children in the parent's
 // frame, and the invalidation walk after a move.
 #include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
 
 #include "tests/support/testsupport.h"
 
@@ -145,6 +148,50 @@ TEST_F(BoundingCubeTest, AMoveInvalidatesTheAncestorsThatUsedTheOldPlace) {
   EXPECT_EQ(mid->flags & both, uint32_t(ZV_OBJ_PCUBE_VALID));
   EXPECT_EQ(top->flags & both, both);
   EXPECT_EQ(cube(mid), (Cube{19, -1, -1, 21, 1, 1}));
+}
+
+// The parent-frame cube is taken from the extents where that gives the
+// eight corners' box exactly; it must agree with the corners bit for bit,
+// zeros' signs and non-finite transforms included.
+TEST_F(BoundingCubeTest, TheParentFrameCubeIsTheCornersBoxBitForBit) {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> any(-3, 3);
+  const float inf = std::numeric_limits<float>::infinity();
+  auto entry = [&](int kind) {
+    switch (kind % 5) {
+      case 0: return 0.0f;
+      case 1: return -0.0f;
+      case 2: return 1.0f;
+      default: return any(random);
+    }
+  };
+  for (int round = 0; round < 400; ++round) {
+    ZvFace* f = face({{entry(round), entry(round / 5), any(random)}, {any(random), entry(round / 25), 0.0f}});
+    ZvObj* o = make(f);
+    for (int i = 0; i < 4; ++i)
+      for (int c = 0; c < 3; ++c) o->lrt.m[i][c] = entry(int(random() % 7));
+    if (round % 50 == 49) {
+      // Infinities that meet with opposite signs at some corners only.
+      f->vertices[0] = {-1, -2, 0};
+      f->vertices[1] = {1, 2, 1};
+      o->lrt.m[0][round % 3] = inf;
+      o->lrt.m[1][round % 3] = round % 100 == 49 ? -inf : std::nanf("");
+    }
+    float own[2][3], parent[2][3];
+    ASSERT_EQ(zvGetObjBoundingCube(o, own[0], own[1]), ZV_OK);
+    ASSERT_EQ(zvGetObjParentBoundingCube(o, parent[0], parent[1]), ZV_OK);
+    float expected[2][3];
+    for (int corner = 0; corner < 8; ++corner) {
+      const float p[3] = {own[(corner & 1) != 0][0], own[(corner & 2) != 0][1], own[(corner & 4) != 0][2]};
+      float q[3];
+      zvTransformPoint(&o->lrt, p, q);
+      for (int c = 0; c < 3; ++c) {
+        if (corner == 0 || q[c] < expected[0][c]) expected[0][c] = q[c];
+        if (corner == 0 || q[c] > expected[1][c]) expected[1][c] = q[c];
+      }
+    }
+    EXPECT_EQ(std::memcmp(parent, expected, sizeof parent), 0) << "round " << round;
+  }
 }
 
 }  // namespace

@@ -98,6 +98,16 @@ TEST_F(PreprocessTest, DownloadsAreUsedUpButTheUsersFilesNever) {
   std::string mine = put(user("w.wrl.gz"), gzip(kWorld));
   EXPECT_NE(run(mine, ZV_SCHEME_HTTP), "");
   EXPECT_TRUE(fs::exists(mine));
+  // Where a file is counts, not how it is named: through a link from the
+  // user's folder a download is still used up, and a name that climbs out
+  // of the cache still leaves the user's file.
+  std::string far = put(cache() + "dl2/far.wrl.gz", gzip(kWorld));
+  fs::create_directory_symlink(cache() + "dl2", user("via"));
+  EXPECT_NE(run(user("via/far.wrl.gz"), ZV_SCHEME_HTTP), "");
+  EXPECT_FALSE(fs::exists(far));
+  std::string kept = put(user("kept.wrl.gz"), gzip(kWorld));
+  EXPECT_NE(run(cache() + "../../user/kept.wrl.gz", ZV_SCHEME_HTTP), "");
+  EXPECT_TRUE(fs::exists(kept));
 }
 
 int writeBmp(const char* src, const char* dst, int type) {
