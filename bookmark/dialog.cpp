@@ -34,53 +34,26 @@ struct Dialog {
   ZvBookmarkList list;
   std::vector<std::vector<uint8_t>> thumbs;  // by bookmark index; empty: none
   ZvTextFont* font;
-  std::vector<uint8_t> pixels;
-  int width, height;  // the drawing area
-  int top;            // the first row shown
-  int done;           // 0 while open, then ZV_BOOKMARK_OK or kCancel
+  ZvRowCanvas rows;
+  int done;  // 0 while open, then ZV_BOOKMARK_OK or kCancel
 };
 Dialog* dialog;
 
-int rowsPerPage(const Dialog* d) { return std::max(d->height / kRow, 1); }
-
-void clampTop(Dialog* d) { d->top = std::clamp(d->top, 0, std::max(d->list.count - rowsPerPage(d), 0)); }
-
-// Scrolls just enough for the selected row to be whole in view.
-void showSelected(Dialog* d) {
-  int s = d->list.selected;
-  if (s < 0) return;
-  if (s < d->top) d->top = s;
-  if (s >= d->top + rowsPerPage(d)) d->top = s - rowsPerPage(d) + 1;
-  clampTop(d);
-}
-
-void fill(Dialog* d, int x0, int y0, int w, int h, uint32_t rgb) {
-  for (int y = std::max(y0, 0); y < std::min(y0 + h, d->height); ++y)
-    for (int x = std::max(x0, 0); x < std::min(x0 + w, d->width); ++x) {
-      uint8_t* p = &d->pixels[(size_t(y) * d->width + x) * 4];
-      p[0] = uint8_t(rgb >> 16), p[1] = uint8_t(rgb >> 8), p[2] = uint8_t(rgb), p[3] = 0xff;
-    }
-}
-
-void focusRectangle(Dialog* d, int y0) {
-  for (int x = 1; x < d->width - 1; x += 2) fill(d, x, y0, 1, 1, 0xffffff), fill(d, x, y0 + kRow - 1, 1, 1, 0xffffff);
-  for (int y = y0; y < y0 + kRow; y += 2) fill(d, 0, y, 1, 1, 0xffffff), fill(d, d->width - 1, y, 1, 1, 0xffffff);
+// The canvas, told how many rows the list has now (Delete and Undo change it).
+ZvRowCanvas* rows(Dialog* d) {
+  d->rows.count = d->list.count;
+  return &d->rows;
 }
 
 void paintRow(Dialog* d, int position, int y0) {
   bool selected = position == d->list.selected;
-  fill(d, 0, y0, d->width, kRow, selected ? kHighlight : 0x000000);
+  zvRowsFill(&d->rows, 0, y0, d->rows.width, kRow, selected ? kHighlight : 0x000000);
   int index = d->list.items[position];
-  if (index >= 0 && index < int(d->thumbs.size()) && !d->thumbs[index].empty()) {
-    const uint8_t* t = d->thumbs[index].data();
-    for (int y = 0; y < ZV_BOOKMARK_THUMB_HEIGHT && y0 + 2 + y < d->height; ++y)
-      for (int x = 0; x < ZV_BOOKMARK_THUMB_WIDTH && 4 + x < d->width; ++x)
-        std::memcpy(&d->pixels[(size_t(y0 + 2 + y) * d->width + 4 + x) * 4],
-                    t + (size_t(y) * ZV_BOOKMARK_THUMB_WIDTH + x) * 4, 4);
-  }
+  if (index >= 0 && index < int(d->thumbs.size()) && !d->thumbs[index].empty())
+    zvRowsBlit(&d->rows, 4, y0 + 2, d->thumbs[index].data(), ZV_BOOKMARK_THUMB_WIDTH, ZV_BOOKMARK_THUMB_HEIGHT);
   ZvBookmark* b = zvGetBookmarkByIndex(index, nullptr);
   if (d->font && b && b->title) {
-    RwImage image{d->width, d->height, d->width * 4, d->pixels.data()};
+    RwImage image = zvRowsImage(&d->rows);
     // The world's name, then its position on a line of its own.
     const char* title = b->title;
     const char* paren = std::strchr(title, '(');
@@ -90,47 +63,36 @@ void paintRow(Dialog* d, int position, int y0) {
     zvFontDrawText(d->font, &image, kTextX, y, title, first, 0xffffff);
     if (paren) zvFontDrawText(d->font, &image, kTextX, y + line, paren, int(std::strlen(paren)), 0xffffff);
   }
-  if (selected) focusRectangle(d, y0);
+  if (selected) zvRowsFocus(&d->rows, y0);
 }
 
 void paint(void* user) {
   auto* d = static_cast<Dialog*>(user);
-  if (d->width < 1 || d->height < 1) return;
-  d->pixels.assign(size_t(d->width) * d->height * 4, 0);
-  fill(d, 0, 0, d->width, d->height, 0x000000);
-  for (int p = d->top, y = 0; p < d->list.count && y < d->height; ++p, y += kRow) paintRow(d, p, y);
-  zvPlatformShowLogImage(d->view, d->pixels.data(), d->width, d->height, d->width * 4);
-  zvPlatformSetLogScroll(d->view, d->list.count, d->top, rowsPerPage(d));
+  ZvRowCanvas* r = rows(d);
+  if (zvRowsBegin(r) != 0) return;
+  for (int p = r->top, y = 0; p < r->count && y < r->height; ++p, y += kRow) paintRow(d, p, y);
+  zvPlatformShowLogImage(d->view, r->pixels, r->width, r->height, r->width * 4);
+  zvPlatformSetLogScroll(d->view, r->count, r->top, zvRowsPerPage(r));
   zvPlatformEnablePopupCommand(d->popup, ZV_BOOKMARK_DELETE, d->list.selected >= 0);
   zvPlatformEnablePopupCommand(d->popup, ZV_BOOKMARK_UNDO, d->list.undoCount > 0);
 }
 
 void scroll(void* user, int kind, double amount) {
   auto* d = static_cast<Dialog*>(user);
-  switch (kind) {
-    case ZV_SCROLL_UNITS: d->top += int(amount); break;
-    case ZV_SCROLL_PAGES: d->top += int(amount) * rowsPerPage(d); break;
-    case ZV_SCROLL_MOVETO: d->top = int(amount * d->list.count); break;
-    case ZV_SCROLL_TOP: d->top = 0; break;
-    case ZV_SCROLL_BOTTOM: d->top = d->list.count; break;
-    default: return;
-  }
-  clampTop(d);
-  zvPlatformRequestLogPaint(d->view);
+  if (zvRowsScroll(rows(d), kind, amount) == 0) zvPlatformRequestLogPaint(d->view);
 }
 
 void resizeArea(void* user, int width, int height) {
   auto* d = static_cast<Dialog*>(user);
-  d->width = std::clamp(width, 1, 4096);
-  d->height = std::clamp(height, 1, 4096);
-  showSelected(d);
+  zvRowsResize(rows(d), width, height);
+  zvRowsShow(&d->rows, d->list.selected);
   zvPlatformRequestLogPaint(d->view);
 }
 
 void click(void* user, int, int y) {
   auto* d = static_cast<Dialog*>(user);
-  if (y < 0) return;
-  if (zvBookmarkListSelect(&d->list, d->top + y / kRow) == 0) zvPlatformRequestLogPaint(d->view);
+  int row = zvRowsAt(rows(d), y);
+  if (row >= 0 && zvBookmarkListSelect(&d->list, row) == 0) zvPlatformRequestLogPaint(d->view);
 }
 
 void layOut(Dialog* d, int width, int height) {
@@ -164,7 +126,7 @@ void command(void* user, int id) {
     default:
       return;
   }
-  showSelected(d);
+  zvRowsShow(rows(d), d->list.selected);
   zvPlatformRequestLogPaint(d->view);
 }
 
@@ -174,6 +136,7 @@ void closeDialog(Dialog* d) {
   zvPlatformClosePopup(d->popup);
   zvDeleteFont(d->font);
   zvFreeBookmarkList(&d->list);
+  zvRowsFree(&d->rows);
   delete d;
 }
 
@@ -185,6 +148,7 @@ int zvViewBookmarkDialog(ZvPlatformWindow* main) {
   if (dialog || !main) return -1;
   auto* d = new Dialog{};
   d->list.selected = -1;
+  d->rows.rowHeight = kRow;
   ZvPopupCallbacks callbacks{cancel, resizePopup, d, command};
   d->popup = zvPlatformOpenPopup(main, "zvBookmark", "View Bookmark", kWidth, kHeight, "Cancel", &callbacks);
   ZvLogViewCallbacks viewCallbacks{scroll, resizeArea, paint, d, click};
@@ -203,7 +167,7 @@ int zvViewBookmarkDialog(ZvPlatformWindow* main) {
     if (zvLoadBookmarkThumb(i, d->thumbs[i].data()) != 0) d->thumbs[i].clear();
   }
   layOut(d, kWidth, kHeight);
-  zvPlatformLogViewArea(d->view, kWidth - 2 * kMargin, kHeight - kMargin - kBelowList, &d->width, &d->height);
+  zvPlatformLogViewArea(d->view, kWidth - 2 * kMargin, kHeight - kMargin - kBelowList, &d->rows.width, &d->rows.height);
   zvPlatformPlacePopupAbove(d->popup);
   zvPlatformShowPopup(d->popup);
   zvPlatformSetPopupModal(d->popup, 1);

@@ -52,9 +52,7 @@ struct Dialog {
   std::vector<std::vector<uint8_t>> previews;  // by row; empty: none
   std::vector<int> previewHeights;
   ZvTextFont* font;
-  std::vector<uint8_t> pixels;
-  int width, height;  // the drawing area
-  int top;
+  ZvRowCanvas rows;
   int done;
 };
 Dialog* dialog;
@@ -64,33 +62,22 @@ bool readable(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), R_OK) == 0;
 }
 
-int rowsPerPage(const Dialog* d) { return std::max(d->height / kRow, 1); }
-
-void clampTop(Dialog* d) { d->top = std::clamp(d->top, 0, std::max(d->list.count - rowsPerPage(d), 0)); }
-
-void fill(Dialog* d, int x0, int y0, int w, int h, uint32_t rgb) {
-  for (int y = std::max(y0, 0); y < std::min(y0 + h, d->height); ++y)
-    for (int x = std::max(x0, 0); x < std::min(x0 + w, d->width); ++x) {
-      uint8_t* p = &d->pixels[(size_t(y) * d->width + x) * 4];
-      p[0] = uint8_t(rgb >> 16), p[1] = uint8_t(rgb >> 8), p[2] = uint8_t(rgb), p[3] = 0xff;
-    }
+ZvRowCanvas* rows(Dialog* d) {
+  d->rows.count = d->list.count;
+  return &d->rows;
 }
 
 void paintRow(Dialog* d, int row, int y0) {
   bool selected = row == d->list.selected;
-  fill(d, 0, y0, d->width, kRow, selected ? kHighlight : 0x000000);
+  zvRowsFill(&d->rows, 0, y0, d->rows.width, kRow, selected ? kHighlight : 0x000000);
   const std::vector<uint8_t>& picture = d->previews[row];
   if (!picture.empty()) {
-    int h = d->previewHeights[row], top = y0 + (kRow - h) / 2;
-    for (int y = 0; y < h && top + y < d->height; ++y)
-      for (int x = 0; x < ZV_AVATAR_PREVIEW_WIDTH && 6 + x < d->width; ++x)
-        if (top + y >= 0)
-          std::memcpy(&d->pixels[(size_t(top + y) * d->width + 6 + x) * 4],
-                      &picture[(size_t(y) * ZV_AVATAR_PREVIEW_WIDTH + x) * 4], 4);
+    int h = d->previewHeights[row];
+    zvRowsBlit(&d->rows, 6, y0 + (kRow - h) / 2, picture.data(), ZV_AVATAR_PREVIEW_WIDTH, h);
   }
   const ZvAvatarInfo* a = zvAvatarAt(d->list.rows[row]);
   if (d->font && a) {
-    RwImage image{d->width, d->height, d->width * 4, d->pixels.data()};
+    RwImage image = zvRowsImage(&d->rows);
     int y = y0 + (kRow - d->font->lineHeight) / 2;
     zvFontDrawText(d->font, &image, kTextX, y, a->title, int(std::strlen(a->title)), 0xffffff);
   }
@@ -98,40 +85,29 @@ void paintRow(Dialog* d, int row, int y0) {
 
 void paint(void* user) {
   auto* d = static_cast<Dialog*>(user);
-  if (d->width < 1 || d->height < 1) return;
-  d->pixels.assign(size_t(d->width) * d->height * 4, 0);
-  fill(d, 0, 0, d->width, d->height, 0x000000);
-  for (int r = d->top, y = 0; r < d->list.count && y < d->height; ++r, y += kRow) paintRow(d, r, y);
-  zvPlatformShowLogImage(d->view, d->pixels.data(), d->width, d->height, d->width * 4);
-  zvPlatformSetLogScroll(d->view, d->list.count, d->top, rowsPerPage(d));
+  ZvRowCanvas* r = rows(d);
+  if (zvRowsBegin(r) != 0) return;
+  for (int row = r->top, y = 0; row < r->count && y < r->height; ++row, y += kRow) paintRow(d, row, y);
+  zvPlatformShowLogImage(d->view, r->pixels, r->width, r->height, r->width * 4);
+  zvPlatformSetLogScroll(d->view, r->count, r->top, zvRowsPerPage(r));
   zvPlatformEnablePopupCommand(d->popup, ZV_AVATAR_OK, d->list.selected >= 0);
 }
 
 void scroll(void* user, int kind, double amount) {
   auto* d = static_cast<Dialog*>(user);
-  switch (kind) {
-    case ZV_SCROLL_UNITS: d->top += int(amount); break;
-    case ZV_SCROLL_PAGES: d->top += int(amount) * rowsPerPage(d); break;
-    case ZV_SCROLL_MOVETO: d->top = int(amount * d->list.count); break;
-    case ZV_SCROLL_TOP: d->top = 0; break;
-    case ZV_SCROLL_BOTTOM: d->top = d->list.count; break;
-    default: return;
-  }
-  clampTop(d);
-  zvPlatformRequestLogPaint(d->view);
+  if (zvRowsScroll(rows(d), kind, amount) == 0) zvPlatformRequestLogPaint(d->view);
 }
 
 void resizeArea(void* user, int width, int height) {
   auto* d = static_cast<Dialog*>(user);
-  d->width = std::clamp(width, 1, 4096);
-  d->height = std::clamp(height, 1, 4096);
-  clampTop(d);
+  zvRowsResize(rows(d), width, height);
   zvPlatformRequestLogPaint(d->view);
 }
 
 void click(void* user, int, int y) {
   auto* d = static_cast<Dialog*>(user);
-  if (y >= 0 && zvAvatarListSelect(&d->list, d->top + y / kRow) == 0) zvPlatformRequestLogPaint(d->view);
+  int row = zvRowsAt(rows(d), y);
+  if (row >= 0 && zvAvatarListSelect(&d->list, row) == 0) zvPlatformRequestLogPaint(d->view);
 }
 
 void layOut(Dialog* d, int width, int height) {
@@ -155,6 +131,7 @@ void closeDialog(Dialog* d) {
   zvPlatformCloseLogView(d->view);
   zvPlatformClosePopup(d->popup);
   zvDeleteFont(d->font);
+  zvRowsFree(&d->rows);
   delete d;
 }
 
@@ -242,6 +219,7 @@ ZvPlatformPopup* zvAvatarDialogPopup(void) { return dialog ? dialog->popup : nul
 int zvViewAvatarDialog(ZvPlatformWindow* main, const char* directory) {
   if (dialog || !main || !directory) return -1;
   auto* d = new Dialog{};
+  d->rows.rowHeight = kRow;
   ZvPopupCallbacks callbacks{cancel, resizePopup, d, command};
   d->popup = zvPlatformOpenPopup(main, "zvAvatar", "View Avatar", kWidth, kHeight, "Cancel", &callbacks);
   ZvLogViewCallbacks viewCallbacks{scroll, resizeArea, paint, d, click};
@@ -262,7 +240,7 @@ int zvViewAvatarDialog(ZvPlatformWindow* main, const char* directory) {
       d->previews[r].clear();
   }
   layOut(d, kWidth, kHeight);
-  zvPlatformLogViewArea(d->view, kWidth - 2 * kMargin, kHeight - kMargin - kBelowList, &d->width, &d->height);
+  zvPlatformLogViewArea(d->view, kWidth - 2 * kMargin, kHeight - kMargin - kBelowList, &d->rows.width, &d->rows.height);
   zvPlatformPlacePopupAbove(d->popup);
   zvPlatformShowPopup(d->popup);
   zvPlatformSetPopupModal(d->popup, 1);

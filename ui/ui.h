@@ -391,3 +391,29 @@ enum {
   ZV_PREF_SOCKS_PORT = 1006,
   ZV_PREF_NICK_NAME = 1008,
 };
+
+// ---------------------------------------------------------------------------
+// Rows we draw ourselves into a log view's picture (the bookmark and avatar
+// dialogs): equal heights, a picture and text on each, one scrolled range.
+struct ZvRowCanvas {
+  int width, height;  // the drawing area
+  int rowHeight;
+  int top;    // the first row shown
+  int count;  // rows in all
+  uint8_t* pixels;  // RGBA, width x height, owned
+};
+int zvRowsPerPage(const ZvRowCanvas* rows);
+void zvRowsClampTop(ZvRowCanvas* rows);
+void zvRowsShow(ZvRowCanvas* rows, int row);  // scrolled just enough for it to be whole
+// A scroll bar's request (ZV_SCROLL_*); 0, or -1 for a kind it does not know.
+int zvRowsScroll(ZvRowCanvas* rows, int kind, double amount);
+void zvRowsResize(ZvRowCanvas* rows, int width, int height);
+int zvRowsAt(const ZvRowCanvas* rows, int y);  // the row at a height, or -1
+// Clears the picture to black at its current size; -1 when it cannot.
+int zvRowsBegin(ZvRowCanvas* rows);
+void zvRowsFill(ZvRowCanvas* rows, int x, int y, int width, int height, uint32_t rgb);
+// Copies an RGBA picture in, clipped to the area.
+void zvRowsBlit(ZvRowCanvas* rows, int x, int y, const uint8_t* rgba, int width, int height);
+void zvRowsFocus(ZvRowCanvas* rows, int y);  // the dotted focus frame round a row at y
+RwImage zvRowsImage(ZvRowCanvas* rows);
+void zvRowsFree(ZvRowCanvas* rows);
