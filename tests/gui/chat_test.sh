@@ -14,39 +14,15 @@ exe=$1
 server=$2
 src=$3
 here=$(cd "$(dirname "$0")" && pwd)
-for tool in Xvfb xdotool xwd python3; do
-  command -v "$tool" >/dev/null || { echo "chat_test: $tool is missing; skipped"; exit 77; }
-done
 [ -x "$server" ] || { echo "chat_test: no quillmoor-server at $server; skipped"; exit 77; }
 
-work=$(mktemp -d)
-[ -n "${QM_KEEP:-}" ] && echo "chat_test: keeping $work"
-xvfb_pid=
-qm_pid=
-server_pid=
-peer_pid=
-cleanup() {
-  for pid in $peer_pid $qm_pid $server_pid $xvfb_pid; do kill "$pid" 2>/dev/null; done
-  for pid in $peer_pid $qm_pid $server_pid $xvfb_pid; do wait "$pid" 2>/dev/null; done
-  [ -n "${QM_KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "chat_test: FAILED after ${SECONDS}s: $*"
-  for log in qm server peer; do
-    [ -f "$work/$log.log" ] && sed "s/^/  $log: /" "$work/$log.log" | tail -15
-  done
-  exit 1
-}
+name=chat_test
+tools="Xvfb xdotool xwd python3"
+pids="peer_pid qm_pid server_pid xvfb_pid"
+logs="qm server peer"
+. "$here/gui.sh"
 
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(head -1 "$work/display")"
-export LIBGL_ALWAYS_SOFTWARE=1
-export XDG_RUNTIME_DIR="$work/run" XDG_CACHE_HOME="$work/cache" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+start_xvfb
 mkdir -p "$XDG_CONFIG_HOME/quillmoor"
 printf '[User]\nName=tester\nNickName=tester\n' >"$XDG_CONFIG_HOME/quillmoor/quillmoor.ini"
 

@@ -10,21 +10,12 @@
 set -u
 exe=$1
 src=$2
-for tool in xdotool python3; do
-  command -v "$tool" >/dev/null || { echo "handover_test: $tool is missing; skipped"; exit 77; }
-done
 [ -n "${DISPLAY:-}" ] || { echo "handover_test: no display; skipped"; exit 77; }
-work=$(mktemp -d)
-qm_pid=
-trap '[ -n "$qm_pid" ] && kill "$qm_pid" 2>/dev/null; [ -n "$qm_pid" ] && wait "$qm_pid" 2>/dev/null; rm -rf "$work"' EXIT
-fail() {
-  echo "handover_test: FAILED after ${SECONDS}s: $*"
-  [ -f "$work/qm.log" ] && sed 's/^/  quillmoor: /' "$work/qm.log" | tail -20
-  exit 1
-}
-export LIBGL_ALWAYS_SOFTWARE=1
-export XDG_RUNTIME_DIR="$work/run" XDG_CACHE_HOME="$work/cache" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+name=handover_test
+tools="xdotool python3"
+pids="qm_pid"
+. "$(cd "$(dirname "$0")" && pwd)/gui.sh"
+isolate
 sock="$XDG_RUNTIME_DIR/quillmoor.sock"
 
 mkdir "$work/elsewhere"

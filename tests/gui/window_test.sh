@@ -16,36 +16,13 @@ set -u
 exe=$1
 src=$2
 here=$(cd "$(dirname "$0")" && pwd)
-for tool in Xvfb xdotool xwd xwininfo python3; do
-  command -v "$tool" >/dev/null || { echo "window_test: $tool is missing; skipped"; exit 77; }
-done
 
-work=$(mktemp -d)
-xvfb_pid=
-qm_pid=
-cleanup() {
-  [ -n "$qm_pid" ] && kill "$qm_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  [ -n "$qm_pid" ] && wait "$qm_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && wait "$xvfb_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "window_test: FAILED after ${SECONDS}s: $*"
-  [ -f "$work/qm.log" ] && sed 's/^/  quillmoor: /' "$work/qm.log" | tail -20
-  exit 1
-}
+name=window_test
+tools="Xvfb xdotool xwd xwininfo python3"
+pids="qm_pid xvfb_pid"
+. "$here/gui.sh"
 
-# Xvfb picks a free display itself and says which on the descriptor.
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(head -1 "$work/display")"
-export LIBGL_ALWAYS_SOFTWARE=1
-export XDG_RUNTIME_DIR="$work/run" XDG_CACHE_HOME="$work/cache" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+start_xvfb
 cd "$src" || fail "no source tree at $src"
 
 "$exe" worlds/welcome.wrl >"$work/qm.log" 2>&1 &
