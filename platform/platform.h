@@ -7,3 +7,9 @@
 // This grows the heap once and asks for huge pages on it, in this process;
 // argv is no longer used.
 void zvPlatformTuneMemory(char** argv);
+
+#include <cstddef>
+
+// The bytes the process has taken from malloc and not given back (the
+// sanitizer's allocator when it stands in for malloc).
+size_t zvPlatformHeapBytesInUse(void);

@@ -30,7 +30,6 @@
 // callback starts with the whole limit. A running evaluation is never given
 // more time, which is what stops a script from stretching its own limit by
 // re-entering the loop.
-#include <malloc.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -42,6 +41,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/platform.h"
 #include "script/scriptpriv.h"
 #include "www/www.h"
 
@@ -172,10 +172,7 @@ void cancelAfter(Sandbox* box, std::map<long, After*>::iterator it) {
   delete a;
 }
 
-size_t heapInUse() {
-  struct mallinfo2 m = mallinfo2();
-  return m.uordblks + m.hblkhd;
-}
+size_t heapInUse() { return zvPlatformHeapBytesInUse(); }
 
 bool before(const Tcl_Time& a, const Tcl_Time& b) { return a.sec < b.sec || (a.sec == b.sec && a.usec < b.usec); }
 

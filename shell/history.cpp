@@ -4,7 +4,6 @@
 // outgrow the cache's memory budget: then the least recently shown go, and
 // a visit to one of them reads it again. A failed load, a reload and
 // shutdown take worlds out too.
-#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,19 +11,7 @@
 #include <cstring>
 #include <new>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define QM_ASAN_ALLOCATOR 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QM_ASAN_ALLOCATOR 1
-#endif
-#endif
-#if defined(QM_ASAN_ALLOCATOR)
-// The sanitizer runtime has it whichever compiler built us; only clang
-// ships the header that declares it.
-extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
-#endif
-
+#include "platform/platform.h"
 #include "scene/scene.h"
 #include "shell/shell.h"
 
@@ -171,15 +158,7 @@ size_t zvGetWorldCacheBudget(void) { return cacheBudget ? cacheBudget : zvDefaul
 // thread with nothing else loading, so what else grows meanwhile (a line in
 // the Messages window) is small; it errs on the heavy side, which only
 // makes the cache let go a little early. Memory on a real GPU is not seen.
-size_t zvHeapBytesInUse(void) {
-#if defined(QM_ASAN_ALLOCATOR)
-  // The sanitizer's allocator stands in for malloc's arenas.
-  return __sanitizer_get_current_allocated_bytes();
-#else
-  struct mallinfo2 info = mallinfo2();
-  return info.uordblks + info.hblkhd;
-#endif
-}
+size_t zvHeapBytesInUse(void) { return zvPlatformHeapBytesInUse(); }
 
 ZvHistoryEntry* zvAddHistoryEntry(const char* url) {
   if (!url) return nullptr;

@@ -29,6 +29,7 @@ class NetUpcalls : public ::testing::Test {
   }
   void TearDown() override {
     zvSetCurrentWorld(nullptr);
+    zvScriptExit(world, ZV_SCRIPT_TCL);  // the world's interpreter, if a test made one
     zvDeleteWorld(world);
     zvNetHooks() = ZvNetHooks{};
   }
