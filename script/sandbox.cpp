@@ -353,9 +353,9 @@ struct Original {
 // The count words of a format string: digits after % (width and
 // precision) for format, after a field letter for binary format; * takes
 // the next argument. False when one is too large.
-bool countsFit(const char* spec, bool binary, int objc, Tcl_Obj* const objv[], int next) {
+bool countsFit(const char* format, bool binary, int objc, Tcl_Obj* const objv[], int next) {
   bool inField = false;
-  for (const char* p = spec; *p; ++p) {
+  for (const char* p = format; *p; ++p) {
     if (!binary && *p == '%') {
       inField = p[1] != '%';
       if (!inField) ++p;

@@ -262,14 +262,14 @@ int svOpen(SvServer *s) {
     if (svWatch(s, fd, &w->handle, EPOLLIN, EPOLL_CTL_ADD) < 0) return -1;
     // The shared objects of this world, numbered from 1 in the order given.
     uint32_t next = 1;
-    for (auto &[p, spec] : s->opt.objects) {
+    for (auto &[p, given] : s->opt.objects) {
       if (p != 0 && p != port) continue;
       if (next >= SV_FIRST_USER_ID) break;
       SvObject o;
       o.id = next++;
-      size_t hash = spec.find('#');
-      o.url = spec.substr(0, hash);
-      if (hash != std::string::npos) o.name = spec.substr(hash + 1);
+      size_t hash = given.find('#');
+      o.url = given.substr(0, hash);
+      if (hash != std::string::npos) o.name = given.substr(hash + 1);
       w->objects.push_back(std::move(o));
     }
   }

@@ -139,8 +139,8 @@ TEST_F(Settings, FilesThatCannotBeTrustedGiveAnEmptyRecord) {
   EXPECT_EQ(zvIniLoad(ini, fifo.c_str()), -1);  // and does not wait for a writer
   // Random bytes: whatever is taken obeys the rules for names and values.
   std::string noise;
-  unsigned seed = 7;
-  for (int i = 0; i < 20000; ++i) noise += char((seed = seed * 1103515245 + 12345) >> 16);
+  unsigned state = 7;
+  for (int i = 0; i < 20000; ++i) noise += char((state = state * 1103515245 + 12345) >> 16);
   EXPECT_GE(zvIniParse(ini, noise.data(), noise.size()), 0);
   EXPECT_LE(zvIniCount(ini), ZV_INI_MAX_ENTRIES);
   // A path whose directory is a file cannot be written.
