@@ -1,128 +1,158 @@
 // videodecode.cpp — pictures and sound out of any file FFmpeg reads, for the
 // movie textures and the video played over the view.
 //
-// Everything runs on the GUI thread, so nothing here may wait on a file for
-// long: FFmpeg's interrupt callback ends any read past its deadline, probing
-// reads a bounded amount, and a read that goes through many packets without
-// a picture gives up. Only local files are opened ("file" is the only
-// protocol allowed), so a playlist in a hostile file cannot reach further.
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
-}
+// FFmpeg itself runs in quillmoor-decode, a process started for each video
+// and spoken to over a socket (media/decode/wire.h): the browser does not
+// load FFmpeg's libraries at every start, and a file that crashes or hangs
+// the decoder costs that video and a message. Everything here runs on the
+// GUI thread, so every answer is waited for with a deadline, and the
+// decoder is killed when it misses one or says anything out of bounds.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
-#include <vector>
 
+#include "media/decode/wire.h"
 #include "media/media.h"
+
+extern char** environ;
 
 namespace {
 
-constexpr int kOpenMs = 4000;   // opening and probing a file
-constexpr int kReadMs = 1500;   // one picture
-constexpr int kPacketsPerPicture = 4096;
-constexpr int kLargestSide = 8192;
-
-int64_t nowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
+// The decoder's own deadlines (4 s to open, 1.5 s a picture) and a margin
+// for starting it and for the pictures' trip over the socket.
+constexpr int kOpenMs = 6000;
+constexpr int kReadMs = 2500;
 
 }  // namespace
 
 struct ZvVideoDecoder {
-  std::string who;
-  AVFormatContext* format = nullptr;
-  AVCodecContext* video = nullptr;
-  AVCodecContext* audio = nullptr;
-  int videoStream = -1, audioStream = -1;
-  AVPacket* packet = nullptr;
-  AVFrame* frame = nullptr;
-  SwsContext* scaler = nullptr;
-  SwrContext* resampler = nullptr;
+  std::string who, file;
+  pid_t pid = -1;
+  int fd = -1;
+  ZvVideoInfo info{};
   int outWidth = 0, outHeight = 0;
-  int64_t deadline = 0;
-  bool ended = false;  // the file gave its last packet; the decoder is drained
+  bool ended = false, broken = false;
   ZvVideoSoundSink sink = nullptr;
   void* sinkUser = nullptr;
-  std::vector<int16_t> samples;
+  zvwire::Message message;
 };
 
 namespace {
 
-int interrupted(void* data) {
-  auto* d = static_cast<ZvVideoDecoder*>(data);
-  return nowMs() > d->deadline ? 1 : 0;
+bool runnable(const std::filesystem::path& p) { return access(p.c_str(), X_OK) == 0; }
+
+bool inside(const std::filesystem::path& p, const std::filesystem::path& dir) {
+  auto [end, _] = std::mismatch(dir.begin(), dir.end(), p.begin(), p.end());
+  return end == dir.end();
 }
 
-std::string errorText(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
-
-AVCodecContext* openCodec(AVStream* stream) {
-  const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
-  if (!codec) return nullptr;
-  AVCodecContext* c = avcodec_alloc_context3(codec);
-  if (!c) return nullptr;
-  // One thread: the pictures come one at a time on the GUI thread, and a
-  // broken stream then cannot leave work running behind our back.
-  c->thread_count = 1;
-  if (avcodec_parameters_to_context(c, stream->codecpar) < 0 || avcodec_open2(c, codec, nullptr) < 0) {
-    avcodec_free_context(&c);
-    return nullptr;
-  }
-  return c;
-}
-
-// Sound frames go to the sink as 16-bit interleaved samples at their own
-// rate and channel count (at most two).
-void deliverSound(ZvVideoDecoder* d, AVFrame* f) {
-  if (!d->sink || f->nb_samples <= 0 || f->sample_rate <= 0) return;
-  int channels = f->ch_layout.nb_channels >= 2 ? 2 : 1;
-  if (!d->resampler) {
-    AVChannelLayout out;
-    av_channel_layout_default(&out, channels);
-    if (swr_alloc_set_opts2(&d->resampler, &out, AV_SAMPLE_FMT_S16, f->sample_rate, &f->ch_layout,
-                            AVSampleFormat(f->format), f->sample_rate, 0, nullptr) < 0 ||
-        swr_init(d->resampler) < 0) {
-      swr_free(&d->resampler);
-      d->sink = nullptr;  // this file plays silent
-      return;
+// QUILLMOOR_DECODER, else beside the program, else the data directory's
+// ../../bin; programs of the build tree that sit elsewhere in it (tests)
+// use the build tree's. Empty when there is none.
+const std::string& decoderPath() {
+  static std::string path;
+  static bool looked = false;
+  if (looked) return path;
+  looked = true;
+  if (const char* env = std::getenv("QUILLMOOR_DECODER"); env && *env) return path = env;
+  std::error_code ec;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec && runnable(exe.parent_path() / "quillmoor-decode"))
+    return path = (exe.parent_path() / "quillmoor-decode").string();
+  if (const char* (*dir)(void) = zvSceneHooks().programDirectory) {
+    if (const char* d = dir(); d && *d) {
+      auto p = (std::filesystem::path(d) / "../../bin/quillmoor-decode").lexically_normal();
+      if (runnable(p)) return path = p.string();
     }
   }
-  int most = swr_get_out_samples(d->resampler, f->nb_samples);
-  if (most <= 0) return;
-  d->samples.resize(size_t(most) * size_t(channels));
-  auto* out = reinterpret_cast<uint8_t*>(d->samples.data());
-  int n = swr_convert(d->resampler, &out, most, const_cast<const uint8_t**>(f->extended_data), f->nb_samples);
-  if (n > 0) d->sink(d->sinkUser, d->samples.data(), n, channels, f->sample_rate);
+#ifdef QM_BUILD_DECODER
+  if (!ec && inside(exe.lexically_normal(), std::filesystem::path(QM_BUILD_TREE).lexically_normal()) &&
+      runnable(QM_BUILD_DECODER))
+    return path = QM_BUILD_DECODER;
+#endif
+  return path;
 }
 
-void decodeSound(ZvVideoDecoder* d, const AVPacket* p) {
-  if (!d->audio || !d->sink) return;
-  if (avcodec_send_packet(d->audio, p) < 0) return;
-  while (avcodec_receive_frame(d->audio, d->frame) == 0) {
-    deliverSound(d, d->frame);
-    av_frame_unref(d->frame);
+// The decoder's text, kept to printable characters.
+std::string printable(const std::vector<uint8_t>& bytes) {
+  std::string s;
+  for (uint8_t c : bytes) s += c >= 32 && c < 127 ? char(c) : '?';
+  return s;
+}
+
+// Ends the decoder process, whatever it is doing; the reason it died
+// before, when it crashed, is answered.
+std::string stop(ZvVideoDecoder* d) {
+  std::string crash;
+  if (d->fd >= 0) close(d->fd);
+  d->fd = -1;
+  if (d->pid > 0) {
+    kill(d->pid, SIGKILL);
+    int status = 0;
+    while (waitpid(d->pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFSIGNALED(status) && WTERMSIG(status) != SIGKILL)
+      crash = " (it crashed with signal " + std::to_string(WTERMSIG(status)) + ")";
   }
+  d->pid = -1;
+  d->broken = true;
+  return crash;
 }
 
-int toRgba(ZvVideoDecoder* d, AVFrame* f, uint8_t* rgba) {
-  if (f->width <= 0 || f->height <= 0 || f->width > kLargestSide || f->height > kLargestSide) return -1;
-  d->scaler = sws_getCachedContext(d->scaler, f->width, f->height, AVPixelFormat(f->format), d->outWidth,
-                                   d->outHeight, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-  if (!d->scaler) return -1;
-  uint8_t* planes[4] = {rgba, nullptr, nullptr, nullptr};
-  int strides[4] = {4 * d->outWidth, 0, 0, 0};
-  return sws_scale(d->scaler, f->data, f->linesize, 0, f->height, planes, strides) > 0 ? 0 : -1;
+// After a message read wrongly or saying FAIL: one warning, and the
+// decoder is gone.
+void broke(ZvVideoDecoder* d, const std::string& why, bool fromDecoder) {
+  std::string crash = stop(d);
+  if (fromDecoder)
+    zvWarning("%s: %s: %s", d->who.c_str(), d->file.c_str(), why.c_str());
+  else
+    zvWarning("%s: %s: the video decoder %s%s", d->who.c_str(), d->file.c_str(), why.c_str(), crash.c_str());
+}
+
+bool request(ZvVideoDecoder* d, uint32_t tag, int a, int b) {
+  zvwire::Request q{tag, a, b};
+  return d->fd >= 0 && zvwire::writeAll(d->fd, &q, sizeof q);
+}
+
+bool start(ZvVideoDecoder* d) {
+  const std::string& exe = decoderPath();
+  if (exe.empty()) {
+    zvWarning("%s: %s: there is no video decoder (quillmoor-decode) beside the program", d->who.c_str(),
+              d->file.c_str());
+    return false;
+  }
+  int pair[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+    zvWarning("%s: %s: the video decoder cannot be started (%s)", d->who.c_str(), d->file.c_str(),
+              std::strerror(errno));
+    return false;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
+  posix_spawn_file_actions_adddup2(&actions, pair[1], 1);
+  char* argv[] = {const_cast<char*>(exe.c_str()), const_cast<char*>(d->file.c_str()), nullptr};
+  int r = posix_spawn(&d->pid, exe.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pair[1]);
+  d->fd = pair[0];
+  if (r != 0) {
+    d->pid = -1;
+    stop(d);
+    zvWarning("%s: %s: the video decoder %s cannot be started (%s)", d->who.c_str(), d->file.c_str(), exe.c_str(),
+              std::strerror(r));
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -133,78 +163,47 @@ ZvVideoDecoder* zvOpenVideo(const char* file, const char* who) {
     zvWarning("%s: no file to play", who);
     return nullptr;
   }
-  av_log_set_level(AV_LOG_QUIET);  // our own messages say what went wrong
   auto* d = new ZvVideoDecoder;
   d->who = who;
-  auto fail = [&](const char* what, int code) {
-    if (code)
-      zvWarning("%s: %s: %s (%s)", who, file, what, errorText(code).c_str());
-    else
-      zvWarning("%s: %s: %s", who, file, what);
-    zvCloseVideo(d);
+  d->file = file;
+  if (!start(d)) {
+    delete d;
     return nullptr;
-  };
-  d->format = avformat_alloc_context();
-  if (!d->format) return fail("out of memory", 0);
-  d->format->interrupt_callback = {interrupted, d};
-  d->format->probesize = 4 << 20;
-  d->format->max_analyze_duration = 5 * int64_t(AV_TIME_BASE);
-  AVDictionary* options = nullptr;
-  av_dict_set(&options, "protocol_whitelist", "file", 0);
-  d->deadline = nowMs() + kOpenMs;
-  int r = avformat_open_input(&d->format, file, nullptr, &options);
-  av_dict_free(&options);
-  if (r < 0) return fail("cannot be opened as a video", r);
-  r = avformat_find_stream_info(d->format, nullptr);
-  if (r < 0) return fail("cannot be read as a video", r);
-  d->videoStream = av_find_best_stream(d->format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  if (d->videoStream < 0) return fail("holds no pictures", 0);
-  AVStream* vs = d->format->streams[d->videoStream];
-  if (vs->codecpar->width <= 0 || vs->codecpar->height <= 0 || vs->codecpar->width > kLargestSide ||
-      vs->codecpar->height > kLargestSide)
-    return fail("has pictures of no usable size", 0);
-  d->video = openCodec(vs);
-  if (!d->video) return fail("has pictures in a form that cannot be decoded", 0);
-  d->audioStream = av_find_best_stream(d->format, AVMEDIA_TYPE_AUDIO, -1, d->videoStream, nullptr, 0);
-  if (d->audioStream >= 0) d->audio = openCodec(d->format->streams[d->audioStream]);
-  if (!d->audio) d->audioStream = -1;
-  d->packet = av_packet_alloc();
-  d->frame = av_frame_alloc();
-  if (!d->packet || !d->frame) return fail("out of memory", 0);
-  d->outWidth = vs->codecpar->width;
-  d->outHeight = vs->codecpar->height;
+  }
+  std::string why;
+  if (zvwire::readMessage(d->fd, zvwire::nowMs() + kOpenMs, 0, &d->message, &why) != 0 ||
+      d->message.tag != zvwire::kInfo) {
+    bool said = why.empty() && d->message.tag == zvwire::kFail;
+    broke(d, said ? printable(d->message.payload) : why.empty() ? "sent no description" : why, said);
+    delete d;
+    return nullptr;
+  }
+  zvwire::Info info;
+  std::memcpy(&info, d->message.payload.data(), sizeof info);
+  d->info = {info.width, info.height, info.frameRate, info.duration, info.hasSound ? 1 : 0};
+  d->outWidth = info.width;
+  d->outHeight = info.height;
   return d;
 }
 
 void zvCloseVideo(ZvVideoDecoder* d) {
   if (!d) return;
-  sws_freeContext(d->scaler);
-  swr_free(&d->resampler);
-  av_frame_free(&d->frame);
-  av_packet_free(&d->packet);
-  avcodec_free_context(&d->video);
-  avcodec_free_context(&d->audio);
-  avformat_close_input(&d->format);
+  stop(d);
   delete d;
 }
 
 void zvGetVideoInfo(const ZvVideoDecoder* d, ZvVideoInfo* info) {
   if (!info) return;
-  *info = {};
-  if (!d) return;
-  AVStream* vs = d->format->streams[d->videoStream];
-  info->width = vs->codecpar->width;
-  info->height = vs->codecpar->height;
-  AVRational rate = vs->avg_frame_rate.num > 0 ? vs->avg_frame_rate : vs->r_frame_rate;
-  info->frameRate = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
-  info->duration = d->format->duration > 0 ? double(d->format->duration) / AV_TIME_BASE : 0;
-  info->hasSound = d->audio != nullptr;
+  *info = d ? d->info : ZvVideoInfo{};
 }
 
 int zvSetVideoOutputSize(ZvVideoDecoder* d, int width, int height) {
-  if (!d || width < 1 || height < 1 || width > kLargestSide || height > kLargestSide) return ZV_FAIL;
+  if (!d || width < 1 || height < 1 || width > zvwire::kLargestSide || height > zvwire::kLargestSide)
+    return ZV_FAIL;
   d->outWidth = width;
   d->outHeight = height;
+  // A decoder that is gone says so at the next picture.
+  request(d, zvwire::kSize, width, height);
   return ZV_OK;
 }
 
@@ -216,46 +215,49 @@ void zvSetVideoSoundSink(ZvVideoDecoder* d, ZvVideoSoundSink sink, void* user) {
 
 int zvReadVideoFrame(ZvVideoDecoder* d, uint8_t* rgba, double* seconds) {
   if (!d || !rgba) return -1;
-  d->deadline = nowMs() + kReadMs;
-  AVStream* vs = d->format->streams[d->videoStream];
-  for (int packets = 0; packets <= kPacketsPerPicture; ++packets) {
-    int r = avcodec_receive_frame(d->video, d->frame);
-    if (r == 0) {
-      int64_t pts = d->frame->best_effort_timestamp;
-      if (seconds) *seconds = pts == AV_NOPTS_VALUE ? 0 : double(pts) * av_q2d(vs->time_base);
-      int ok = toRgba(d, d->frame, rgba);
-      av_frame_unref(d->frame);
-      if (ok != 0) {
-        zvWarning("%s: a picture cannot be converted", d->who.c_str());
-        return -1;
-      }
-      return 1;
-    }
-    if (r == AVERROR_EOF) return 0;
-    if (r != AVERROR(EAGAIN)) {
-      zvWarning("%s: the pictures cannot be decoded (%s)", d->who.c_str(), errorText(r).c_str());
-      return -1;
-    }
-    if (d->ended) return 0;  // drained and nothing came
-    r = av_read_frame(d->format, d->packet);
-    if (r == AVERROR_EXIT || (r < 0 && nowMs() > d->deadline)) {
-      zvWarning("%s: reading the file took too long", d->who.c_str());
-      return -1;
-    }
-    if (r < 0) {
-      // The end of the file, or a break in it: what was decoded still shows.
-      d->ended = true;
-      avcodec_send_packet(d->video, nullptr);
-      continue;
-    }
-    if (d->packet->stream_index == d->videoStream) {
-      // A damaged packet is skipped; the decoder picks up at the next key.
-      avcodec_send_packet(d->video, d->packet);
-    } else if (d->packet->stream_index == d->audioStream) {
-      decodeSound(d, d->packet);
-    }
-    av_packet_unref(d->packet);
+  if (d->ended) return 0;
+  if (d->broken) return -1;
+  if (!request(d, zvwire::kNext, d->sink ? 1 : 0, 0)) {
+    broke(d, "stopped", false);
+    return -1;
   }
-  zvWarning("%s: no picture in %d packets", d->who.c_str(), kPacketsPerPicture);
-  return -1;
+  size_t pictureBytes = size_t(d->outWidth) * size_t(d->outHeight) * 4;
+  int64_t deadline = zvwire::nowMs() + kReadMs;
+  for (;;) {
+    std::string why;
+    if (zvwire::readMessage(d->fd, deadline, pictureBytes, &d->message, &why) != 0) {
+      broke(d, why, false);
+      return -1;
+    }
+    const std::vector<uint8_t>& p = d->message.payload;
+    switch (d->message.tag) {
+      case zvwire::kSound:
+        if (d->sink) {
+          int32_t rc[2];
+          std::memcpy(rc, p.data(), sizeof rc);
+          int frames = int((p.size() - 8) / (2 * size_t(rc[1])));
+          // The payload sits 8 bytes into a vector's storage, so aligned.
+          if (frames > 0) d->sink(d->sinkUser, reinterpret_cast<const int16_t*>(p.data() + 8), frames, rc[1], rc[0]);
+        }
+        break;
+      case zvwire::kPicture:
+        if (seconds) {
+          std::memcpy(seconds, p.data(), sizeof(double));
+          if (!std::isfinite(*seconds) || std::fabs(*seconds) > 1e9) *seconds = 0;
+        }
+        std::memcpy(rgba, p.data() + sizeof(double), pictureBytes);
+        return 1;
+      case zvwire::kEnd:
+        d->ended = true;
+        stop(d);
+        d->broken = false;
+        return 0;
+      case zvwire::kFail:
+        broke(d, printable(p), true);
+        return -1;
+      default:
+        broke(d, "sent a message that makes no sense", false);
+        return -1;
+    }
+  }
 }
