@@ -58,12 +58,12 @@ bool inside(const std::filesystem::path& p, const std::filesystem::path& dir) {
 // QUILLMOOR_DECODER, else beside the program, else the data directory's
 // ../../bin; programs of the build tree that sit elsewhere in it (tests)
 // use the build tree's. Empty when there is none.
-const std::string& decoderPath() {
+std::string decoderPath() {
+  if (const char* env = std::getenv("QUILLMOOR_DECODER"); env && *env) return env;
   static std::string path;
   static bool looked = false;
   if (looked) return path;
   looked = true;
-  if (const char* env = std::getenv("QUILLMOOR_DECODER"); env && *env) return path = env;
   std::error_code ec;
   auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (!ec && runnable(exe.parent_path() / "quillmoor-decode"))
@@ -124,7 +124,7 @@ bool request(ZvVideoDecoder* d, uint32_t tag, int a, int b) {
 }
 
 bool start(ZvVideoDecoder* d) {
-  const std::string& exe = decoderPath();
+  const std::string exe = decoderPath();
   if (exe.empty()) {
     zvWarning("%s: %s: there is no video decoder (quillmoor-decode) beside the program", d->who.c_str(),
               d->file.c_str());
