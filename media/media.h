@@ -125,9 +125,11 @@ float zvMovieGetSpeed(ZvObj* object);  // -1 when there is no record
 int zvMovieSetSpeed(ZvObj* object, float speed);
 ZvMovie* zvMovieOf(ZvObj* object);
 
-// Decoding with FFmpeg, for both uses. Opening and every read after it have
-// a deadline, and a read that finds no picture in a bounded number of
-// packets fails, so a broken or hostile file costs a message, never a hang.
+// Decoding, for both uses, in the quillmoor-decode process (FFmpeg), so the
+// browser neither loads FFmpeg at every start nor dies with a decoder that
+// crashes. Opening and every read after it have a deadline, and a read
+// that finds no picture in a bounded number of packets fails, so a broken
+// or hostile file costs a message, never a hang.
 struct ZvVideoDecoder;
 struct ZvVideoInfo {
   int width, height;  // of the pictures in the file
