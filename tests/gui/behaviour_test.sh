@@ -24,7 +24,6 @@ qm_pid=$!
 win=$(timeout 20 xdotool search --sync --class Quillmoor 2>/dev/null | head -1)
 [ -n "$win" ] || fail "no Quillmoor window appeared"
 
-pic() { python3 "$here/xpicture.py" "$@"; }
 snap() { xwd -root -silent >"$work/now.xwd" 2>/dev/null; }
 # The middle of the view, where the cube is: "R G B".
 middle() {

@@ -23,9 +23,6 @@ start_xvfb
 marks="$XDG_DATA_HOME/quillmoor"
 cd "$src" || fail "no source tree at $src"
 
-pic() { python3 "$here/xpicture.py" "$@"; }
-snap() { xwd -root -silent >"$1" 2>/dev/null; }
-same_view() { pic same "$1" "$2" "$vx" "$vy" "$vw" "$vh"; }
 # A place read back from the file is the place to six decimals: a few
 # pixels along edges may differ, no more than one in a hundred.
 near_view() {

@@ -44,3 +44,16 @@ isolate() {
   export XDG_RUNTIME_DIR="$work/run" XDG_CACHE_HOME="$work/cache" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
   mkdir -m 700 "$XDG_RUNTIME_DIR"
 }
+
+# Pictures of the screen, read by xpicture.py; $win is the browser's window.
+pic() { python3 "$here/xpicture.py" "$@"; }
+snap() { xwd -root -silent >"$1" 2>/dev/null; }
+# Where the view, the location bar and the buttons are on the screen.
+layout() {
+  pic layout "$win" >"$work/layout"
+  read -r _ vx vy vw vh < <(grep '^view ' "$work/layout")
+  read -r _ lx ly lw lh < <(grep '^location ' "$work/layout")
+}
+button() { awk -v n="$2" -v k="$1" '$1 == k && $2 == n { print $3, $4 }' "$work/layout"; }
+view_colours() { pic colours "$1" "$vx" "$vy" "$vw" "$vh"; }
+same_view() { pic same "$1" "$2" "$vx" "$vy" "$vw" "$vh"; }

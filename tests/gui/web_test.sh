@@ -38,16 +38,6 @@ qm_pid=$!
 win=$(timeout 20 xdotool search --sync --class Quillmoor 2>/dev/null | head -1)
 [ -n "$win" ] || report_failure "no Quillmoor window appeared"
 
-pic() { python3 "$here/xpicture.py" "$@"; }
-snap() { xwd -root -silent >"$1" 2>/dev/null; }
-layout() {
-  pic layout "$win" >"$work/layout"
-  read -r _ vx vy vw vh < <(grep '^view ' "$work/layout")
-  read -r _ lx ly lw lh < <(grep '^location ' "$work/layout")
-}
-button() { awk -v n="$2" -v k="$1" '$1 == k && $2 == n { print $3, $4 }' "$work/layout"; }
-view_colours() { pic colours "$1" "$vx" "$vy" "$vw" "$vh"; }
-same_view() { pic same "$1" "$2" "$vx" "$vy" "$vw" "$vh"; }
 # The lowest quarter of the view, which the Messages window leaves free.
 same_low() { pic same "$1" "$2" "$vx" $((vy + vh * 3 / 4)) "$vw" $((vh / 4)); }
 for _ in $(seq 40); do layout 2>/dev/null; [ -n "${vw:-}" ] && break; sleep 0.25; done

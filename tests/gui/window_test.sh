@@ -36,18 +36,7 @@ status=$?
 [ "$status" -eq 255 ] || fail "a second browser ended with $status, not 255"
 [[ "$out" == *"Quillmoor is already running."* ]] || fail "a second browser said: $out"
 
-pic() { python3 "$here/xpicture.py" "$@"; }
-snap() { xwd -root -silent >"$1" 2>/dev/null; }
 
-# Where the view, the location bar and the buttons are on the screen.
-layout() {
-  pic layout "$win" >"$work/layout"
-  read -r _ vx vy vw vh < <(grep '^view ' "$work/layout")
-  read -r _ lx ly lw lh < <(grep '^location ' "$work/layout")
-}
-button() { awk -v n="$2" -v k="$1" '$1 == k && $2 == n { print $3, $4 }' "$work/layout"; }
-view_colours() { pic colours "$1" "$vx" "$vy" "$vw" "$vh"; }
-same_view() { pic same "$1" "$2" "$vx" "$vy" "$vw" "$vh"; }
 # Whether column button N looks the same in two pictures (its state).
 same_button() {
   local x y
