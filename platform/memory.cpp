@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/platform.h"
@@ -41,4 +42,20 @@ void zvPlatformTuneMemory(char** argv) {
   uintptr_t start = (reinterpret_cast<uintptr_t>(from) + kHugePage - 1) & ~(kHugePage - 1);
   uintptr_t end = reinterpret_cast<uintptr_t>(to) & ~(kHugePage - 1);
   if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
+
+void zvPlatformQuickExit(int status) {
+#if defined(__SANITIZE_ADDRESS__)
+  (void)status;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  (void)status;
+#else
+  std::fflush(nullptr);
+  std::quick_exit(status);
+#endif
+#else
+  std::fflush(nullptr);
+  std::quick_exit(status);
+#endif
 }

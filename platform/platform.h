@@ -7,6 +7,14 @@
 // This grows the heap once and asks for huge pages on it, in this process;
 // argv is no longer used.
 void zvPlatformTuneMemory(char** argv);
+// Ends the process with status through std::quick_exit: the standard
+// streams are flushed and the at_quick_exit handlers run (register there
+// what must happen on the way out, such as removing temporary files), but
+// no static destructor and no library's own teardown, which for a GL
+// driver and a hundred shared libraries costs more than a headless run's
+// last step. Builds with a leak checker return instead, so that the long
+// way out stays checked.
+void zvPlatformQuickExit(int status);
 
 #include <cstddef>
 

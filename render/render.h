@@ -49,6 +49,12 @@ ZvRenderingStruct* zvRenderGetStruct(ZvWorld* world);  // null when none
 
 // ---------------------------------------------------------------------------
 // Library and module settings
+// Starts opening the library on "MSWindows" while the caller goes on (the
+// driver loads on a thread of its own); zvRenderInitViewer then waits for
+// it and reports a failure as it always does. Call both from one thread.
+void zvRenderStartViewer(void);
+// Meanwhile, lays out what the world's first frame will draw (rwPrepareScene).
+void zvRenderPrepareWorld(ZvWorld* world);
 int zvRenderInitViewer(void);  // opens the library on "MSWindows"
 int zvRenderInitViewerOn(const char* device);  // the same on a named device
 int zvRenderCloseViewer(void);

@@ -136,6 +136,16 @@ int zvRenderInitViewerOn(const char* device) {
   return fatal("zvRenderInitViewer", "Error opening the rendering library");
 }
 
+void zvRenderStartViewer(void) {
+  // A failure here is met again, and reported, by zvRenderInitViewer.
+  rwOpenInBackground("MSWindows");
+}
+
+void zvRenderPrepareWorld(ZvWorld* world) {
+  ZvRenderingStruct* rs = world ? zvRenderGetStruct(world) : nullptr;
+  if (rs && rs->scene) rwPrepareScene(rs->scene);
+}
+
 int zvRenderInitViewer(void) { return zvRenderInitViewerOn("MSWindows"); }
 
 int zvRenderCloseViewer(void) {

@@ -138,6 +138,11 @@ struct SceneRecord : RwGlRecord {
   bool hasSceneBox;
   RwV3d sceneMin, sceneMax;  // of every drawable clump, world
   RwGlMesh shared;
+  // The shared mesh's vertices laid out ahead of a first frame, while the
+  // device was still coming up (rwGpuPrepareScene); dropped when anything
+  // changed before that frame.
+  std::unique_ptr<RwGlBuilder> prepared;
+  size_t preparedCorners = 0;
   bool everBuilt;
   uint32_t frame, builtFrame;
   uint64_t deadIndices;  // of clumps that left the shared mesh since it was built
@@ -179,6 +184,7 @@ void unbake(ClumpRecord* r) {
 void detachClump(ClumpRecord* r) {
   SceneRecord* s = r->scene;
   s->stale = true;  // the lists kept between frames name it
+  s->prepared.reset();  // its runs name it too
   unbake(r);
   s->drawable.remove(r);
   s->pending.remove(r);
@@ -337,11 +343,12 @@ Tally tallyPending(const SceneRecord* s) {
   return tally;
 }
 
-void rebuildShared(SceneRecord* s) {
+// The shared mesh's CPU half: every batched clump's polygons laid out in
+// world coordinates. Returns the corners it was made from.
+size_t buildShared(SceneRecord* s, RwGlBuilder& builder) {
   // Everything leaves first, so running out of memory halfway leaves every
   // clump drawing on its own rather than from a mesh it is no longer in.
   for (ClumpRecord* r : s->clumps) unbake(r);
-  RwGlBuilder builder;
   size_t corners = 0;
   for (ClumpRecord* r : s->clumps)
     if (r->mayBake) corners += r->clump->corners.size();
@@ -353,6 +360,11 @@ void rebuildShared(SceneRecord* s) {
     r->bakedMin = builder.clumpMin;
     r->bakedMax = builder.clumpMax;
   }
+  return corners;
+}
+
+// Its GL half, and the records told where they went.
+void finishShared(SceneRecord* s, RwGlBuilder& builder, size_t corners) {
   rwGlFinishMesh(builder, s->shared);
   try {
     for (uint32_t p = 0; p < s->shared.parts.size(); ++p) {
@@ -382,6 +394,12 @@ void rebuildShared(SceneRecord* s) {
   s->bakedCorners = corners;
   s->builtFrame = s->frame;
   s->everBuilt = true;
+}
+
+void rebuildShared(SceneRecord* s) {
+  RwGlBuilder builder;
+  size_t corners = buildShared(s, builder);
+  finishShared(s, builder, corners);
 }
 
 bool wantsRebuild(const SceneRecord* s, const Tally& tally) {
@@ -832,8 +850,7 @@ CameraKey cameraKey(const RwCamera* camera) {
   return key;
 }
 
-bool renderScene(RwScene* scene, RwCamera* camera) {
-  if (!scene || !camera || !rwGlBindCamera(camera)) return false;
+SceneRecord* sceneRecord(RwScene* scene) {
   auto* s = rwGlRecordOf<SceneRecord>(scene->gpu);
   if (!s) {
     s = new SceneRecord{};
@@ -841,11 +858,24 @@ bool renderScene(RwScene* scene, RwCamera* camera) {
     scene->treeChanged = true;  // records are made by a walk of everything
     rwGlTrackRecord(s, RW_GL_SCENE, &scene->gpu);
   }
+  return s;
+}
+
+bool renderScene(RwScene* scene, RwCamera* camera) {
+  if (!scene || !camera || !rwGlBindCamera(camera)) return false;
+  SceneRecord* s = sceneRecord(scene);
   ++s->frame;
   s->changed.clear();
   s->allChanged = false;
+  // What was laid out ahead holds only while nothing changed since.
+  if (s->prepared && (scene->treeChanged || !scene->touched.empty())) s->prepared.reset();
   syncScene(s);
-  if (wantsRebuild(s, tallyPending(s))) rebuildShared(s);
+  if (s->prepared) {
+    std::unique_ptr<RwGlBuilder> prepared = std::move(s->prepared);
+    finishShared(s, *prepared, s->preparedCorners);
+  } else if (wantsRebuild(s, tallyPending(s))) {
+    rebuildShared(s);
+  }
 
   // Boxes, and own meshes, of what changed: of everything after a walk of
   // the whole tree or a rebuild.
@@ -924,7 +954,31 @@ bool renderScene(RwScene* scene, RwCamera* camera) {
 
 }  // namespace
 
+void rwGpuPrepareScene(RwScene* scene) {
+  if (!scene) return;
+  SceneRecord* s = nullptr;
+  try {
+    s = sceneRecord(scene);
+    ++s->frame;
+    s->changed.clear();
+    s->allChanged = false;
+    syncScene(s);
+    if (!s->everBuilt && wantsRebuild(s, tallyPending(s))) {
+      auto prepared = std::make_unique<RwGlBuilder>();
+      s->preparedCorners = buildShared(s, *prepared);
+      s->prepared = std::move(prepared);
+    }
+  } catch (const std::bad_alloc&) {
+    if (s) s->prepared.reset();
+  }
+  // The frame still has to find every box and what is in view: let it walk
+  // the whole tree again unless it finishes a prepared mesh, which makes it
+  // look at everything anyway.
+  if (!s || !s->prepared) scene->treeChanged = true;
+}
+
 bool rwGpuRenderScene(RwScene* scene, RwCamera* camera) {
+  if (!rwGpuAwait()) return false;  // a device that never came up
   try {
     return renderScene(scene, camera);
   } catch (const std::bad_alloc&) {

@@ -145,6 +145,7 @@ bool endCamera(RwCamera* camera) {
 
 // Out of memory is a failed frame, not the end of the program.
 bool guarded(bool (*step)(RwCamera*), RwCamera* camera) {
+  if (!rwGpuAwait()) return false;  // a device that never came up
   try {
     return step(camera);
   } catch (const std::bad_alloc&) {

@@ -6,11 +6,19 @@
 // Displays are tried from the most to the least headless: Mesa's surfaceless
 // platform, the first EGL device, then the default display with a 1x1
 // pbuffer for drivers that insist on a surface.
+//
+// Loading the driver is the slowest thing the program does before its first
+// picture (Mesa's software rasteriser brings LLVM), so the context can also
+// be made on a thread of its own while the caller reads a world; the first
+// entry that needs it waits for that thread and takes the context over.
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 
 #include <cstring>
+#include <new>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "rwlib/gl_priv.h"
 
@@ -24,12 +32,24 @@ struct Context {
   EGLContext context;
   EGLSurface surface;
   std::string renderer;
+  bool software;  // llvmpipe or softpipe
   GLint maxTextureSize;
   GLint maxRenderbufferSize;
   RwGlRecord* records;  // every live record, newest first
 };
 
-Context ctx = {false, EGL_NO_DISPLAY, EGL_NO_CONTEXT, EGL_NO_SURFACE, {}, 0, 0, nullptr};
+Context ctx = {false, EGL_NO_DISPLAY, EGL_NO_CONTEXT, EGL_NO_SURFACE, {}, false, 0, 0, nullptr};
+
+// An open under way on another thread. Only the thread that started it
+// looks at pending; the worker's results are read after the join.
+struct Opening {
+  std::thread worker;
+  bool pending = false;
+  bool ok = false;
+  bool outOfMemory = false;
+};
+
+Opening opening;
 
 bool hasExtension(const char* list, const char* name) {
   if (!list) return false;
@@ -147,13 +167,13 @@ void setDefaultState() {
   gl.PixelStorei(GL_UNPACK_ALIGNMENT, 1);
 }
 
-}  // namespace
-
-bool rwGpuOpen(void) {
-  if (ctx.open) return true;
+// The whole of an open, on whichever thread runs it: the context is left
+// current there.
+bool openHere() {
   if (!startAnyDisplay()) return false;
   const char* renderer = reinterpret_cast<const char*>(gl.GetString(GL_RENDERER));
   ctx.renderer = renderer ? renderer : "unknown";
+  ctx.software = ctx.renderer.find("llvmpipe") != std::string::npos || ctx.renderer.find("softpipe") != std::string::npos;
   gl.GetIntegerv(GL_MAX_TEXTURE_SIZE, &ctx.maxTextureSize);
   gl.GetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &ctx.maxRenderbufferSize);
   if (!rwGlCreatePrograms()) {
@@ -164,12 +184,61 @@ bool rwGpuOpen(void) {
     return false;
   }
   setDefaultState();
-  ctx.open = true;
   return true;
 }
 
+}  // namespace
+
+bool rwGpuOpen(void) {
+  if (opening.pending) return rwGpuAwait();
+  if (ctx.open) return true;
+  ctx.open = openHere();
+  return ctx.open;
+}
+
+bool rwGpuOpenInBackground(void) {
+  if (ctx.open || opening.pending) return true;
+  opening.ok = opening.outOfMemory = false;
+  try {
+    opening.worker = std::thread([] {
+      try {
+        opening.ok = openHere();
+      } catch (const std::bad_alloc&) {
+        opening.outOfMemory = true;
+      }
+      // A context is current to one thread at a time: let this one go so
+      // the waiting thread can take it.
+      if (opening.ok) eglMakeCurrent(ctx.display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+      eglReleaseThread();
+    });
+  } catch (const std::system_error&) {
+    return rwGpuOpen();  // no thread to spare: open here and now
+  }
+  opening.pending = true;
+  return true;
+}
+
+bool rwGpuOpening(void) { return opening.pending; }
+
+bool rwGpuAwait(void) {
+  if (!opening.pending) return ctx.open;
+  opening.worker.join();
+  opening.pending = false;
+  if (opening.ok && !eglMakeCurrent(ctx.display, ctx.surface, ctx.surface, ctx.context)) {
+    rwGlPrograms = RwGlPrograms{};  // went with the context
+    giveUpDisplay(ctx.display, ctx.context, ctx.surface);
+    ctx.display = EGL_NO_DISPLAY;
+    ctx.context = EGL_NO_CONTEXT;
+    ctx.surface = EGL_NO_SURFACE;
+    opening.ok = false;
+  }
+  if (opening.outOfMemory) rwSetError(RW_E_NOMEM);
+  ctx.open = opening.ok;
+  return ctx.open;
+}
+
 void rwGpuClose(void) {
-  if (!ctx.open) return;
+  if (!rwGpuAwait()) return;
   while (ctx.records) {
     RwGlRecord* record = ctx.records;
     switch (record->kind) {
@@ -193,9 +262,9 @@ void rwGpuClose(void) {
   ctx.open = false;
 }
 
-bool rwGpuIsOpen(void) { return ctx.open; }
+bool rwGpuIsOpen(void) { return rwGpuAwait(); }
 
-const char* rwGpuRendererName(void) { return ctx.open ? ctx.renderer.c_str() : "none"; }
+const char* rwGpuRendererName(void) { return rwGpuAwait() ? ctx.renderer.c_str() : "none"; }
 
 bool rwGlOutOfMemory(void) {
   bool out = false;
@@ -208,6 +277,8 @@ bool rwGlOutOfMemory(void) {
 }
 
 int rwGlMaxTextureSize(void) { return ctx.maxTextureSize; }
+
+bool rwGlSoftwareRenderer(void) { return ctx.software; }
 int rwGlMaxRenderbufferSize(void) { return ctx.maxRenderbufferSize; }
 
 void rwGlTrackRecord(RwGlRecord* record, int kind, void** slot) {

@@ -99,6 +99,9 @@ extern RwGlEntries gl;
 // a buffer or texture that was asked for does not exist.
 bool rwGlOutOfMemory(void);
 int rwGlMaxTextureSize(void);
+// Whether GL draws on the CPU (Mesa's llvmpipe or softpipe): some work is
+// then cheaper done by hand than through the pipeline.
+bool rwGlSoftwareRenderer(void);
 int rwGlMaxRenderbufferSize(void);
 
 // ---------------------------------------------------------------------------

@@ -64,6 +64,43 @@ void fitTexels(std::vector<uint8_t>& texels, int& width, int& height, int limit)
   height = h;
 }
 
+// One mipmap level from the one above: each texel the average of a 2 x 2
+// block (an odd last row or column is averaged with itself).
+void halve(const std::vector<uint8_t>& in, int w, int h, std::vector<uint8_t>& out, int& ow, int& oh) {
+  ow = std::max(1, w / 2);
+  oh = std::max(1, h / 2);
+  out.resize(size_t(ow) * size_t(oh) * 4);
+  for (int y = 0; y < oh; ++y) {
+    const uint8_t* r0 = &in[size_t(std::min(2 * y, h - 1)) * size_t(w) * 4];
+    const uint8_t* r1 = &in[size_t(std::min(2 * y + 1, h - 1)) * size_t(w) * 4];
+    uint8_t* o = &out[size_t(y) * size_t(ow) * 4];
+    for (int x = 0; x < ow; ++x) {
+      size_t a = size_t(std::min(2 * x, w - 1)) * 4, b = size_t(std::min(2 * x + 1, w - 1)) * 4;
+      for (int c = 0; c < 4; ++c) o[x * 4 + c] = uint8_t((r0[a + c] + r0[b + c] + r1[a + c] + r1[b + c] + 2) / 4);
+    }
+  }
+}
+
+// The levels below the first. A software rasteriser makes them by drawing
+// each level through a pipeline it first has to compile, tens of
+// milliseconds before a textured world's first frame; averaging here takes
+// well under one for a texture of a megabyte. A GPU does it at once.
+void uploadMipmaps(std::vector<uint8_t> level, int width, int height) {
+  if (!rwGlSoftwareRenderer()) {
+    gl.GenerateMipmap(GL_TEXTURE_2D);
+    return;
+  }
+  std::vector<uint8_t> next;
+  for (int i = 1; width > 1 || height > 1; ++i) {
+    int w = 0, h = 0;
+    halve(level, width, height, next, w, h);
+    gl.TexImage2D(GL_TEXTURE_2D, i, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, next.data());
+    level.swap(next);
+    width = w;
+    height = h;
+  }
+}
+
 bool anyTranslucent(const std::vector<uint8_t>& texels) {
   for (size_t i = 3; i < texels.size(); i += 4)
     if (texels[i] != 255) return true;
@@ -95,7 +132,7 @@ void uploadTexture(RwGlTexture* record, RwTexture* texture) {
   gl.BindTexture(GL_TEXTURE_2D, record->name);
   rwGlOutOfMemory();
   gl.TexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
-  gl.GenerateMipmap(GL_TEXTURE_2D);
+  uploadMipmaps(std::move(texels), width, height);
   if (rwGlOutOfMemory()) record->usable = false;
   gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
   gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);

@@ -18,7 +18,9 @@ int rwLibState(void) { return gState; }
 RwCamera* rwUpdatingCamera(void) { return gUpdating; }
 void rwSetUpdatingCamera(RwCamera* camera) { gUpdating = camera; }
 
-int rwOpen(const char* device) {
+namespace {
+
+int openOn(const char* device, bool background) {
   if (!device) {
     rwSetError(RW_E_BADPARAM);
     return 0;
@@ -35,11 +37,36 @@ int rwOpen(const char* device) {
     return 0;
   }
   rwSetError(RW_E_NONE);  // so that the GL side's own NOMEM can be told apart
-  if (gpu && !rwGpuOpen()) {
+  if (gpu && !(background ? rwGpuOpenInBackground() : rwGpuOpen())) {
     if (rwGetError() != RW_E_NOMEM) rwSetError(RW_E_DEVICE);
     return 0;
   }
   gState = want;
+  return 1;
+}
+
+}  // namespace
+
+int rwOpen(const char* device) {
+  if (!openOn(device, false)) return 0;
+  if (rwWaitDevice()) return 1;  // an open begun in the background may still fail
+  int error = rwGetError();
+  rwClose();
+  rwSetError(error);
+  return 0;
+}
+
+int rwOpenInBackground(const char* device) { return openOn(device, true); }
+
+int rwWaitDevice(void) {
+  if (gState == RW_LIB_CLOSED) {
+    rwSetError(RW_E_NOTOPEN);
+    return 0;
+  }
+  if (gState == RW_LIB_GPU && !rwGpuAwait()) {
+    if (rwGetError() != RW_E_NOMEM) rwSetError(RW_E_DEVICE);
+    return 0;
+  }
   return 1;
 }
 

@@ -91,6 +91,14 @@ enum {
 // with no window system needed. "Null" opens without GL: everything works
 // except that rendering only clears the image to the background colour.
 int rwOpen(const char* device);
+// The same, but the GL device comes up on a thread of its own while the
+// caller goes on (the driver takes tens of milliseconds to load: time to
+// read and build a world in). Everything works at once; what needs the
+// device waits for it. rwWaitDevice waits and tells whether it came up: 0
+// with RW_E_DEVICE or RW_E_NOMEM when it did not, after which the library
+// is still open but draws nothing; close it. Call both from one thread.
+int rwOpenInBackground(const char* device);
+int rwWaitDevice(void);
 int rwClose(void);
 int rwGetError(void);
 int rwGetDeviceInfo(int item, void* buffer, int size);
@@ -108,6 +116,12 @@ int rwAddLightToScene(RwScene* scene, RwLight* light);
 int rwSetSceneAmbient(RwScene* scene, float intensity);
 // Draws the scene into the camera being updated.
 int rwRenderScene(RwScene* scene);
+// While a device opened with rwOpenInBackground is still coming up, does the
+// CPU half of the scene's first frame (its batched clumps laid out in world
+// coordinates), so that the frame only hands it over. Does nothing
+// otherwise. A change to the scene before the frame makes the work wasted,
+// never wrong.
+int rwPrepareScene(RwScene* scene);
 int rwGetSceneClumpCount(const RwScene* scene);  // top-level clumps
 
 // ---------------------------------------------------------------------------

@@ -157,7 +157,17 @@ bool rwInvertAffine(const RwMatrix& m, RwMatrix& out);
 
 // The GL side. rwOpen calls rwGpuOpen unless the device is "Null"; every
 // other entry is safe to call when no GL context is open.
+// rwGpuOpenInBackground starts an open on a thread of its own (true when it
+// started, or when it could only be done at once and succeeded);
+// rwGpuAwait waits for it and tells whether the context is open. The
+// entries that use GL await it themselves; forgetting needs no wait, since
+// only what was drawn has anything on the GL side.
 bool rwGpuOpen(void);
+bool rwGpuOpenInBackground(void);
+bool rwGpuAwait(void);
+bool rwGpuOpening(void);  // an open is under way in the background
+// The CPU half of the next frame of a scene, without GL.
+void rwGpuPrepareScene(RwScene* scene);
 void rwGpuClose(void);
 bool rwGpuIsOpen(void);
 const char* rwGpuRendererName(void);

@@ -115,6 +115,15 @@ int rwRenderScene(RwScene* scene) {
   return 1;
 }
 
+int rwPrepareScene(RwScene* scene) {
+  if (!scene) {
+    rwSetError(RW_E_BADPARAM);
+    return 0;
+  }
+  if (rwLibState() == RW_LIB_GPU && rwGpuOpening()) rwGpuPrepareScene(scene);
+  return 1;
+}
+
 int rwGetSceneClumpCount(const RwScene* scene) {
   if (!scene) {
     rwSetError(RW_E_BADPARAM);

@@ -48,7 +48,7 @@ void zvInstallSubsystems(void) {
   }
   // What was fetched ahead and never asked for goes with the process.
   static bool registered = false;
-  if (!registered) registered = std::atexit(zvWwwShutdownLink) == 0;
+  if (!registered) registered = std::atexit(zvWwwShutdownLink) == 0 && std::at_quick_exit(zvWwwShutdownLink) == 0;
 }
 
 int zvIsRemoteUrl(const char* name) {

@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "quillmoor: --screenshot needs one world\n%s", zvUsage());
       return 1;
     }
-    return zvRunScreenshot(launch.output, launch.width, launch.height, argv[launch.firstWord], launch.afterMs);
+    return zvRunScreenshot(launch.output, launch.width, launch.height, argv[launch.firstWord], launch.afterMs, 1);
   }
 
   if (launch.mode == ZV_LAUNCH_NET_CLIENT) {

@@ -14,6 +14,7 @@
 
 #include "image/image.h"
 #include "nav/nav.h"
+#include "platform/platform.h"
 #include "render/render.h"
 #include "rwlib/rwlib.h"
 #include "scene/scene.h"
@@ -71,7 +72,7 @@ const char* zvDataDirectory(void) {
   return dir.c_str();
 }
 
-int zvRunScreenshot(const char* output, int width, int height, const char* path, int afterMs) {
+int zvRunScreenshot(const char* output, int width, int height, const char* path, int afterMs, int leave) {
   zvSetReportSink(zvPrintReport, nullptr);
   zvInstallSubsystems();
   zvInstallBehaviour();
@@ -81,7 +82,8 @@ int zvRunScreenshot(const char* output, int width, int height, const char* path,
   zvUseSimulatedClock(0);
   zvNavInstallHooks();
   zvSceneHooks().programDirectory = zvDataDirectory;
-  if (zvRenderInitViewer() != ZV_OK) return 1;
+  // The driver loads while the world is read and built.
+  zvRenderStartViewer();
 
   int status = 1;
   // The renderer joins after reading: the world is then built once, below,
@@ -103,15 +105,19 @@ int zvRunScreenshot(const char* output, int width, int height, const char* path,
     zvRenderSetWindow(world, nullptr, &capture.dc);
     zvRenderSetCameraViewport(world, 0, 0, width, height);
     if (afterMs >= 0) zvRunWorldFor(world, afterMs);
-    if (zvRenderShowWorld(world) == ZV_OK && capture.written)
+    zvRenderPrepareWorld(world);
+    if (zvRenderInitViewer() != ZV_OK)
+      status = 2;  // reported: no device is the program's failure, not the world's
+    else if (zvRenderShowWorld(world) == ZV_OK && capture.written)
       status = 0;
     else
       std::printf("screenshot: %s: no frame was drawn\n", path);
   }
   if (world) {
     zvSetCurrentWorld(nullptr);
-    zvDeleteWorld(world);
+    zvDeleteWorld(world);  // its scripts hear of it, its fetched files go
   }
+  if (leave) zvPlatformQuickExit(zvReportFailed() ? 2 : status);
   zvRenderCloseViewer();
   zvSetScriptClock(nullptr);
   return zvReportFailed() ? 2 : status;

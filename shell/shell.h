@@ -93,7 +93,10 @@ void zvInstallSharedWorlds(void);
 // driven by commands on standard input (see netclient.cpp). 0, or 1 when
 // it could not connect.
 int zvRunHeadlessClient(const char* server, const char* world);
-int zvRunScreenshot(const char* output, int width, int height, const char* world, int afterMs = -1);
+// leave: once the world is deleted the process ends there
+// (zvPlatformQuickExit) rather than closing the renderer and its driver.
+int zvRunScreenshot(const char* output, int width, int height, const char* world, int afterMs = -1,
+                    int leave = 0);
 // Behaviour. The window and --screenshot run the worlds' scripts;
 // --write keeps handlers and tasks to write them out, running no script;
 // --check attaches none.

@@ -935,11 +935,8 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   input.navPointer = navPointer;
   input.hop = hop;
   zvSceneHooks().programDirectory = zvDataDirectory;
-  if (zvRenderInitViewer() != ZV_OK) {
-    zvSetReportSink(nullptr, nullptr);
-    zvError("zvInit() : fails to initialize viewer.");
-    return 255;
-  }
+  // The driver loads while the labels' fonts and the window are made.
+  zvRenderStartViewer();
   zvRenderInstallHooks();
   zvInstallLabels(options ? options->showNames : 0, options ? options->showComments : 0,
                   options ? options->noLabelBackground : 0);
@@ -948,8 +945,17 @@ int zvRunWindow(ZvCommandLine* words, const ZvShellOptions* options) {
   shell.window = zvPlatformOpenWindow(kTitle, kStartWidth, kStartHeight, &callbacks);
   if (!shell.window) {
     std::fprintf(stderr, "quillmoor: cannot open the window: %s\n", zvPlatformWindowError());
+    zvUninstallLabels();
     zvRenderCloseViewer();
     return 1;
+  }
+  if (zvRenderInitViewer() != ZV_OK) {
+    zvSetReportSink(nullptr, nullptr);
+    zvError("zvInit() : fails to initialize viewer.");
+    zvUninstallLabels();
+    zvPlatformCloseWindow(shell.window);
+    shell.window = nullptr;
+    return 255;
   }
   // Videos play over the view and hide the labels meanwhile.
   zvVideoHooks().window = shell.window;

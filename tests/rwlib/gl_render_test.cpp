@@ -571,6 +571,29 @@ TEST_F(RwGl, TexturesShowTheTopLeftTexelAtUVZero) {
   rwDestroyTexture(texture);
 }
 
+// Far away, a fine checkerboard shows its average: every mipmap level is
+// there (a texture missing one samples black) and averages the one above.
+TEST_F(RwGl, MinifiedTexturesShowTheirAverage) {
+  std::vector<uint8_t> rgba;
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) {
+      uint8_t v = (x + y) % 2 ? 255 : 0;
+      rgba.insert(rgba.end(), {v, v, v, 255});
+    }
+  RwRaster* raster = rwCreateRaster(64, 64, rgba.data());
+  RwTexture* texture = rwCreateNamedTexture("gl-checker", raster);
+  rwDestroyRaster(raster);
+  ASSERT_NE(texture, nullptr);
+  RwClump* clump = addClump({-1, -1, 1, 1, 10}, 1, 1, 1);
+  rwSetPolygonTexture(last, texture);
+  const float uv[4][2] = {{1, 1}, {1, 0}, {0, 0}, {0, 1}};
+  for (int i = 0; i < 4; ++i) rwSetVertexUV(clump, i + 1, uv[i][0], uv[i][1]);
+  render();
+  EXPECT_TRUE(near(at(kW / 2, kH / 2), {128, 128, 128, 255}, 12))
+      << at(kW / 2, kH / 2)[0] << " " << at(kW / 2, kH / 2)[1] << " " << at(kW / 2, kH / 2)[2];
+  rwDestroyTexture(texture);
+}
+
 // A mask's brightness becomes opacity; only the current movie frame shows.
 TEST_F(RwGl, MasksAndMovieFrames) {
   RwRaster* strip = quadrants(8, {255, 0, 0, 255}, {255, 0, 0, 255}, {0, 255, 0, 255}, {0, 255, 0, 255});
@@ -658,6 +681,57 @@ TEST_F(RwGl, ObjectsOutliveTheContextAndViewportsResize) {
   EXPECT_EQ(image->width, kW / 2);
   EXPECT_EQ(image->height, kH / 2);
   EXPECT_PIXEL(kW / 4, kH / 4, 0, 255, 0);
+}
+
+// The device comes up on its own thread while a scene is made and laid
+// out; drawing waits for it and shows the scene as a plain open would, with
+// what changed after the layout.
+TEST(RwGlBackground, AScenePreparedWhileTheDeviceComesUpIsDrawnAsItIsNow) {
+  for (bool recolour : {false, true}) {
+    ASSERT_TRUE(rwOpenInBackground("EGL"));
+    RwScene* scene = rwCreateScene();
+    RwCamera* camera = rwCreateCamera(kW, kH, 0);
+    ASSERT_TRUE(scene && camera);
+    rwSetCameraBackColor(camera, 0, 0, 1);
+    rwSetSceneAmbient(scene, 1.0f);
+    RwClump* clump = rwCreateClump(4, 1);
+    rwAddHint(clump, RW_HINT_BATCHED);  // so that it is laid out ahead
+    rwAddVertexToClump(clump, -2, -2, 10);
+    rwAddVertexToClump(clump, -2, 2, 10);
+    rwAddVertexToClump(clump, 2, 2, 10);
+    rwAddVertexToClump(clump, 2, -2, 10);
+    int32_t corners[4] = {1, 2, 3, 4};
+    RwPolygon* polygon = rwAddPolygonToClump(clump, 4, corners);
+    ASSERT_NE(polygon, nullptr);
+    rwSetPolygonSurface(polygon, 1, 0, 0);
+    rwSetPolygonColor(polygon, 1, 0, 0);
+    rwAddClumpToScene(scene, clump);
+    EXPECT_TRUE(rwPrepareScene(scene));
+    if (recolour) rwSetPolygonColor(polygon, 0, 1, 0);
+    bool drawn = rwBeginCameraUpdate(camera, nullptr) && rwClearCameraViewport(camera) && rwRenderScene(scene) &&
+                 rwEndCameraUpdate(camera);
+    if (!drawn) {
+      EXPECT_FALSE(rwWaitDevice());  // the one reason a frame may fail here
+    } else {
+      EXPECT_TRUE(rwWaitDevice());
+      RwImage* image = rwGetCameraImage(camera);
+      const uint8_t* centre = image->pixels + (kH / 2) * image->stride + (kW / 2) * 4;
+      const uint8_t* corner = image->pixels;
+      int r = recolour ? 0 : 255, g = recolour ? 255 : 0;
+      EXPECT_TRUE(std::abs(centre[0] - r) < 15 && std::abs(centre[1] - g) < 15 && centre[2] < 15)
+          << int(centre[0]) << " " << int(centre[1]) << " " << int(centre[2]);
+      EXPECT_TRUE(corner[0] < 15 && corner[2] > 240);
+    }
+    rwDestroyCamera(camera);
+    rwDestroyScene(scene);
+    EXPECT_TRUE(rwClose());
+  }
+
+  // Closing before anything waited neither hangs nor leaves the library open.
+  ASSERT_TRUE(rwOpenInBackground("EGL"));
+  EXPECT_TRUE(rwClose());
+  EXPECT_FALSE(rwWaitDevice());
+  EXPECT_EQ(rwGetError(), RW_E_NOTOPEN);
 }
 
 }  // namespace
