@@ -423,7 +423,7 @@ QvNormalBinding::QvNormalBinding() {
 QvOrthographicCamera::QvOrthographicCamera() {
   QV_FIELDS_BEGIN(QvOrthographicCamera)
   QV_FIELD(position) QV_FIELD(orientation) QV_FIELD(focalDistance) QV_FIELD(nearDistance)
-  QV_FIELD(farDistance) QV_FIELD(height)
+  QV_FIELD(farDistance) QV_FIELD(height) QV_FIELD(direction) QV_FIELD(up) QV_FIELD(gravityUp)
   position.value[2] = 1;
   focalDistance.value = 5;
   height.value = 2;
@@ -432,7 +432,7 @@ QvOrthographicCamera::QvOrthographicCamera() {
 QvPerspectiveCamera::QvPerspectiveCamera() {
   QV_FIELDS_BEGIN(QvPerspectiveCamera)
   QV_FIELD(position) QV_FIELD(orientation) QV_FIELD(focalDistance) QV_FIELD(nearDistance)
-  QV_FIELD(farDistance) QV_FIELD(heightAngle)
+  QV_FIELD(farDistance) QV_FIELD(heightAngle) QV_FIELD(direction) QV_FIELD(up) QV_FIELD(gravityUp)
   position.value[2] = 1;
   focalDistance.value = 5;
   heightAngle.value = 0.785398f;

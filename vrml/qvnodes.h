@@ -241,12 +241,16 @@ class QvOrthographicCamera : public QvNode {
   QvSFVec3f position;
   QvSFRotation orientation;
   QvSFFloat focalDistance, nearDistance, farDistance, height;
+  QvMFVec3f direction, up;  // aiming instead of orientation, as some exporters write
+  QvSFVec3f gravityUp;      // read so it is not reported, not used
 };
 class QvPerspectiveCamera : public QvNode {
   QV_NODE_HEADER(QvPerspectiveCamera, "PerspectiveCamera")
   QvSFVec3f position;
   QvSFRotation orientation;
   QvSFFloat focalDistance, nearDistance, farDistance, heightAngle;
+  QvMFVec3f direction, up;
+  QvSFVec3f gravityUp;
 };
 class QvPeriodicTask : public QvNode {
   QV_NODE_HEADER(QvPeriodicTask, "PeriodicTask")

@@ -71,6 +71,46 @@ void directionTransform(ZvTransform* out, const float d[3]) {
   qvRotationTransform(out, axis, float(angle));
 }
 
+// Some exporters aim a camera with direction and up vectors instead of an
+// orientation. The first of each counts. The camera looks down its -z with
+// +y up, so the turn takes z to -direction and y to up made square to it;
+// an up missing or along the direction gives way to the axis furthest from
+// it. False without a usable direction: the orientation holds.
+bool aimAlong(const QvMFVec3f& direction, const QvMFVec3f& upField, ZvTransform* out) {
+  if (direction.num() < 1) return false;
+  const float* dv = direction.values[0].v;
+  double d[3] = {dv[0], dv[1], dv[2]};
+  double dl = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+  if (!(dl > 1e-12) || !std::isfinite(dl)) return false;
+  for (double& x : d) x /= dl;
+  double u[3] = {0, 1, 0};
+  if (upField.num() > 0) u[0] = upField.values[0].v[0], u[1] = upField.values[0].v[1], u[2] = upField.values[0].v[2];
+  auto square = [&] {  // u minus its part along d, made unit; false when nothing is left
+    double along = u[0] * d[0] + u[1] * d[1] + u[2] * d[2];
+    for (int i = 0; i < 3; ++i) u[i] -= along * d[i];
+    double ul = std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
+    if (!(ul > 1e-6) || !std::isfinite(ul)) return false;
+    for (double& x : u) x /= ul;
+    return true;
+  };
+  if (!square()) {
+    int far = 0;
+    for (int i = 1; i < 3; ++i)
+      if (std::fabs(d[i]) < std::fabs(d[far])) far = i;
+    u[0] = u[1] = u[2] = 0;
+    u[far] = 1;
+    square();
+  }
+  const double r[3] = {d[1] * u[2] - d[2] * u[1], d[2] * u[0] - d[0] * u[2], d[0] * u[1] - d[1] * u[0]};
+  zvTransformIdentity(out);
+  for (int i = 0; i < 3; ++i) {
+    out->m[0][i] = float(r[i]);
+    out->m[1][i] = float(u[i]);
+    out->m[2][i] = float(-d[i]);
+  }
+  return true;
+}
+
 int scriptKindOf(const QvSFEnum& f, const char* who) {
   switch (f.value) {
     case 1: return ZV_SCRIPT_PYTHON;
@@ -906,21 +946,22 @@ int traverseNode(QvNode* node, QvState* state, ZvObj** out) {
       ZvCamera* cam;
       const QvSFVec3f* position;
       const QvSFRotation* orientation;
+      const QvMFVec3f *direction, *up;
       if (node->kind() == QV_KIND_QvOrthographicCamera) {
         auto* c = static_cast<QvOrthographicCamera*>(node);
         cam = zvNewOrthographicCameraLeaf();
         if (cam) cam->focalDistance = c->focalDistance.value, cam->height = c->height.value;
-        position = &c->position, orientation = &c->orientation;
+        position = &c->position, orientation = &c->orientation, direction = &c->direction, up = &c->up;
       } else {
         auto* c = static_cast<QvPerspectiveCamera*>(node);
         cam = zvNewPerspectiveCameraLeaf();
         if (cam) cam->focalDistance = c->focalDistance.value, cam->height = c->heightAngle.value;
-        position = &c->position, orientation = &c->orientation;
+        position = &c->position, orientation = &c->orientation, direction = &c->direction, up = &c->up;
       }
       if (!cam) break;
       ZvTransform own, turn;
       qvTranslationTransform(&own, position->value[0], position->value[1], position->value[2]);
-      qvRotationTransform(&turn, orientation->axis, orientation->angle);
+      if (!aimAlong(*direction, *up, &turn)) qvRotationTransform(&turn, orientation->axis, orientation->angle);
       zvTransformCompose(&own, &own, &turn);
       finishLeafObject(state, node, o, cam, &own);
       // The last camera read holds the world's viewpoint.

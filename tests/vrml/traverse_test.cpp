@@ -1,5 +1,6 @@
 // Small worlds read through the real entry points into the scene model.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -194,6 +195,37 @@ TEST_F(TraverseTest, SettingsLightsCamerasSounds) {
   EXPECT_TRUE(sink.hasText("Unknown '.WAV' suffixes of filename."));
   EXPECT_TRUE(sink.hasText("Texture2 and TransparentTexture2 is exist."));
   EXPECT_EQ(static_cast<ZvShape*>(tops().back()->leaf)->texture.texture, nullptr);
+}
+
+// Cameras aimed by direction and up, as some exporters write them: the view
+// axis (-z) goes along the direction, +y along up made square to it; an up
+// along the direction still gives a proper turn; no direction leaves the
+// orientation in charge.
+TEST_F(TraverseTest, CamerasAimedByDirectionAndUp) {
+  ASSERT_EQ(read("PerspectiveCamera { direction 2 0 0 up 1 1 0 gravityUp 0 0 1 }\n"
+                 "OrthographicCamera { direction 0 0 -3 up 0 0 1 }\n"
+                 "PerspectiveCamera { direction 0 0 0 orientation 0 1 0 1.5708 }"),
+            ZV_OK);
+  auto t = tops();
+  ASSERT_EQ(t.size(), 3u);
+  EXPECT_FALSE(sink.hasText("gravityUp"));
+  auto row = [&](int obj, int r) {
+    const auto* m = zvGetObjectWRT(t[obj]);
+    return std::array<float, 3>{m->m[r][0], m->m[r][1], m->m[r][2]};
+  };
+  auto near = [](std::array<float, 3> a, std::array<float, 3> b) {
+    return std::fabs(a[0] - b[0]) < 1e-5f && std::fabs(a[1] - b[1]) < 1e-5f && std::fabs(a[2] - b[2]) < 1e-5f;
+  };
+  EXPECT_TRUE(near(row(0, 2), {-1, 0, 0}));  // z is behind the eye
+  EXPECT_TRUE(near(row(0, 1), {0, 1, 0}));   // up lost its part along the direction
+  EXPECT_TRUE(near(row(0, 0), {0, 0, 1}));   // right = direction x up
+  for (int obj = 0; obj < 2; ++obj) {
+    std::array<float, 3> x = row(obj, 0), y = row(obj, 1), z = row(obj, 2);
+    float cross[3] = {x[1] * y[2] - x[2] * y[1], x[2] * y[0] - x[0] * y[2], x[0] * y[1] - x[1] * y[0]};
+    EXPECT_TRUE(near({cross[0], cross[1], cross[2]}, z)) << "object " << obj << " is not a right-handed turn";
+  }
+  EXPECT_TRUE(near(row(1, 2), {0, 0, 1}));
+  EXPECT_TRUE(near(row(2, 2), {1, 0, 0}));  // a quarter turn about y, from the orientation
 }
 
 TEST_F(TraverseTest, ConeAndCylinderParts) {
