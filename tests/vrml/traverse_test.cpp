@@ -2,16 +2,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <filesystem>
 #include <fstream>
-#include <string>
-#include <vector>
 
-#include <unistd.h>
-
-#include "tests/support/testsupport.h"
-#include "vrml/vrml.h"
-#include "www/www.h"
+#include "tests/vrml/loadtest.h"
 
 namespace {
 
@@ -25,16 +18,10 @@ struct Seen {
 };
 Seen* seen = nullptr;
 
-class TraverseTest : public qmtest::SceneTest {
+class TraverseTest : public qmtest::LoadTest {
  protected:
   void SetUp() override {
-    qmtest::SceneTest::SetUp();
-    dir = std::filesystem::temp_directory_path() / ("qm-trav-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
-    zvWwwInstallHooks();
-    zvVrmlInstallHooks();
-    zvReaderHooks() = ZvReaderHooks{};
+    LoadTest::SetUp();
     seen = &record;
     ZvReaderHooks& h = zvReaderHooks();
     h.addEventHandler = [](ZvObj*, const ZvHandlerDesc* d) {
@@ -51,14 +38,8 @@ class TraverseTest : public qmtest::SceneTest {
     h.setGravity = [](ZvWorld*, int on) { seen->gravity = on; };
   }
   void TearDown() override {
-    if (world) {
-      zvSetCurrentWorld(nullptr);
-      zvDeleteWorld(world);
-    }
-    zvReaderHooks() = ZvReaderHooks{};
+    LoadTest::TearDown();
     seen = nullptr;
-    std::filesystem::remove_all(dir);
-    qmtest::SceneTest::TearDown();
   }
   std::string write(const std::string& name, const std::string& body) {
     auto p = dir / name;
@@ -67,11 +48,10 @@ class TraverseTest : public qmtest::SceneTest {
   }
   // Reads the text as a file of its own into a fresh world.
   int read(const std::string& body, const std::string& name = "world.wrl") {
-    std::string path = write(name, body);
-    if (world) zvDeleteWorld(world);
-    world = zvNewWorld(zvPathToFileUrl(path.c_str()));
-    zvSetCurrentWorld(world);
-    return zvConstructWorld(path.c_str(), world);
+    drop(world);
+    int result;
+    world = load(write(name, body), &result);
+    return result;
   }
   std::vector<ZvObj*> tops() const {
     std::vector<ZvObj*> out;
@@ -82,7 +62,6 @@ class TraverseTest : public qmtest::SceneTest {
     ZvMFColor* c = zvGetObjAllDiffuse(o);
     return c && c->count ? c->values[0] : ZvSFColor{-1, -1, -1};
   }
-  std::filesystem::path dir;
   ZvWorld* world = nullptr;
   Seen record;
 };
