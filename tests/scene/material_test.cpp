@@ -125,10 +125,6 @@ TEST_F(MaterialTest, SubtreeAccessorsGoDepthFirstInChildOrder) {
   EXPECT_EQ(updated, std::vector<ZvLeaf*>{deep});
 }
 
-}  // namespace
-
-namespace {
-
 // Faces made by the reader hold their six arrays in one block; a change
 // must first give each its own, keeping every value, and leak nothing.
 TEST_F(MaterialTest, PackedArraysSurviveAChangeAndTheirDelete) {
