@@ -1,22 +1,13 @@
 // The real program in its batch modes, as a script or a user runs it.
-#include <gtest/gtest.h>
-
-#include <array>
-#include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <string>
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "tests/shell/runprogram.h"
 
 namespace {
 
 using qmtest::Outcome;
-Outcome run(const std::string& args) { return qmtest::runProgram(args); }
-
+constexpr auto run = qmtest::runProgram;
 std::string data(const char* name) { return std::string(QUILLMOOR_SOURCE_DIR) + "/tests/data/" + name; }
 
 class Batch : public qmtest::ProgramTest {
@@ -56,8 +47,7 @@ TEST_F(Batch, VersionAndHelp) {
   Outcome v = run("--version");
   EXPECT_EQ(v.status, 0);
   EXPECT_EQ(v.out.rfind("Quillmoor ", 0), 0u);
-  Outcome h = run("--help");
-  EXPECT_NE(h.out.find("--check"), std::string::npos);
+  EXPECT_NE(run("--help").out.find("--check"), std::string::npos);
 }
 
 }  // namespace
