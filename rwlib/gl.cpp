@@ -181,10 +181,19 @@ void unbake(ClumpRecord* r) {
   r->scene->resort = true;
 }
 
+// The walk that laid the mesh out ahead consumed the scene's changes and
+// listed nothing for the frame; once the layout goes, the frame has to walk
+// everything again or it never looks at the clumps only that walk saw.
+void dropPrepared(SceneRecord* s) {
+  if (!s->prepared) return;
+  s->prepared.reset();
+  s->scene->treeChanged = true;
+}
+
 void detachClump(ClumpRecord* r) {
   SceneRecord* s = r->scene;
   s->stale = true;  // the lists kept between frames name it
-  s->prepared.reset();  // its runs name it too
+  dropPrepared(s);  // its runs name it too
   unbake(r);
   s->drawable.remove(r);
   s->pending.remove(r);
@@ -868,7 +877,7 @@ bool renderScene(RwScene* scene, RwCamera* camera) {
   s->changed.clear();
   s->allChanged = false;
   // What was laid out ahead holds only while nothing changed since.
-  if (s->prepared && (scene->treeChanged || !scene->touched.empty())) s->prepared.reset();
+  if (scene->treeChanged || !scene->touched.empty()) dropPrepared(s);
   syncScene(s);
   if (s->prepared) {
     std::unique_ptr<RwGlBuilder> prepared = std::move(s->prepared);
@@ -959,6 +968,7 @@ void rwGpuPrepareScene(RwScene* scene) {
   SceneRecord* s = nullptr;
   try {
     s = sceneRecord(scene);
+    s->prepared.reset();  // an earlier layout may hold clumps where they were
     ++s->frame;
     s->changed.clear();
     s->allChanged = false;

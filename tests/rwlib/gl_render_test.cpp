@@ -734,4 +734,51 @@ TEST(RwGlBackground, AScenePreparedWhileTheDeviceComesUpIsDrawnAsItIsNow) {
   EXPECT_EQ(rwGetError(), RW_E_NOTOPEN);
 }
 
+// A change after the layout made ahead, or between two of them, leaves the
+// frame drawing everything where it is now: the batched clump that moved
+// off its laid-out place, and the unbatched one only the layout's walk saw.
+TEST(RwGlBackground, ChangesAfterALayoutAheadAreDrawn) {
+  if (!rwOpen("EGL")) GTEST_SKIP() << "no GL context here";
+  rwClose();
+  for (bool again : {false, true}) {
+    ASSERT_TRUE(rwOpenInBackground("EGL"));
+    RwScene* scene = rwCreateScene();
+    RwCamera* camera = rwCreateCamera(kW, kH, 0);
+    ASSERT_TRUE(scene && camera);
+    rwSetCameraBackColor(camera, 0, 0, 1);
+    rwSetSceneAmbient(scene, 1.0f);
+    auto quad = [&](float x, float r, float g) {
+      RwClump* clump = rwCreateClump(4, 1);
+      for (auto [vx, vy] : {std::pair{x - 1, -1}, {x - 1, 1}, {x + 1, 1}, {x + 1, -1}})
+        rwAddVertexToClump(clump, vx, float(vy), 10);
+      int32_t corners[4] = {1, 2, 3, 4};
+      RwPolygon* polygon = rwAddPolygonToClump(clump, 4, corners);
+      rwSetPolygonSurface(polygon, 1, 0, 0);
+      rwSetPolygonColor(polygon, r, g, 0);
+      rwAddClumpToScene(scene, clump);
+      return clump;
+    };
+    RwClump* mover = quad(3, 1, 0);                 // screen left, batched
+    rwRemoveHint(quad(-3, 0, 1), RW_HINT_BATCHED);  // screen right, on its own
+    rwPrepareScene(scene);
+    RwMatrix up;
+    rwTranslateMatrix(&up, 0, 3, 0, RW_REPLACE);
+    rwTransformClump(mover, &up, RW_REPLACE);
+    if (again) rwPrepareScene(scene);
+    ASSERT_TRUE(rwBeginCameraUpdate(camera, nullptr) && rwClearCameraViewport(camera) && rwRenderScene(scene) &&
+                rwEndCameraUpdate(camera));
+    RwImage* image = rwGetCameraImage(camera);
+    auto rgb = [&](int x, int y) {
+      const uint8_t* p = image->pixels + y * image->stride + x * 4;
+      return std::array<int, 3>{p[0], p[1], p[2]};
+    };
+    EXPECT_EQ(rgb(41, 24), (std::array<int, 3>{0, 255, 0})) << "again " << again;  // the unbatched one
+    EXPECT_EQ(rgb(22, 14), (std::array<int, 3>{255, 0, 0})) << "again " << again;  // the mover, moved
+    EXPECT_EQ(rgb(22, 24), (std::array<int, 3>{0, 0, 255})) << "again " << again;  // not where it was
+    rwDestroyCamera(camera);
+    rwDestroyScene(scene);
+    EXPECT_TRUE(rwClose());
+  }
+}
+
 }  // namespace
