@@ -78,8 +78,7 @@ TEST_F(LabelTest, PlacingFollowsTheProjection) {
   EXPECT_EQ(label->height, font->lineHeight);
   EXPECT_EQ(zvPlaceLabel(label), 0);
   EXPECT_EQ(label->placed, 1);
-  EXPECT_EQ(label->x, 200 - label->width - 8);
-  EXPECT_EQ(label->y, 50 - label->height);
+  EXPECT_EQ(std::pair(label->x, label->y), std::pair(200 - label->width - 8, 50 - label->height));
   float behind[3] = {10, 10, -1};
   zvSetLabelPoint(label, behind);
   EXPECT_EQ(zvPlaceLabel(label), 1);
@@ -93,8 +92,7 @@ TEST_F(LabelTest, PlacingFollowsTheProjection) {
   std::memcpy(o->cubeMax, hi, sizeof hi);
   zvSetLabelAnchor(top, ZV_ANCHOR_TOP);
   EXPECT_EQ(zvPlaceLabel(top), 0);
-  EXPECT_EQ(top->x, 20 - top->width / 2);
-  EXPECT_EQ(top->y, 60 - top->height);
+  EXPECT_EQ(std::pair(top->x, top->y), std::pair(20 - top->width / 2, 60 - top->height));
   zvSetLabelAnchor(top, 7);
   EXPECT_EQ(zvPlaceLabel(top), -1);
   EXPECT_TRUE(sink.has(ZV_DEBUG_WARNING, "anchor"));
@@ -112,8 +110,7 @@ TEST_F(LabelTest, ExpiryHidingAndObjectDeletion) {
   ZvLabel* label = pointLabel(o, 50, 50);
   zvSetLabelFlags(label, ZV_LABEL_FOLLOWS);
   zvSetLabelTime(label, 3250);  // milliseconds carried into seconds
-  EXPECT_EQ(label->expirySeconds, 104);
-  EXPECT_EQ(label->expiryMilliseconds, 150);
+  EXPECT_EQ(std::pair(label->expirySeconds, label->expiryMilliseconds), std::pair(104, 150));
   clockSeconds = 104;
   clockMillis = 149;
   zvUpdateLabels();
