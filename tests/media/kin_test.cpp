@@ -85,6 +85,13 @@ class KinemationTest : public ::testing::Test {
     zvAddTopObject(character, "figure.wkn");
     return character;
   }
+  // The arm with its first from made to.
+  static std::string edit(const std::string& from, const std::string& to) {
+    std::string t = kArm;
+    size_t at = t.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? t : t.replace(at, from.size(), to);
+  }
   // The message a file fails with, and that it made nothing.
   std::string failure(const std::string& text) {
     sink.clear();
@@ -292,73 +299,60 @@ TEST_F(KinemationTest, ASkinKeepsItsPlaceAndFollowsTheSegments) {
 
 TEST_F(KinemationTest, MalformedFilesFailWithTheirMessage) {
   std::string arm = kArm;
-  auto edit = [&](const std::string& from, const std::string& to) {
-    std::string t = arm;
-    size_t at = t.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    return t.replace(at, from.size(), to);
-  };
   std::string crlf;
   for (char c : arm) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
   EXPECT_NE(failure(crlf).find("Kinemation bod file seems corrupted. 0"), std::string::npos);
   EXPECT_NE(failure("").find("Kinemation bod file seems corrupted. 0"), std::string::npos);
-  EXPECT_NE(failure(edit("name arm", "label arm")).find("corrupted. 2"), std::string::npos);
-  EXPECT_NE(failure(edit("scale 1 1 1", "scale 1 1")).find("incorrect segment declaration"), std::string::npos);
-  EXPECT_NE(failure(edit("name lower", "name upper")).find("incorrect segment declaration"), std::string::npos);
-  EXPECT_NE(failure(edit("name hand xfm 0", "name hand xfm x")).find("incorrect segment declaration"),
-            std::string::npos);
-  EXPECT_NE(failure(edit("# a b c d e f g endsite", "# a b c d e f endsite")).find("incorrect segment declaration"),
-            std::string::npos);
-  EXPECT_NE(failure(edit("root upper.base", "root upper.nowhere")).find("incorrect root declaration"),
-            std::string::npos);
-  EXPECT_NE(failure(edit("lower.base limits", "lower.hip limits")).find("incorrect joint declaration"),
-            std::string::npos);
-  // A joint back into the root would give the root a parent.
-  EXPECT_NE(failure(edit("upper.elbow lower.base", "lower.hand upper.base")).find("incorrect joint declaration"),
-            std::string::npos);
-  EXPECT_NE(failure(edit("bgnhandle name grip endhandle\nendbody", "bgnhandle")).find("incorrect handles"),
-            std::string::npos);
-  EXPECT_NE(failure(edit("bgnhandle", "handle")).find("incorrect handles"), std::string::npos);
-  // Capture: a channel past the line, an unknown joint, too few channels.
-  EXPECT_NE(failure(edit("0 0 7 endtarget", "0 0 9 endtarget")).find("parseCapFile failed"), std::string::npos);
-  EXPECT_NE(failure(edit("arm.elbow 0", "arm.knee 0")).find("parseCapFile failed"), std::string::npos);
-  EXPECT_NE(failure(edit("joint arm.elbow", "joint elbow")).find("parseCapFile failed"), std::string::npos);
-  EXPECT_NE(failure(edit("file 9", "file 5")).find("parseCapFile failed"), std::string::npos);
-  EXPECT_NE(failure(edit("file 9", "file 9.0")).find("parseCapFile failed"), std::string::npos);
-  EXPECT_NE(failure(edit("endcapture", "endcaptur")).find("parseCapFile failed"), std::string::npos);
-  // The last channel would read the one after it, which is not there.
-  std::string last = edit("0 0 7 endtarget", "0 0 8 endtarget");
-  std::string message = failure(last);
-  EXPECT_NE(message.find("zvKinNew: zvLoadMov failed."), std::string::npos) << message;
-  // Motion: nothing after the capture, a number missing, a word for a number.
+  // Motion: nothing after the capture.
   EXPECT_NE(failure(arm.substr(0, arm.find("\n1 2 3 0") + 1)).find("zvLineCount failed"), std::string::npos);
-  EXPECT_NE(failure(edit("2 2 4 0 0 0 0 0 0", "2 2 4 0 0 0 0 0")).find("zvLoadMov failed"), std::string::npos);
-  EXPECT_NE(failure(edit("2 2 4 0 0 0", "2 2 4 nan 0 0")).find("zvLoadMov failed"), std::string::npos);
-  // A segment with nothing to draw to has no bone.
-  EXPECT_NE(failure(edit(" bgnsite name hand xfm 0 -2 0 0 0 0 endsite\n bgnsite name thumb xfm 0.5 -1.5 0 0 0 0 endsite\n",
-                         ""))
-                .find("MakeKinLeaf: Undefined 'no shape'."),
-            std::string::npos);
+  const struct {
+    const char *from, *to, *message;
+  } edits[] = {
+      {"name arm", "label arm", "corrupted. 2"},
+      {"scale 1 1 1", "scale 1 1", "incorrect segment declaration"},
+      {"name lower", "name upper", "incorrect segment declaration"},
+      {"name hand xfm 0", "name hand xfm x", "incorrect segment declaration"},
+      {"# a b c d e f g endsite", "# a b c d e f endsite", "incorrect segment declaration"},
+      {"root upper.base", "root upper.nowhere", "incorrect root declaration"},
+      {"lower.base limits", "lower.hip limits", "incorrect joint declaration"},
+      // A joint back into the root would give the root a parent.
+      {"upper.elbow lower.base", "lower.hand upper.base", "incorrect joint declaration"},
+      {"bgnhandle name grip endhandle\nendbody", "bgnhandle", "incorrect handles"},
+      {"bgnhandle", "handle", "incorrect handles"},
+      // Capture: a channel past the line, an unknown joint, too few channels.
+      {"0 0 7 endtarget", "0 0 9 endtarget", "parseCapFile failed"},
+      {"arm.elbow 0", "arm.knee 0", "parseCapFile failed"},
+      {"joint arm.elbow", "joint elbow", "parseCapFile failed"},
+      {"file 9", "file 5", "parseCapFile failed"},
+      {"file 9", "file 9.0", "parseCapFile failed"},
+      {"endcapture", "endcaptur", "parseCapFile failed"},
+      // The last channel would read the one after it, which is not there.
+      {"0 0 7 endtarget", "0 0 8 endtarget", "zvKinNew: zvLoadMov failed."},
+      // Motion: a number missing, a word for a number.
+      {"2 2 4 0 0 0 0 0 0", "2 2 4 0 0 0 0 0", "zvLoadMov failed"},
+      {"2 2 4 0 0 0", "2 2 4 nan 0 0", "zvLoadMov failed"},
+      // A segment with nothing to draw to has no bone.
+      {" bgnsite name hand xfm 0 -2 0 0 0 0 endsite\n bgnsite name thumb xfm 0.5 -1.5 0 0 0 0 endsite\n", "",
+       "MakeKinLeaf: Undefined 'no shape'."},
+  };
+  for (const auto& e : edits) {
+    std::string message = failure(edit(e.from, e.to));
+    EXPECT_NE(message.find(e.message), std::string::npos) << e.from << " -> " << e.to << ": " << message;
+  }
 }
 
 TEST_F(KinemationTest, LimitsHoldAgainstHostileSizes) {
   std::string arm = kArm;
   // A token of 100 characters is not one.
   std::string longName(100, 'x');
-  std::string t = arm;
-  t.replace(t.find("name arm"), 8, "name " + longName);
-  EXPECT_NE(failure(t).find("corrupted. 2"), std::string::npos);
-  t = arm;
-  t.replace(t.find("name arm"), 8, "name " + longName.substr(0, 99));
-  EXPECT_NE(load(t), nullptr) << sink.dump();
+  EXPECT_NE(failure(edit("name arm", "name " + longName)).find("corrupted. 2"), std::string::npos);
+  EXPECT_NE(load(edit("name arm", "name " + longName.substr(0, 99))), nullptr) << sink.dump();
   // A million empty lines claim a million frames: refused before any table
   // is made for them.
   std::string lines = arm.substr(0, arm.find("\n1 2 3 0") + 1) + std::string(1000000, '\n');
   EXPECT_NE(failure(lines).find("zvLoadMov failed"), std::string::npos);
   // A huge channel count is refused outright.
-  t = arm;
-  t.replace(t.find("file 9"), 6, "file 99999999999999999999");
-  EXPECT_NE(failure(t).find("parseCapFile failed"), std::string::npos);
+  EXPECT_NE(failure(edit("file 9", "file 99999999999999999999")).find("parseCapFile failed"), std::string::npos);
   // A chain deeper than any body.
   std::string deep = "bgnbody name chain\n";
   const int depth = ZV_KIN_DEPTH_MAX + 2;

@@ -1,21 +1,14 @@
 // The character commands of world scripts: a stick figure made, stepped
 // and asked for its frame; a skinned one from its VRML file; files a world
 // may not read; and the hall of figures pictured at two moments.
-#include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
-#include <string>
 
 #include "media/media.h"
-#include "script/scriptpriv.h"
-#include "tests/support/testsupport.h"
-#include "www/www.h"
+#include "tests/script/scripttest.h"
 
 namespace {
 
@@ -37,7 +30,7 @@ const char* const kArm =
 class KinemationCommands : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (const char* d = std::getenv("QUILLMOOR_DATA_DIR")) zvSetScriptDataDirectory(d);
+    qmtest::useDataDirectory();
     dir = fs::temp_directory_path() / ("qm-kin-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
@@ -65,11 +58,7 @@ class KinemationCommands : public ::testing::Test {
     world = nullptr;
   }
   void write(const char* name, const char* text) { std::ofstream(dir / name, std::ios::binary) << text; }
-  std::string eval(const std::string& text) {
-    Tcl_Interp* interp = zvScriptInterpOf(world);
-    int code = Tcl_Eval(interp, text.c_str());
-    return std::string(code == TCL_OK ? "" : "error: ") + Tcl_GetStringResult(interp);
-  }
+  std::string eval(const std::string& text) { return qmtest::tclEval(world, text); }
   qmtest::RecordingSink sink;
   fs::path dir;
   ZvWorld* world = nullptr;

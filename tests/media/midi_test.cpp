@@ -88,7 +88,6 @@ TEST_F(MidiTest, TheSoundSetIsAProgramChange) {
   EXPECT_TRUE(sent(msg(0xCF, 14, 0))) << sink.dump();
 }
 
-// FluidSynth sounds after a note-on, and is silent before.
 TEST_F(MidiTest, TheSynthesizerSoundsAfterANoteOn) {
   file("n.sna", "[Bell]\nCHANNEL=1\nNOTE=72\nVEROCITY=120\n");
   read("DEF Bell AmbientSound { filename \"n.sna\" autoPlay FALSE }");

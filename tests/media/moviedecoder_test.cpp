@@ -125,8 +125,7 @@ class MovieDecoderProcess : public MovieFixture {
     if (ZvVideoDecoder* d = zvOpenVideo("any.mpg", "test")) {
       ZvVideoInfo i;
       zvGetVideoInfo(d, &i);
-      EXPECT_EQ(i.width, 64);
-      EXPECT_EQ(i.height, 48);
+      EXPECT_EQ(std::pair(i.width, i.height), std::pair(64, 48));
       std::vector<uint8_t> rgba(64 * 48 * 4);
       r = zvReadVideoFrame(d, rgba.data(), nullptr);
       EXPECT_EQ(zvReadVideoFrame(d, rgba.data(), nullptr), -1) << "a broken decoder stays broken";

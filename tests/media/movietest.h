@@ -14,8 +14,7 @@
 
 #include "media/media.h"
 #include "render/render.h"
-#include "script/scriptpriv.h"
-#include "tests/support/testsupport.h"
+#include "tests/script/scripttest.h"
 #include "vrml/vrml.h"
 #include "www/www.h"
 
@@ -68,7 +67,7 @@ class MovieFixture : public qmtest::SceneTest {
  protected:
   void SetUp() override {
     qmtest::SceneTest::SetUp();
-    if (const char* d = std::getenv("QUILLMOOR_DATA_DIR")) zvSetScriptDataDirectory(d);
+    qmtest::useDataDirectory();
     dir = std::filesystem::temp_directory_path() / ("qm-movie-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir / "cache");
     setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
@@ -98,8 +97,10 @@ class MovieFixture : public qmtest::SceneTest {
   }
   // Reads and constructs the body as a world; its DEF names name its objects.
   int read(const std::string& body) {
-    auto path = dir / "world.wrl";
-    std::ofstream(path) << "#VRML V1.0 ascii\nSeparator {\n" << body << "\n}\n";
+    std::ofstream(dir / "world.wrl") << "#VRML V1.0 ascii\nSeparator {\n" << body << "\n}\n";
+    return load(dir / "world.wrl");
+  }
+  int load(const std::filesystem::path& path) {
     if (world) zvDeleteWorld(world);
     world = zvNewWorld(zvPathToFileUrl(path.c_str()));
     zvSetCurrentWorld(world);
@@ -128,13 +129,7 @@ class MovieFixture : public qmtest::SceneTest {
       zvWakeUpTask(world);
     }
   }
-  std::string tcl(const std::string& text) {
-    Tcl_Interp* interp = zvScriptInterpOf(world);
-    if (!interp) return "no interpreter";
-    int code = Tcl_Eval(interp, text.c_str());
-    std::string result = Tcl_GetStringResult(interp);
-    return code == TCL_OK ? result : "error: " + result;
-  }
+  std::string tcl(const std::string& text) { return qmtest::tclEval(world, text); }
 
   std::filesystem::path dir;
   ZvWorld* world = nullptr;

@@ -4,6 +4,7 @@
 
 #include "media/soundpriv.h"
 #include "nav/nav.h"
+#include "script/script.h"
 #include "tests/media/soundtest.h"
 
 namespace {
@@ -201,7 +202,6 @@ TEST_F(WaveTest, NamesThatAreNoSoundAreReported) {
   EXPECT_TRUE(sink.hasText("zvSoundAutoPlay: world is NULL"));
 }
 
-// The alert plays once on a free voice and replaces nothing.
 TEST_F(WaveTest, AlertTakesOnlyAFreeVoice) {
   std::string alert = wave("alert.wav", 22050, 16, 1, 0.2, 700);
   read("");
@@ -264,7 +264,6 @@ TEST_F(WaveTest, MalformedFilesAreRefusedWithAMessage) {
   EXPECT_TRUE(status("Ok").voiced);
 }
 
-// The writer gets the sound back as the reader gave it.
 TEST_F(WaveTest, TheWriterWritesTheSound) {
   wave("a.wav", 11025, 16, 1, 0.5, 100);
   read("DEF Spot AmbientSound { filename \"a.wav\" bboxSize 2 3 4 bboxCenter 0 1 0 autoPlay FALSE }");
@@ -281,10 +280,6 @@ TEST_F(WaveTest, TheWriterWritesTheSound) {
   EXPECT_NE(written.find("autoPlay   FALSE"), std::string::npos) << written;
   EXPECT_EQ(written.find("loop       FALSE"), std::string::npos) << written;
 }
-
-}  // namespace
-
-namespace {
 
 // The real output on SDL's dummy driver: the ring fills about 120 ms
 // ahead and the voice refills as payloads are mixed. Without any device
@@ -313,12 +308,6 @@ TEST_F(WaveTest, DeviceOnTheDummyDriverAndSilenceWithoutOne) {
   zvSoundShutdown();
   EXPECT_FALSE(zvAudioIsOpen());
 }
-
-}  // namespace
-
-#include "script/script.h"
-
-namespace {
 
 std::string run(ZvWorld* world, std::vector<const char*> argv, int* code = nullptr) {
   ZvScriptCommandProc proc = zvScriptProvideCommand(argv[0], nullptr);

@@ -2,44 +2,24 @@
 // prints its usage, a wrong count answers the usage, and a command whose
 // first word is a handle refuses a bad one. Then the event commands and the
 // start-up script's version rule.
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <string>
 
-#include "script/scriptpriv.h"
-#include "tests/support/testsupport.h"
-#include "www/www.h"
+#include "tests/script/scripttest.h"
 
 namespace {
 
-class CommandsTest : public ::testing::Test {
+class CommandsTest : public qmtest::ScriptTest {
  protected:
   void SetUp() override {
-    if (const char* d = std::getenv("QUILLMOOR_DATA_DIR")) zvSetScriptDataDirectory(d);
-    zvWwwInstallHooks();  // script files are entries of the world's URL table
-    zvScriptInstallHooks();
-    world = zvNewWorld("file:///tmp/commands.wrl");
-    ASSERT_NE(world, nullptr);
-    ASSERT_EQ(zvNewZvObj(world, &object, 1), 0);
-    ASSERT_EQ(zvAddTopObject(object, nullptr), 0);
+    ScriptTest::SetUp();
+    object = make();
     ASSERT_NE(zvScriptInterpOf(world), nullptr) << sink.dump();
   }
   void TearDown() override {
-    if (const char* d = std::getenv("QUILLMOOR_DATA_DIR")) zvSetScriptDataDirectory(d);
-    zvDeleteWorld(world);
+    qmtest::useDataDirectory();
+    ScriptTest::TearDown();
   }
-  std::string eval(const std::string& text) {
-    Tcl_Interp* interp = zvScriptInterpOf(world);
-    zvScriptArmLimits(interp);
-    int code = Tcl_EvalEx(interp, text.c_str(), -1, TCL_EVAL_GLOBAL);
-    return std::string(code == TCL_OK ? "" : "error: ") + Tcl_GetStringResult(interp);
-  }
-  qmtest::RecordingSink sink;
-  ZvWorld* world = nullptr;
+  std::string eval(const std::string& text) { return qmtest::tclEval(world, text, true); }
   ZvObj* object = nullptr;
 };
 
@@ -132,20 +112,15 @@ TEST_F(CommandsTest, HandlersAndTasksFromScripts) {
 TEST_F(CommandsTest, TheStartUpScriptMustBeRecent) {
   EXPECT_EQ(eval("expr {$zvVersion >= 1.04}"), "1");
   EXPECT_EQ(eval("list $zvTrue $zvFalse $zvEvent(FRAME) $zvObjAttrVisible $zvCoordParent"), "1 0 16384 12 2");
-  char pattern[] = "/tmp/qm-init-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  std::string dir = pattern;
   zvSetScriptDataDirectory(dir.c_str());
   for (const char* body : {"set zvVersion 1.03\nproc zvTclerror {m} {zvMessage $m}\n", "set zvTrue 1\n"}) {
-    std::ofstream(dir + "/zvinit.tcl") << body;
+    file("zvinit.tcl", body);
     ZvWorld* old = zvNewWorld("file:///tmp/old.wrl");
     sink.clear();
     EXPECT_NE(zvScriptInterpOf(old), nullptr);
-    EXPECT_TRUE(sink.hasText(dir + "/zvinit.tcl is old version.")) << body << sink.dump();
+    EXPECT_TRUE(sink.hasText(dir.string() + "/zvinit.tcl is old version.")) << body << sink.dump();
     zvDeleteWorld(old);
   }
-  unlink((dir + "/zvinit.tcl").c_str());
-  rmdir(dir.c_str());
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "tests/script/scripttest.h"
-#include "vrml/vrml.h"
 
 namespace {
 
@@ -170,21 +169,17 @@ TEST_F(EventsTest, ScriptFilesRunOnceEvenWhenTheReaderRegisteredThemFirst) {
 // The reader attaches handlers and tasks through the hooks, CREATE_NOTIFY
 // reaches the new object, and the writer gives them back as nodes.
 TEST_F(EventsTest, ReaderAttachesAndWriterWritesBack) {
-  zvVrmlInstallHooks();
-  zvScriptInstallHooks();
   file("door.tcl", "proc born {o e d} { global born; incr born }\nproc tick {o args} { return 0 }\n");
-  std::string path = file("door.wrl",
-                          "#VRML V1.0 ascii\n"
-                          "Separator {\n"
-                          "EventHandler { filename \"door.tcl\" function \"born\" eventType ( CREATE_NOTIFY | PICK )"
-                          " userData \"u\" scriptType TCL }\n"
-                          "PeriodicTask { filename \"door.tcl\" function \"tick\" millisecond 250 userData \"v\""
-                          " scriptType TCL }\n"
-                          "DEF Door Separator { Cube { } } }\n");
-  zvDeleteWorld(world);
-  world = zvNewWorld(zvPathToFileUrl(path.c_str()));
-  zvSetCurrentWorld(world);
-  ASSERT_EQ(zvConstructWorld(path.c_str(), world), ZV_OK) << sink.dump();
+  ASSERT_EQ(readWorld("door.wrl",
+                      "#VRML V1.0 ascii\n"
+                      "Separator {\n"
+                      "EventHandler { filename \"door.tcl\" function \"born\" eventType ( CREATE_NOTIFY | PICK )"
+                      " userData \"u\" scriptType TCL }\n"
+                      "PeriodicTask { filename \"door.tcl\" function \"tick\" millisecond 250 userData \"v\""
+                      " scriptType TCL }\n"
+                      "DEF Door Separator { Cube { } } }\n"),
+            ZV_OK)
+      << sink.dump();
   ZvObj* door = zvGetObjByName("Door");
   ASSERT_NE(door, nullptr);
   ASSERT_NE(door->handlers, nullptr);
@@ -207,11 +202,7 @@ TEST_F(EventsTest, ReaderAttachesAndWriterWritesBack) {
 
   // Read back: the same handler and task, the script file not run again
   // in the new world's interpreter more than once.
-  std::string again = file("again.wrl", written);
-  zvDeleteWorld(world);
-  world = zvNewWorld(zvPathToFileUrl(again.c_str()));
-  zvSetCurrentWorld(world);
-  ASSERT_EQ(zvConstructWorld(again.c_str(), world), ZV_OK) << sink.dump();
+  ASSERT_EQ(readWorld("again.wrl", written), ZV_OK) << sink.dump();
   door = zvGetObjByName("Door");
   ASSERT_NE(door, nullptr) << written;
   EXPECT_EQ(door->eventMask, uint32_t(ZV_EVENT_CREATE_NOTIFY | ZV_EVENT_PICK));

@@ -6,7 +6,6 @@
 
 #include "script/objcmdspriv.h"
 #include "tests/script/scripttest.h"
-#include "vrml/vrml.h"
 
 namespace {
 
@@ -31,21 +30,17 @@ class HostileTest : public qmtest::ScriptTest {
 // while the reader holds objects it has not finished: deleting then would
 // free one under it.
 TEST_F(HostileTest, ScriptsTheReaderRunsCannotDeleteObjects) {
-  zvVrmlInstallHooks();
-  zvScriptInstallHooks();
   file("t.tcl", "proc born {o e d} { global tried; incr tried; zvDelObj $o }\n");
-  std::string path = file("w.wrl",
-                          "#VRML V1.0 ascii\n"
-                          "Separator { DEF A Separator { Cube { } }\n"
-                          "DEF B Separator {\n"
-                          " EventHandler { filename \"t.tcl\" function \"born\" eventType CREATE_NOTIFY"
-                          " scriptType TCL userData \"\" }\n"
-                          " Script { scriptType TCL procedure \"catch {zvDelObj [zvGetObjByName A]}\" }\n"
-                          " Cube { } } }\n");
-  zvDeleteWorld(world);
-  world = zvNewWorld(zvPathToFileUrl(path.c_str()));
-  zvSetCurrentWorld(world);
-  ASSERT_EQ(zvConstructWorld(path.c_str(), world), ZV_OK) << sink.dump();
+  ASSERT_EQ(readWorld("w.wrl",
+                      "#VRML V1.0 ascii\n"
+                      "Separator { DEF A Separator { Cube { } }\n"
+                      "DEF B Separator {\n"
+                      " EventHandler { filename \"t.tcl\" function \"born\" eventType CREATE_NOTIFY"
+                      " scriptType TCL userData \"\" }\n"
+                      " Script { scriptType TCL procedure \"catch {zvDelObj [zvGetObjByName A]}\" }\n"
+                      " Cube { } } }\n"),
+            ZV_OK)
+      << sink.dump();
   EXPECT_EQ(eval("set tried"), "1");
   EXPECT_TRUE(sink.hasText("may not delete objects while objects are being read")) << sink.dump();
   ASSERT_NE(zvGetObjByName("B"), nullptr);

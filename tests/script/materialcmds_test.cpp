@@ -1,10 +1,8 @@
 // Materials from scripts: one leaf, an object's own leaves and a subtree,
 // the counting rules for colours and floats, the renderer seeing the
 // change, and colour arrays that die with their handle or their world.
-#include <cstdlib>
-#include <string>
 
-#include "script/scriptpriv.h"
+#include "tests/script/scripttest.h"
 #include "tests/render/rendertest.h"
 
 namespace {
@@ -13,7 +11,7 @@ class MaterialCommands : public RenderTest {
  protected:
   void SetUp() override {
     RenderTest::SetUp();
-    if (const char* d = std::getenv("QUILLMOOR_DATA_DIR")) zvSetScriptDataDirectory(d);
+    qmtest::useDataDirectory();
     // Handles die with their objects, as the script layer's hooks arrange.
     zvSceneHooks().deleteObjHandlers = zvScriptForgetObjHandles;
     ASSERT_EQ(read("DEF Box Separator { Material { diffuseColor 1 0 0 } Cube { } }\n"
@@ -27,15 +25,8 @@ class MaterialCommands : public RenderTest {
     zvScriptExit(world, ZV_SCRIPT_TCL);
     RenderTest::TearDown();
   }
-  std::string eval(const std::string& text) {
-    Tcl_Interp* interp = zvScriptInterpOf(world);
-    int code = Tcl_Eval(interp, text.c_str());
-    return std::string(code == TCL_OK ? "" : "error: ") + Tcl_GetStringResult(interp);
-  }
-  std::string var(const char* name) {
-    const char* v = Tcl_GetVar(zvScriptInterpOf(world), name, TCL_GLOBAL_ONLY);
-    return v ? v : "<unset>";
-  }
+  std::string eval(const std::string& text) { return qmtest::tclEval(world, text); }
+  std::string var(const char* name) { return qmtest::tclVar(world, name); }
   static std::string h(ZvObj* o) { return std::to_string(zvScriptHandleOf(o, ZV_HANDLE_OBJ)); }
   static std::string h(ZvLeaf* l) { return std::to_string(zvScriptHandleOf(l, ZV_HANDLE_LEAF)); }
   static const ZvMaterial& mat(ZvLeaf* l) { return static_cast<ZvShape*>(l)->material; }

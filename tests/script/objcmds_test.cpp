@@ -1,16 +1,8 @@
 // The object commands as a world's script uses them: moves that reach the
 // renderer, names, variables, switches, attributes, parts, objects added
 // and deleted, and the files a world may not read.
-#include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <string>
-
-#include "script/scriptpriv.h"
-#include "tests/support/testsupport.h"
-#include "www/www.h"
+#include "tests/script/scripttest.h"
 
 namespace {
 
@@ -28,7 +20,7 @@ class ObjCmdsTest : public qmtest::SceneTest {
     setenv("XDG_CACHE_HOME", (dir + "/cache").c_str(), 1);
     zvSetScriptUserDirectory((dir + "/usr").c_str());
     ASSERT_NE(zvGetScriptUserDirectory(), nullptr);
-    if (const char* d = std::getenv("QUILLMOOR_DATA_DIR")) zvSetScriptDataDirectory(d);
+    qmtest::useDataDirectory();
     zvWwwInstallHooks();  // worlds get their URL tables
     zvSceneHooks().renderAddMovedObj = countMoved;
     movedCount = 0;
@@ -58,16 +50,8 @@ class ObjCmdsTest : public qmtest::SceneTest {
     }
     return o;
   }
-  std::string eval(const std::string& text, ZvWorld* w = nullptr) {
-    Tcl_Interp* interp = zvScriptInterpOf(w ? w : world);
-    if (!interp) return "no interpreter";
-    int code = Tcl_Eval(interp, text.c_str());
-    return std::string(code == TCL_OK ? "" : "error: ") + Tcl_GetStringResult(interp);
-  }
-  std::string var(const char* name) {
-    const char* v = Tcl_GetVar(zvScriptInterpOf(world), name, TCL_GLOBAL_ONLY);
-    return v ? v : "(unset)";
-  }
+  std::string eval(const std::string& text, ZvWorld* w = nullptr) { return qmtest::tclEval(w ? w : world, text); }
+  std::string var(const char* name) { return qmtest::tclVar(world, name); }
   static std::string h(const void* record, int kind = ZV_HANDLE_OBJ) {
     return std::to_string(zvScriptHandleOf(record, kind));
   }

@@ -1,16 +1,10 @@
 // Hostile scripts: every way out of the sandbox fails with a message, and
 // the interpreter goes on working after each attempt.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <fstream>
-#include <string>
 
-#include "script/scriptpriv.h"
-#include "tests/support/testsupport.h"
+#include "tests/script/scripttest.h"
 
 namespace {
 
@@ -22,7 +16,7 @@ std::string slurp(const std::string& path) {
 class SandboxTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (const char* d = std::getenv("QUILLMOOR_DATA_DIR")) zvSetScriptDataDirectory(d);
+    qmtest::useDataDirectory();
     zvScriptInstallHooks();
     char pattern[] = "/tmp/qm-sandbox-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -41,13 +35,7 @@ class SandboxTest : public ::testing::Test {
     std::string command = "rm -rf '" + home + "'";
     EXPECT_EQ(std::system(command.c_str()), 0);
   }
-  // The script's answer, or "error: " and its message.
-  std::string eval(const std::string& text) {
-    Tcl_Interp* interp = zvScriptInterpOf(world);
-    zvScriptArmLimits(interp);
-    int code = Tcl_EvalEx(interp, text.c_str(), -1, TCL_EVAL_GLOBAL);
-    return std::string(code == TCL_OK ? "" : "error: ") + Tcl_GetStringResult(interp);
-  }
+  std::string eval(const std::string& text) { return qmtest::tclEval(world, text, true); }
   void expectAlive() { EXPECT_EQ(eval("expr {6 * 7}"), "42"); }
   qmtest::RecordingSink sink;
   std::string home, users;
@@ -157,6 +145,7 @@ TEST_F(SandboxTest, LaterCallbacksRunUnderTheirOwnLimit) {
 TEST_F(SandboxTest, RunawaysAndDeepRecursionStop) {
   zvSetScriptTimeLimit(100);
   EXPECT_EQ(zvScriptTclEvalStr(world, "while 1 {}"), -1);
+  EXPECT_TRUE(sink.hasText("stopped")) << sink.dump();
   EXPECT_EQ(zvScriptTclEvalStr(world, "proc r {n} { r [incr n] }; r 0"), -1);
   EXPECT_TRUE(sink.hasText("too many nested evaluations")) << sink.dump();
   // A loop can neither catch its stop nor stretch its limit by re-entering.

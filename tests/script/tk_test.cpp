@@ -1,19 +1,15 @@
 // Tk for a world's scripts, on an X server of the test's own (skipped
 // without Xvfb): windows that follow the world, bindings that cannot run
 // away, and exit that only hides.
-#include <gtest/gtest.h>
+#include <gtest/gtest.h>  // before X11's None
 #include <signal.h>
 #include <sys/wait.h>
 #include <tk.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <string>
 #include <thread>
 
-#include "script/scriptpriv.h"
-#include "tests/support/testsupport.h"
+#include "tests/script/scripttest.h"
 
 namespace {
 
@@ -59,7 +55,7 @@ class TkTest : public ::testing::Test {
   void SetUp() override {
     if (!haveDisplay()) GTEST_SKIP() << "no display and no Xvfb";
     zvScriptInstallHooks();  // a world's interpreter and windows go with it
-    if (const char* d = std::getenv("QUILLMOOR_DATA_DIR")) zvSetScriptDataDirectory(d);
+    qmtest::useDataDirectory();
     world = zvNewWorld("file:///tmp/tk.wrl");
     ASSERT_NE(world, nullptr);
     ASSERT_NE(zvScriptInterpOf(world), nullptr) << sink.dump();
@@ -70,12 +66,7 @@ class TkTest : public ::testing::Test {
     zvSetScriptTimeLimit(1000);
     if (world) zvDeleteWorld(world);
   }
-  std::string eval(const std::string& text) {
-    Tcl_Interp* interp = zvScriptInterpOf(world);
-    zvScriptArmLimits(interp);
-    int code = Tcl_EvalEx(interp, text.c_str(), -1, TCL_EVAL_GLOBAL);
-    return std::string(code == TCL_OK ? "" : "error: ") + Tcl_GetStringResult(interp);
-  }
+  std::string eval(const std::string& text) { return qmtest::tclEval(world, text, true); }
   qmtest::RecordingSink sink;
   ZvWorld* world = nullptr;
 };

@@ -1,15 +1,13 @@
 // The world around the objects as scripts see it: distance and touching,
 // the person and its steering, cameras, view positions and the clock.
 #include <cmath>
-#include <cstdlib>
 #include <ctime>
 #include <regex>
 #include <set>
-#include <string>
 #include <vector>
 
 #include "nav/nav.h"
-#include "script/scriptpriv.h"
+#include "tests/script/scripttest.h"
 #include "tests/nav/navtest.h"
 #include "tests/render/rendertest.h"
 
@@ -23,7 +21,7 @@ class WorldCommands : public RenderTest {
  protected:
   void SetUp() override {
     RenderTest::SetUp();
-    if (const char* d = std::getenv("QUILLMOOR_DATA_DIR")) zvSetScriptDataDirectory(d);
+    qmtest::useDataDirectory();
     zvSceneHooks().deleteObjHandlers = zvScriptForgetObjHandles;
     zvNavInstallHooks();
     zvSceneHooks().programDirectory = qmtest::sourceDataDir;
@@ -52,15 +50,8 @@ class WorldCommands : public RenderTest {
     zvNavHooks() = ZvNavHooks{};
     RenderTest::TearDown();
   }
-  std::string eval(const std::string& text) {
-    Tcl_Interp* interp = zvScriptInterpOf(world);
-    int code = Tcl_Eval(interp, text.c_str());
-    return std::string(code == TCL_OK ? "" : "error: ") + Tcl_GetStringResult(interp);
-  }
-  std::string var(const char* name) {
-    const char* v = Tcl_GetVar(zvScriptInterpOf(world), name, TCL_GLOBAL_ONLY);
-    return v ? v : "<unset>";
-  }
+  std::string eval(const std::string& text) { return qmtest::tclEval(world, text); }
+  std::string var(const char* name) { return qmtest::tclVar(world, name); }
   static std::string h(ZvObj* o) { return std::to_string(zvScriptHandleOf(o, ZV_HANDLE_OBJ)); }
   const float* at() { return zvGetObjectWRT(world->person)->m[3]; }
 };

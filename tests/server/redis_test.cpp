@@ -6,9 +6,6 @@ using namespace svtest;
 
 namespace {
 
-bool isAdd(const ZvcpMessage &m, uint32_t id) { return m.messageClass == 0 && m.op == ZVCP_OP_ADD_OBJECTS && m.id == id; }
-bool isMaster(const ZvcpMessage &m, uint8_t v) { return m.messageClass == 0 && m.op == ZVCP_OP_MASTER && m.value == v; }
-
 TEST(ServerRedis, TwoServersShareAWorld) {
   if (!redisServer()) GTEST_SKIP() << "no redis-server";
   Redis redis;
@@ -80,7 +77,7 @@ TEST(ServerRedis, ANewServerLearnsWhoIsThere) {
   ASSERT_TRUE(redis.start());
   Server one, two;
   ASSERT_TRUE(one.start({"--redis", redis.address(), "--world", "7"}));
-  Client a, b;
+  Client a;
   ASSERT_EQ(a.join(one.port, "alice"), 0);
   ASSERT_TRUE(a.sendPosition(a.id, 0, 0, 4));
   ASSERT_TRUE(a.pump(200));
@@ -100,7 +97,6 @@ TEST(ServerRedis, ANewServerLearnsWhoIsThere) {
     }
   }
   EXPECT_TRUE(alice);
-  (void)b;
 }
 
 }  // namespace

@@ -98,11 +98,6 @@ class Process {
     }
     return pid_ > 0;
   }
-  bool running() {
-    if (pid_ <= 0) return false;
-    int status;
-    return waitpid(pid_, &status, WNOHANG) == 0;
-  }
   int stop(int sig = SIGTERM) {
     if (pid_ <= 0) return -1;
     kill(pid_, sig);
@@ -181,22 +176,18 @@ class Client {
     }
     return true;
   }
+  uint8_t out[ZVCP_MAX_MESSAGE];
+  bool sendBuilt(int n) { return n > 0 && sendAll(out, size_t(n)); }
   bool sendPosition(uint32_t object, float x, float y, float z) {
-    uint8_t buf[ZVCP_MAX_MESSAGE];
     const float t[3] = {x, y, z};
-    int n = zvcpBuildPosition(buf, sizeof buf, channel, id, object, t);
-    return n > 0 && sendAll(buf, size_t(n));
+    return sendBuilt(zvcpBuildPosition(out, sizeof out, channel, id, object, t));
   }
   bool sendText(uint32_t object, const std::string &text) {
-    uint8_t buf[ZVCP_MAX_MESSAGE];
-    int n = zvcpBuildText(buf, sizeof buf, channel, id, object, text.c_str());
-    return n > 0 && sendAll(buf, size_t(n));
+    return sendBuilt(zvcpBuildText(out, sizeof out, channel, id, object, text.c_str()));
   }
   bool sendRotTrans(uint32_t object, const float t[3]) {
-    uint8_t buf[ZVCP_MAX_MESSAGE];
     const float r[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-    int n = zvcpBuildRotTrans(buf, sizeof buf, channel, id, object, r, t);
-    return n > 0 && sendAll(buf, size_t(n));
+    return sendBuilt(zvcpBuildRotTrans(out, sizeof out, channel, id, object, r, t));
   }
   // Reads what has come within ms into msgs; false when the server closed
   // the connection or sent something the wire module cannot take apart.
@@ -301,5 +292,7 @@ struct Redis {
 };
 
 inline bool isPosition(const ZvcpMessage &m, uint32_t id) { return m.messageClass == 2 && m.id == id; }
+inline bool isAdd(const ZvcpMessage &m, uint32_t id) { return m.messageClass == 0 && m.op == ZVCP_OP_ADD_OBJECTS && m.id == id; }
+inline bool isMaster(const ZvcpMessage &m, uint8_t v) { return m.messageClass == 0 && m.op == ZVCP_OP_MASTER && m.value == v; }
 
 }  // namespace svtest

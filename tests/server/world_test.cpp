@@ -6,9 +6,6 @@ using namespace svtest;
 
 namespace {
 
-bool isAdd(const ZvcpMessage &m, uint32_t id) { return m.messageClass == 0 && m.op == ZVCP_OP_ADD_OBJECTS && m.id == id; }
-bool isMaster(const ZvcpMessage &m, uint8_t v) { return m.messageClass == 0 && m.op == ZVCP_OP_MASTER && m.value == v; }
-
 TEST(ServerWorld, JoinMoveChatObjectMasterLeave) {
   Server server;
   ASSERT_TRUE(server.start({"--object", "http://127.0.0.1/ball.wrl#ball"}));

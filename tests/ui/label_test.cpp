@@ -58,19 +58,17 @@ class LabelTest : public qmtest::TreeFixture {
 };
 
 TEST_F(LabelTest, CornerIsPulledIntoTheViewOnlyForPointAnchors) {
-  int x, y;
-  zvLabelCorner(100, 50, 40, 10, 1, 200, 100, &x, &y);
-  EXPECT_EQ(x, 80);
-  EXPECT_EQ(y, 40);
-  zvLabelCorner(190, 99, 40, 10, 1, 200, 100, &x, &y);  // right and bottom edges
-  EXPECT_EQ(x, 200 - 40 - 8);
-  EXPECT_EQ(y, 100 - 10 - 6);
-  zvLabelCorner(5, 3, 40, 10, 1, 200, 100, &x, &y);
-  EXPECT_EQ(x, 0);
-  EXPECT_EQ(y, 0);
-  zvLabelCorner(190, 3, 40, 10, 0, 200, 100, &x, &y);
-  EXPECT_EQ(x, 170);
-  EXPECT_EQ(y, -7);
+  // A 40 x 10 label in a 200 x 100 view: {x, y, point anchor, corner x, corner y}.
+  const int rows[][5] = {{100, 50, 1, 80, 40},
+                         {190, 99, 1, 200 - 40 - 8, 100 - 10 - 6},  // right and bottom edges
+                         {5, 3, 1, 0, 0},
+                         {190, 3, 0, 170, -7}};
+  for (const auto& r : rows) {
+    int x, y;
+    zvLabelCorner(r[0], r[1], 40, 10, r[2], 200, 100, &x, &y);
+    EXPECT_EQ(x, r[3]) << r[0] << "," << r[1];
+    EXPECT_EQ(y, r[4]) << r[0] << "," << r[1];
+  }
 }
 
 TEST_F(LabelTest, PlacingFollowsTheProjection) {
@@ -80,8 +78,7 @@ TEST_F(LabelTest, PlacingFollowsTheProjection) {
   EXPECT_EQ(label->height, font->lineHeight);
   EXPECT_EQ(zvPlaceLabel(label), 0);
   EXPECT_EQ(label->placed, 1);
-  EXPECT_EQ(label->x, 200 - label->width - 8);
-  EXPECT_EQ(label->y, 50 - label->height);
+  EXPECT_EQ(std::pair(label->x, label->y), std::pair(200 - label->width - 8, 50 - label->height));
   float behind[3] = {10, 10, -1};
   zvSetLabelPoint(label, behind);
   EXPECT_EQ(zvPlaceLabel(label), 1);
@@ -95,8 +92,7 @@ TEST_F(LabelTest, PlacingFollowsTheProjection) {
   std::memcpy(o->cubeMax, hi, sizeof hi);
   zvSetLabelAnchor(top, ZV_ANCHOR_TOP);
   EXPECT_EQ(zvPlaceLabel(top), 0);
-  EXPECT_EQ(top->x, 20 - top->width / 2);
-  EXPECT_EQ(top->y, 60 - top->height);
+  EXPECT_EQ(std::pair(top->x, top->y), std::pair(20 - top->width / 2, 60 - top->height));
   zvSetLabelAnchor(top, 7);
   EXPECT_EQ(zvPlaceLabel(top), -1);
   EXPECT_TRUE(sink.has(ZV_DEBUG_WARNING, "anchor"));
@@ -114,8 +110,7 @@ TEST_F(LabelTest, ExpiryHidingAndObjectDeletion) {
   ZvLabel* label = pointLabel(o, 50, 50);
   zvSetLabelFlags(label, ZV_LABEL_FOLLOWS);
   zvSetLabelTime(label, 3250);  // milliseconds carried into seconds
-  EXPECT_EQ(label->expirySeconds, 104);
-  EXPECT_EQ(label->expiryMilliseconds, 150);
+  EXPECT_EQ(std::pair(label->expirySeconds, label->expiryMilliseconds), std::pair(104, 150));
   clockSeconds = 104;
   clockMillis = 149;
   zvUpdateLabels();
@@ -197,10 +192,6 @@ TEST_F(LabelTest, DrawingTouchesOnlyTheLabelsRectangle) {
   zvDrawLabels(&bad);
   zvDrawLabels(nullptr);
 }
-
-}  // namespace
-
-namespace {
 
 // A line sent for another user's avatar: a new label for 30 s over the
 // object; a changed line replaces the text for 5 s; the same line again

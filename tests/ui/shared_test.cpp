@@ -1,12 +1,6 @@
-// What the user brings into shared worlds. Without a display: a chat line
-// fits one message and is never cut inside a character; the avatar list
-// holds only our own files that are there and nothing else can be chosen;
-// preview pictures keep their shape and a broken one is refused; the
-// preferences read and write the seven settings, whatever the record holds.
-// On a display: the chat window logs and sends an entered line once, the
-// entry keeps its limit, the close box asks the main window; the avatar
-// dialog takes a clicked row on OK; the preferences dialog saves on OK and
-// changes nothing on Cancel.
+// What the user brings into shared worlds: the chat line, the avatar list
+// and its previews, the preferences; and on a display (skipped without
+// one) the chat window and the avatar and preferences dialogs.
 #include <gtest/gtest.h>
 #include <tcl.h>
 

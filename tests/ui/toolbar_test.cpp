@@ -38,17 +38,13 @@ struct Bars : ::testing::Test {
 
 TEST_F(Bars, SizeAndDockingFollowTheButtons) {
   build();
-  EXPECT_EQ(column->width, 3 + 3 + 41);
-  EXPECT_EQ(column->height, 8 + 8 * (8 + 34));
-  EXPECT_EQ(pad->width, 3 + 6 * (3 + 20));
-  EXPECT_EQ(pad->height, 6 + 3 + 15);
+  EXPECT_EQ(std::pair(column->width, column->height), std::pair(3 + 3 + 41, 8 + 8 * (8 + 34)));
+  EXPECT_EQ(std::pair(pad->width, pad->height), std::pair(3 + 6 * (3 + 20), 6 + 3 + 15));
 
   zvToolBarLayout(column, 600, 450);
   zvToolBarLayout(pad, 600, 450);
-  EXPECT_EQ(column->placedX, 600 - column->width);
-  EXPECT_EQ(column->placedY, 450 / 2 - column->height / 2);
-  EXPECT_EQ(pad->placedX, 300 - pad->width / 2);
-  EXPECT_EQ(pad->placedY, 450 - pad->height);
+  EXPECT_EQ(std::pair(column->placedX, column->placedY), std::pair(600 - column->width, 450 / 2 - column->height / 2));
+  EXPECT_EQ(std::pair(pad->placedX, pad->placedY), std::pair(300 - pad->width / 2, 450 - pad->height));
   // Each button at its offset from the end of the one before.
   EXPECT_EQ(zvToolBarFind(column, 110)->placedY, 8);
   EXPECT_EQ(zvToolBarFind(column, 111)->placedY, 8 + 34 + 8);

@@ -54,7 +54,7 @@ class LinkTest : public wwwtest::WwwTest {
     char out[ZV_WWW_PATH_MAX] = "";
     return zvWwwLinkFetch(url.c_str(), type, out, sizeof out) == ZV_OK ? std::string(out) : std::string();
   }
-  // Runs the loop until pred holds or two seconds pass.
+  // Runs the loop until pred holds or ms pass.
   template <class Pred>
   bool serveUntil(Pred pred, int ms = 5000) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -155,9 +155,10 @@ TEST_F(LinkTest, AnAlertAboutGzipNeitherEndsAFetchNorReachesTheShell) {
 
 TEST_F(LinkTest, ItemFieldsFollowQuotesAndRefuseWhatRunsOff) {
   char out[64];
-  EXPECT_STREQ(zvDdeGetField("\"/c/a,b.wrl\",http://h/x.wrl,\"x-world/x-vrml\"", 0, out, sizeof out), "/c/a,b.wrl");
-  EXPECT_STREQ(zvDdeGetField("\"/c/a,b.wrl\",http://h/x.wrl,\"x-world/x-vrml\"", 1, out, sizeof out), "http://h/x.wrl");
-  EXPECT_STREQ(zvDdeGetField("\"/c/a,b.wrl\",http://h/x.wrl,\"x-world/x-vrml\"", 2, out, sizeof out), "x-world/x-vrml");
+  const char* item = "\"/c/a,b.wrl\",http://h/x.wrl,\"x-world/x-vrml\"";
+  EXPECT_STREQ(zvDdeGetField(item, 0, out, sizeof out), "/c/a,b.wrl");
+  EXPECT_STREQ(zvDdeGetField(item, 1, out, sizeof out), "http://h/x.wrl");
+  EXPECT_STREQ(zvDdeGetField(item, 2, out, sizeof out), "x-world/x-vrml");
   EXPECT_STREQ(zvDdeGetField("a,,c", 1, out, sizeof out), "");
   EXPECT_STREQ(zvDdeGetField("abcdefgh", 0, out, 4), "abc");  // cut to the buffer
   EXPECT_EQ(zvDdeGetField("a,b", 2, out, sizeof out), nullptr);

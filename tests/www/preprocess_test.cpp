@@ -177,12 +177,6 @@ TEST_F(PreprocessTest, OutputNamesAndTheirFailures) {
   EXPECT_EQ(sink.last(), "zvMakeFilenameFromMime: zvGetModuleDirName failed");
 }
 
-}  // namespace
-
-namespace {
-
-using namespace wwwtest;
-
 class CopyTest : public WwwTest {};
 
 // A world opened again and again, and two at once, never fills the cache:

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,17 +58,14 @@ class WwwTest : public qmtest::SceneTest {
     char pattern[] = "/tmp/qmwwwXXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root = pattern;
-    if (const char* old = std::getenv("XDG_CACHE_HOME")) savedXdg = old, hadXdg = true;
+    if (const char* old = std::getenv("XDG_CACHE_HOME")) savedXdg = old;
     setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
     fs::create_directories(root + "/user");
     resetModule();
   }
   void TearDown() override {
     resetModule();
-    if (hadXdg)
-      setenv("XDG_CACHE_HOME", savedXdg.c_str(), 1);
-    else
-      unsetenv("XDG_CACHE_HOME");
+    savedXdg ? setenv("XDG_CACHE_HOME", savedXdg->c_str(), 1) : unsetenv("XDG_CACHE_HOME");
     std::error_code ec;
     fs::remove_all(root, ec);
     SceneTest::TearDown();
@@ -85,8 +83,7 @@ class WwwTest : public qmtest::SceneTest {
   }
 
   std::string root;
-  std::string savedXdg;
-  bool hadXdg = false;
+  std::optional<std::string> savedXdg;
 };
 
 }  // namespace wwwtest
