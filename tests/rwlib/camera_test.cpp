@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "rwlib/rwlib.h"
 
@@ -19,29 +20,27 @@ struct Cam {
   ~Cam() { rwDestroyCamera(c); }
 };
 
+// What a getter of the camera's gives back.
+RwV3d get(int (*getter)(const RwCamera*, RwV3d*), RwCamera* c) {
+  RwV3d v{};
+  getter(c, &v);
+  return v;
+}
+
 TEST(RwCamera, TiltMoveAndLookDirections) {
   Cam cam;
   ASSERT_NE(cam.c, nullptr);
-  RwV3d v;
-  rwGetCameraLookAt(cam.c, &v);
-  expectNear(v, {0, 0, 1});
-  rwGetCameraLookUp(cam.c, &v);
-  expectNear(v, {0, 1, 0});
-
+  expectNear(get(rwGetCameraLookAt, cam.c), {0, 0, 1});
+  expectNear(get(rwGetCameraLookUp, cam.c), {0, 1, 0});
   rwTiltCamera(cam.c, 30);
-  rwGetCameraLookAt(cam.c, &v);
-  EXPECT_LT(v.y, -0.4f);  // positive tilt looks down
+  EXPECT_LT(get(rwGetCameraLookAt, cam.c).y, -0.4f);  // positive tilt looks down
   rwTiltCamera(cam.c, 60);
-  rwGetCameraLookAt(cam.c, &v);
-  expectNear(v, {0, -1, 0});
-  rwGetCameraLookUp(cam.c, &v);
-  expectNear(v, {0, 0, 1});
-
+  expectNear(get(rwGetCameraLookAt, cam.c), {0, -1, 0});
+  expectNear(get(rwGetCameraLookUp, cam.c), {0, 0, 1});
   // Moving forward goes along the look-at, wherever that points.
   rwSetCameraPosition(cam.c, 1, 2, 3);
   rwMoveCamera(cam.c, 0, 0, 5);
-  rwGetCameraPosition(cam.c, &v);
-  expectNear(v, {1, -3, 3});
+  expectNear(get(rwGetCameraPosition, cam.c), {1, -3, 3});
 }
 
 TEST(RwCamera, TransformTakesScaleOutAndCombines) {
@@ -58,24 +57,16 @@ TEST(RwCamera, TransformTakesScaleOutAndCombines) {
     RwV3d row{got.m[r][0], got.m[r][1], got.m[r][2]};
     EXPECT_NEAR(rwLength(&row), 1.0f, 1e-5f);
   }
-  RwV3d v;
-  rwGetCameraLookAt(cam.c, &v);
-  expectNear(v, {1, 0, 0});
-  rwGetCameraPosition(cam.c, &v);
-  expectNear(v, {0, 0, 10});
+  expectNear(get(rwGetCameraLookAt, cam.c), {1, 0, 0});
+  expectNear(get(rwGetCameraPosition, cam.c), {0, 0, 10});
   // Postconcat moves in the world frame, preconcat in the camera's own.
-  rwTranslateMatrix(rwIdentityMatrix(&m) ? &m : nullptr, 0, 0, 1, RW_REPLACE);
+  rwTranslateMatrix(&m, 0, 0, 1, RW_REPLACE);
   rwTransformCamera(cam.c, &m, RW_POSTCONCAT);
-  rwGetCameraPosition(cam.c, &v);
-  expectNear(v, {0, 0, 11});
+  expectNear(get(rwGetCameraPosition, cam.c), {0, 0, 11});
   rwTransformCamera(cam.c, &m, RW_PRECONCAT);
-  rwGetCameraPosition(cam.c, &v);
-  expectNear(v, {1, 0, 11});
-
-  RwMatrix flat;
-  rwIdentityMatrix(&flat);
-  rwScaleMatrix(&flat, 1, 1, 0, RW_REPLACE);
-  EXPECT_FALSE(rwTransformCamera(cam.c, &flat, RW_REPLACE));
+  expectNear(get(rwGetCameraPosition, cam.c), {1, 0, 11});
+  rwScaleMatrix(&m, 1, 1, 0, RW_REPLACE);
+  EXPECT_FALSE(rwTransformCamera(cam.c, &m, RW_REPLACE));
 }
 
 TEST(RwCamera, RayMappingMatchesScreenSides) {
@@ -117,9 +108,7 @@ TEST(RwCamera, RefusesBadSizesAndWindows) {
   EXPECT_EQ(rwGetError(), RW_E_BADPARAM);
   ASSERT_TRUE(rwSetCameraViewport(cam.c, 5, 5, 20, 10));
   RwImage* img = rwGetCameraImage(cam.c);
-  EXPECT_EQ(img->width, 20);
-  EXPECT_EQ(img->height, 10);
-  EXPECT_EQ(img->stride, 80);
+  EXPECT_TRUE(img->width == 20 && img->height == 10 && img->stride == 80);
 }
 
 // Steps that are each finite but add up past the largest float are
@@ -129,27 +118,20 @@ TEST(RwCamera, PlacementsThatOverflowAreRefused) {
   ASSERT_TRUE(rwMoveCamera(cam.c, 0, 0, 3e38f));
   EXPECT_FALSE(rwMoveCamera(cam.c, 0, 0, 3e38f));
   EXPECT_EQ(rwGetError(), RW_E_BADPARAM);
-  RwV3d at;
-  rwGetCameraPosition(cam.c, &at);
-  EXPECT_EQ(at.z, 3e38f);
-
+  EXPECT_EQ(get(rwGetCameraPosition, cam.c).z, 3e38f);
   RwMatrix far;
   rwIdentityMatrix(&far);
   rwTranslateMatrix(&far, 3e38f, 0, 0, RW_REPLACE);
   rwSetCameraPosition(cam.c, 3e38f, 0, 0);
   EXPECT_FALSE(rwTransformCamera(cam.c, &far, RW_POSTCONCAT));
   EXPECT_FALSE(rwTransformCamera(cam.c, &far, RW_PRECONCAT));
-  rwGetCameraPosition(cam.c, &at);
-  EXPECT_EQ(at.x, 3e38f);
+  EXPECT_EQ(get(rwGetCameraPosition, cam.c).x, 3e38f);
 }
 
 int gShown = 0;
 int showCounting(RwDeviceContext* dc, const RwImage* image, int x, int y) {
   ++gShown;
-  EXPECT_EQ(x, 3);
-  EXPECT_EQ(y, 4);
-  EXPECT_EQ(image->width, 8);
-  EXPECT_EQ(dc->user, &gShown);
+  EXPECT_TRUE(x == 3 && y == 4 && image->width == 8 && dc->user == &gShown);
   return 1;
 }
 
@@ -177,10 +159,7 @@ TEST(RwCamera, NullDeviceFrameClearsToBackColour) {
   ASSERT_TRUE(rwEndCameraUpdate(cam.c));
   RwImage* img = rwGetCameraImage(cam.c);
   const uint8_t* last = img->pixels + (img->height - 1) * img->stride + (img->width - 1) * 4;
-  EXPECT_EQ(last[0], 255);
-  EXPECT_EQ(last[1], 128);
-  EXPECT_EQ(last[2], 0);
-  EXPECT_EQ(last[3], 255);
+  EXPECT_EQ(std::vector<uint8_t>(last, last + 4), (std::vector<uint8_t>{255, 128, 0, 255}));
 
   RwDeviceContext dc{showCounting, &gShown};
   EXPECT_TRUE(rwShowCameraImage(cam.c, &dc));

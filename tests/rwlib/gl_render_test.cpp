@@ -19,6 +19,38 @@ struct Quad {
   float x0, y0, x1, y1, z;
 };
 
+// A quad at depth z whose normal points back at the camera (world -z)
+// unless `away`. Unlit unless a test adds lights: ambient 1, scene ambient 1.
+RwPolygon* addQuad(RwClump* clump, Quad q, float r, float g, float b, bool away = false) {
+  int32_t base = rwGetClumpVertexCount(clump);
+  rwAddVertexToClump(clump, q.x0, q.y0, q.z);
+  rwAddVertexToClump(clump, q.x0, q.y1, q.z);
+  rwAddVertexToClump(clump, q.x1, q.y1, q.z);
+  rwAddVertexToClump(clump, q.x1, q.y0, q.z);
+  int32_t toward[4] = {base + 1, base + 2, base + 3, base + 4}, back[4] = {base + 4, base + 3, base + 2, base + 1};
+  RwPolygon* p = rwAddPolygonToClump(clump, 4, away ? back : toward);
+  EXPECT_NE(p, nullptr);
+  rwSetPolygonSurface(p, 1, 0, 0);
+  rwSetPolygonColor(p, r, g, b);
+  return p;
+}
+
+void aim(RwLight* light, RwV3d v) { rwSetLightVector(light, &v); }
+
+// Corner i + 1 of the clump's first quad takes uv[i].
+void setUVs(RwClump* clump, const float (&uv)[4][2]) {
+  for (int i = 0; i < 4; ++i) rwSetVertexUV(clump, i + 1, uv[i][0], uv[i][1]);
+}
+
+// Replaces the clump's transform by a scale and then a move along z.
+void scaleClump(RwClump* clump, float x, float y, float z, float moveZ = 0) {
+  RwMatrix* m = rwPushScratchMatrix();
+  rwScaleMatrix(m, x, y, z, RW_REPLACE);
+  rwTranslateMatrix(m, 0, 0, moveZ, RW_POSTCONCAT);
+  rwTransformClump(clump, m, RW_REPLACE);
+  rwPopScratchMatrix();
+}
+
 class RwGl : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { open_ = rwOpen("EGL") != 0; }
@@ -39,22 +71,6 @@ class RwGl : public ::testing::Test {
     if (scene) rwDestroyScene(scene);
   }
 
-  // A quad at depth z whose normal points back at the camera (world -z)
-  // unless `away`. Unlit unless a test adds lights: ambient 1, scene ambient 1.
-  RwPolygon* addQuad(RwClump* clump, Quad q, float r, float g, float b, bool away = false) {
-    int32_t base = rwGetClumpVertexCount(clump);
-    rwAddVertexToClump(clump, q.x0, q.y0, q.z);
-    rwAddVertexToClump(clump, q.x0, q.y1, q.z);
-    rwAddVertexToClump(clump, q.x1, q.y1, q.z);
-    rwAddVertexToClump(clump, q.x1, q.y0, q.z);
-    int32_t toward[4] = {base + 1, base + 2, base + 3, base + 4};
-    int32_t back[4] = {base + 4, base + 3, base + 2, base + 1};
-    RwPolygon* p = rwAddPolygonToClump(clump, 4, away ? back : toward);
-    EXPECT_NE(p, nullptr);
-    rwSetPolygonSurface(p, 1, 0, 0);
-    rwSetPolygonColor(p, r, g, b);
-    return p;
-  }
   RwClump* addClump(Quad q, float r, float g, float b, bool away = false) {
     RwClump* clump = rwCreateClump(4, 1);
     last = addQuad(clump, q, r, g, b, away);
@@ -88,18 +104,17 @@ class RwGl : public ::testing::Test {
 
 bool RwGl::open_ = false;
 
-#define EXPECT_PIXEL(x, y, r, g, b) \
-  EXPECT_TRUE(near(at(x, y), {r, g, b, 255})) << "at " << x << "," << y << ": " << at(x, y)[0] << " " \
-                                              << at(x, y)[1] << " " << at(x, y)[2]
+#define EXPECT_PIXEL_NEAR(x, y, r, g, b, tolerance)                                                  \
+  EXPECT_TRUE(near(at(x, y), {r, g, b, 255}, tolerance)) << "at " << x << "," << y << ": " << at(x, y)[0] \
+                                                         << " " << at(x, y)[1] << " " << at(x, y)[2]
+#define EXPECT_PIXEL(x, y, r, g, b) EXPECT_PIXEL_NEAR(x, y, r, g, b, 3)
 
 TEST_F(RwGl, ReportsRendererAndClearsToBackground) {
   EXPECT_STRNE(rwGetRendererName(), "");
   rwSetCameraBackColor(camera, 0.5f, 0.25f, 1.0f);
   render();
   RwImage* image = rwGetCameraImage(camera);
-  ASSERT_EQ(image->width, kW);
-  ASSERT_EQ(image->height, kH);
-  EXPECT_EQ(image->stride, kW * 4);
+  ASSERT_TRUE(image->width == kW && image->height == kH && image->stride == kW * 4);
   EXPECT_PIXEL(0, 0, 128, 64, 255);
   EXPECT_PIXEL(kW - 1, kH - 1, 128, 64, 255);
 }
@@ -174,13 +189,11 @@ TEST_F(RwGl, DirectionalLightsLightTheFacesTheyReach) {
   // A two-sided polygon is lit on the side that faces us.
   EXPECT_PIXEL(kW / 2 + 4, kH / 2, 89, 89, 89);
 
-  RwV3d sideways = {-1, 0, 0};  // grazing both quads
-  rwSetLightVector(light, &sideways);
+  aim(light, {-1, 0, 0});  // grazing both quads
   render();
   EXPECT_PIXEL(kW / 2 - 4, kH / 2, 26, 26, 26);
   rwSetLightColor(light, 1, 0, 0);
-  RwV3d slanted = {-1, 0, 1};  // n·l = 0.707, red only
-  rwSetLightVector(light, &slanted);
+  aim(light, {-1, 0, 1});  // n·l = 0.707, red only
   render();
   EXPECT_PIXEL(kW / 2 - 4, kH / 2, 71, 26, 26);
   rwSetLightState(light, RW_OFF);
@@ -189,8 +202,7 @@ TEST_F(RwGl, DirectionalLightsLightTheFacesTheyReach) {
 
   // Head-on, a highlight adds up to the specular share of the light, on
   // either side.
-  RwV3d ahead = {0, 0, 1};
-  rwSetLightVector(light, &ahead);
+  aim(light, {0, 0, 1});
   rwSetLightColor(light, 1, 1, 1);
   rwSetLightState(light, RW_ON);
   rwSetPolygonSurface(facing, 1, 0.5f, 0.5f);
@@ -210,11 +222,8 @@ TEST_F(RwGl, MirroredClumpsKeepTheirFronts) {
   RwClump* own = addClump({0.5f, -1, 2.5f, 1, 10}, 0, 1, 0);
   rwSetPolygonDrawMode(last, RW_DRAW_FRONT);
   rwRemoveHint(own, RW_HINT_BATCHED);
-  RwMatrix* m = rwPushScratchMatrix();
-  rwScaleMatrix(m, -1, 1, 1, RW_REPLACE);  // each to the other side of the screen
-  rwTransformClump(own, m, RW_REPLACE);
-  rwTransformClump(baked, m, RW_REPLACE);
-  rwPopScratchMatrix();
+  scaleClump(own, -1, 1, 1);  // each to the other side of the screen
+  scaleClump(baked, -1, 1, 1);
   for (int frame = 0; frame < 3; ++frame) {
     render();
     EXPECT_PIXEL(kW / 2 - 4, kH / 2, 255, 0, 0) << frame;
@@ -225,11 +234,7 @@ TEST_F(RwGl, MirroredClumpsKeepTheirFronts) {
 // Views that cannot be drawn fail the frame (the setters refuse them, so
 // the record is set by hand); shapes flattened to nothing draw nothing.
 TEST_F(RwGl, DegenerateViewsAndShapesFailCleanly) {
-  RwClump* flat = addClump({-1, -1, 1, 1, 10}, 1, 0, 0);
-  RwMatrix* m = rwPushScratchMatrix();
-  rwScaleMatrix(m, 1, 0, 1, RW_REPLACE);
-  rwTransformClump(flat, m, RW_REPLACE);
-  rwPopScratchMatrix();
+  scaleClump(addClump({-1, -1, 1, 1, 10}, 1, 0, 0), 1, 0, 1);
   render();
   EXPECT_TRUE(isBack(kW / 2, kH / 2));
 
@@ -274,19 +279,13 @@ TEST_F(RwGl, TinyHugeAndThinClumpsAreDrawnAndPickedAlike) {
   };
   for (const Case& c : cases) {
     RwClump* clump = addClump(c.quad, 1, 0, 0);
-    RwMatrix* m = rwPushScratchMatrix();
-    rwScaleMatrix(m, c.scale[0], c.scale[1], c.scale[2], RW_REPLACE);
-    rwTranslateMatrix(m, 0, 0, c.z, RW_POSTCONCAT);
-    rwTransformClump(clump, m, RW_REPLACE);
-    rwPopScratchMatrix();
+    scaleClump(clump, c.scale[0], c.scale[1], c.scale[2], c.z);
     render();
     RwPickRecord hit;
     bool picked = rwPickScene(scene, kW / 2, kH / 2, camera, &hit) == 1;
     EXPECT_EQ(!isBack(kW / 2, kH / 2), c.seen) << c.scale[0] << " " << c.scale[2];
     EXPECT_EQ(picked, c.seen) << c.scale[0] << " " << c.scale[2];
-    if (c.seen) {
-      EXPECT_GT(at(kW / 2, kH / 2)[0], 240) << c.scale[0];
-    }
+    EXPECT_TRUE(!c.seen || at(kW / 2, kH / 2)[0] > 240) << c.scale[0];
     rwDestroyClump(clump);
   }
 }
@@ -297,13 +296,11 @@ TEST_F(RwGl, PointAndSpotLightsReachWhatTheyFace) {
   rwSetPolygonSurface(last, 0, 1, 0);
   RwLight* spot = rwCreateLight(RW_SPOT, 0, 0, 0, 1.0f);
   rwAddLightToScene(scene, spot);
-  RwV3d ahead = {0, 0, 1}, aside = {1, 0, 0};
-  rwSetLightVector(spot, &ahead);
+  aim(spot, {0, 0, 1});
   rwSetLightConeAngle(spot, 20);
   render();
-  Pixel lit = at(kW / 2, kH / 2);
-  EXPECT_GT(lit[0], 240);
-  rwSetLightVector(spot, &aside);
+  EXPECT_GT(at(kW / 2, kH / 2)[0], 240);
+  aim(spot, {1, 0, 0});
   render();
   EXPECT_PIXEL(kW / 2, kH / 2, 0, 0, 0);
 
@@ -312,7 +309,7 @@ TEST_F(RwGl, PointAndSpotLightsReachWhatTheyFace) {
   rwSetPolygonDrawMode(last, RW_DRAW_FRONT);
   render();
   EXPECT_PIXEL(kW / 2, kH / 2, 0, 0, 0);
-  RwV3d front = {0, 0, 0};
+  const RwV3d front = {0, 0, 0};
   rwSetLightPosition(point, &front);
   render();
   EXPECT_GT(at(kW / 2, kH / 2)[0], 240);
@@ -324,10 +321,7 @@ TEST_F(RwGl, VertexSamplingShadesAcrossThePolygon) {
   RwClump* clump = addClump({-2, -1, 2, 1, 10}, 1, 1, 1);
   rwSetPolygonSurface(last, 0, 1, 0);
   // Corners 1 and 2 are at world x = -2 (screen right): they face the light.
-  rwSetVertexNormal(clump, 1, 0, 0, -1);
-  rwSetVertexNormal(clump, 2, 0, 0, -1);
-  rwSetVertexNormal(clump, 3, 1, 0, 0);
-  rwSetVertexNormal(clump, 4, 1, 0, 0);
+  for (int i = 1; i <= 4; ++i) rwSetVertexNormal(clump, i, i <= 2 ? 0 : 1, 0, i <= 2 ? -1 : 0);
   rwAddLightToScene(scene, rwCreateLight(RW_DIRECTIONAL, 0, 0, 1, 1.0f));
   render();
   EXPECT_NEAR(at(kW / 2 + 5, kH / 2)[0], at(kW / 2 - 5, kH / 2)[0], 3);
@@ -552,8 +546,7 @@ TEST_F(RwGl, TexturesShowTheTopLeftTexelAtUVZero) {
   rwSetPolygonTexture(last, texture);
   // Corners 1..4 sit at the screen's bottom-right, top-right, top-left and
   // bottom-left; (0,0) goes top-left.
-  const float uv[4][2] = {{1, 1}, {1, 0}, {0, 0}, {0, 1}};
-  for (int i = 0; i < 4; ++i) rwSetVertexUV(clump, i + 1, uv[i][0], uv[i][1]);
+  setUVs(clump, {{1, 1}, {1, 0}, {0, 0}, {0, 1}});
   render();
   const int left = 21, right = 27, top = 21, bottom = 27;
   EXPECT_PIXEL(left, top, 255, 0, 0);
@@ -586,11 +579,9 @@ TEST_F(RwGl, MinifiedTexturesShowTheirAverage) {
   ASSERT_NE(texture, nullptr);
   RwClump* clump = addClump({-1, -1, 1, 1, 10}, 1, 1, 1);
   rwSetPolygonTexture(last, texture);
-  const float uv[4][2] = {{1, 1}, {1, 0}, {0, 0}, {0, 1}};
-  for (int i = 0; i < 4; ++i) rwSetVertexUV(clump, i + 1, uv[i][0], uv[i][1]);
+  setUVs(clump, {{1, 1}, {1, 0}, {0, 0}, {0, 1}});
   render();
-  EXPECT_TRUE(near(at(kW / 2, kH / 2), {128, 128, 128, 255}, 12))
-      << at(kW / 2, kH / 2)[0] << " " << at(kW / 2, kH / 2)[1] << " " << at(kW / 2, kH / 2)[2];
+  EXPECT_PIXEL_NEAR(kW / 2, kH / 2, 128, 128, 128, 12);
   rwDestroyTexture(texture);
 }
 
@@ -604,8 +595,7 @@ TEST_F(RwGl, MasksAndMovieFrames) {
   ASSERT_EQ(rwGetTextureFrameCount(texture), 2);
   RwClump* clump = addClump({-2, -2, 2, 2, 10}, 1, 1, 1);
   rwSetPolygonTexture(last, texture);
-  const float uv[4][2] = {{0, 1}, {0, 0}, {1, 0}, {1, 1}};
-  for (int i = 0; i < 4; ++i) rwSetVertexUV(clump, i + 1, uv[i][0], uv[i][1]);
+  setUVs(clump, {{0, 1}, {0, 0}, {1, 0}, {1, 1}});
   render();
   EXPECT_PIXEL(kW / 2, kH / 2 + 4, 255, 0, 0);  // the first frame fills the quad
   EXPECT_PIXEL(kW / 2, kH / 2 - 4, 255, 0, 0);
@@ -644,10 +634,7 @@ TEST_F(RwGl, BackdropOffsetShiftsAndWraps) {
   render();
   EXPECT_PIXEL(8, 6, 9 * 20, 0, 7);
   EXPECT_PIXEL(27, 33, (27 - 8 - 1 + kRW) % kRW * 20, (33 - 4 - 2) * 2, 7);
-  EXPECT_TRUE(isBack(8, 5));
-  EXPECT_TRUE(isBack(7, 10));
-  EXPECT_TRUE(isBack(28, 10));
-  EXPECT_TRUE(isBack(10, 34));
+  for (auto [x, y] : {std::pair{8, 5}, {7, 10}, {28, 10}, {10, 34}}) EXPECT_TRUE(isBack(x, y)) << x << "," << y;
 }
 
 // Records the GL side hung on clumps, scenes and cameras go with them and
@@ -677,9 +664,8 @@ TEST_F(RwGl, ObjectsOutliveTheContextAndViewportsResize) {
   ASSERT_TRUE(rwOpen("EGL"));
   ASSERT_TRUE(rwSetCameraViewport(camera, 0, 0, kW / 2, kH / 2));
   render();
-  RwImage* image = rwGetCameraImage(camera);
-  EXPECT_EQ(image->width, kW / 2);
-  EXPECT_EQ(image->height, kH / 2);
+  EXPECT_EQ(rwGetCameraImage(camera)->width, kW / 2);
+  EXPECT_EQ(rwGetCameraImage(camera)->height, kH / 2);
   EXPECT_PIXEL(kW / 4, kH / 4, 0, 255, 0);
 }
 
@@ -696,15 +682,7 @@ TEST(RwGlBackground, AScenePreparedWhileTheDeviceComesUpIsDrawnAsItIsNow) {
     rwSetSceneAmbient(scene, 1.0f);
     RwClump* clump = rwCreateClump(4, 1);
     rwAddHint(clump, RW_HINT_BATCHED);  // so that it is laid out ahead
-    rwAddVertexToClump(clump, -2, -2, 10);
-    rwAddVertexToClump(clump, -2, 2, 10);
-    rwAddVertexToClump(clump, 2, 2, 10);
-    rwAddVertexToClump(clump, 2, -2, 10);
-    int32_t corners[4] = {1, 2, 3, 4};
-    RwPolygon* polygon = rwAddPolygonToClump(clump, 4, corners);
-    ASSERT_NE(polygon, nullptr);
-    rwSetPolygonSurface(polygon, 1, 0, 0);
-    rwSetPolygonColor(polygon, 1, 0, 0);
+    RwPolygon* polygon = addQuad(clump, {-2, -2, 2, 2, 10}, 1, 0, 0);
     rwAddClumpToScene(scene, clump);
     EXPECT_TRUE(rwPrepareScene(scene));
     if (recolour) rwSetPolygonColor(polygon, 0, 1, 0);

@@ -13,36 +13,17 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void le16(Bytes& b, uint32_t v) {
-  b.push_back(uint8_t(v));
-  b.push_back(uint8_t(v >> 8));
-}
-void le32(Bytes& b, uint32_t v) {
-  le16(b, v & 0xffff);
-  le16(b, v >> 16);
-}
-void be32(Bytes& b, uint32_t v) {
-  for (int s = 24; s >= 0; s -= 8) b.push_back(uint8_t(v >> s));
-}
+void le16(Bytes& b, uint32_t v) { b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)}); }
+void le32(Bytes& b, uint32_t v) { b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}); }
 
 // A BMP with a 40-byte header; palette entries are 0xRRGGBB.
 Bytes bmp(int32_t w, int32_t h, int bpp, int compression, const std::vector<uint32_t>& palette, const Bytes& pixels) {
   Bytes b = {'B', 'M'};
-  uint32_t off = 14 + 40 + 4 * uint32_t(palette.size());
-  le32(b, off + uint32_t(pixels.size()));
-  le32(b, 0);
-  le32(b, off);
-  le32(b, 40);
-  le32(b, uint32_t(w));
-  le32(b, uint32_t(h));
+  uint32_t off = 14 + 40 + 4 * uint32_t(palette.size()), size = uint32_t(pixels.size());
+  for (uint32_t v : {off + size, 0u, off, 40u, uint32_t(w), uint32_t(h)}) le32(b, v);
   le16(b, 1);
   le16(b, uint32_t(bpp));
-  le32(b, uint32_t(compression));
-  le32(b, uint32_t(pixels.size()));
-  le32(b, 2835);
-  le32(b, 2835);
-  le32(b, uint32_t(palette.size()));
-  le32(b, 0);
+  for (uint32_t v : {uint32_t(compression), size, 2835u, 2835u, uint32_t(palette.size()), 0u}) le32(b, v);
   for (uint32_t c : palette) le32(b, c);
   b.insert(b.end(), pixels.begin(), pixels.end());
   return b;
@@ -50,14 +31,9 @@ Bytes bmp(int32_t w, int32_t h, int bpp, int compression, const std::vector<uint
 
 Bytes sun(int32_t w, int32_t h, int depth, int type, const Bytes& map, const Bytes& data) {
   Bytes b;
-  be32(b, 0x59a66a95);
-  be32(b, uint32_t(w));
-  be32(b, uint32_t(h));
-  be32(b, uint32_t(depth));
-  be32(b, uint32_t(data.size()));
-  be32(b, uint32_t(type));
-  be32(b, map.empty() ? 0 : 1);
-  be32(b, uint32_t(map.size()));
+  for (uint32_t v : {0x59a66a95u, uint32_t(w), uint32_t(h), uint32_t(depth), uint32_t(data.size()), uint32_t(type),
+                     map.empty() ? 0u : 1u, uint32_t(map.size())})
+    b.insert(b.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
   b.insert(b.end(), map.begin(), map.end());
   b.insert(b.end(), data.begin(), data.end());
   return b;
@@ -196,8 +172,7 @@ TEST(RwRasterRefs, TexturesLiveWhilePolygonsUseThem) {
   ASSERT_TRUE(rwDestroyTexture(t));
   EXPECT_EQ(rwFindNamedTexture("brick.bmp"), nullptr);
   EXPECT_FALSE(rwDestroyTexture(t));  // the creator's reference is gone already
-  EXPECT_EQ(t->refs, 1);              // the polygon still shows it
-  EXPECT_EQ(t->raster, raster);
+  EXPECT_TRUE(t->refs == 1 && t->raster == raster);  // the polygon still shows it
   rwDestroyClump(c);                  // and now it goes, with its raster reference
   EXPECT_EQ(raster->refs, 1);
   rwDestroyClump(copy);
@@ -220,9 +195,7 @@ TEST(RwRasterRefs, MasksFramesAndBackdrops) {
   ASSERT_TRUE(rwSetTextureFrameSize(t, 4, 4));
   EXPECT_EQ(rwGetTextureFrameCount(t), 3);
   EXPECT_GT(t->version, v);
-  rwTextureNextFrame(t);
-  rwTextureNextFrame(t);
-  rwTextureNextFrame(t);
+  for (int i = 0; i < 3; ++i) rwTextureNextFrame(t);
   EXPECT_EQ(t->frame, 0);  // wrapped
   EXPECT_FALSE(rwSetTextureFrame(t, 3));
   EXPECT_TRUE(rwSetTextureFrame(t, 2));

@@ -116,8 +116,7 @@ TEST_F(ShapeFile, WrittenTreeReadsBackTheSameWithSurfaceLinesOnlyWhereTheyChange
   RwClump* child = quad(-3, 2);
   rwAddPolygonToClump(child, 4, all);
   RwMatrix m;
-  rwIdentityMatrix(&m);
-  rwRotateMatrix(&m, 0, 1, 0, 33, RW_POSTCONCAT);
+  rwRotateMatrix(&m, 0, 1, 0, 33, RW_REPLACE);
   rwTranslateMatrix(&m, 1.5f, -2, 1e-7f, RW_POSTCONCAT);
   rwTransformClump(child, &m, RW_REPLACE);
   rwAddChildToClump(root, child);
@@ -165,22 +164,20 @@ TEST_F(ShapeFile, ReadsCommentsOptionalVertexPartsAndDosLineEnds) {
                                "v 0 1 0\r\np 1 2 3 4\r\nend\r\n")
                                .c_str());
   ASSERT_NE(c, nullptr);
-  EXPECT_EQ(rwGetClumpTag(c), 12);
-  EXPECT_EQ(rwGetClumpVertexCount(c), 4);
+  EXPECT_TRUE(rwGetClumpTag(c) == 12 && rwGetClumpVertexCount(c) == 4);
   Polygons p = polygonsOf(c);
   ASSERT_EQ(p.corners.size(), 1u);
-  EXPECT_FLOAT_EQ(p.surfaces[0].opacity, 0.5f);
-  EXPECT_EQ(p.surfaces[0].lightSampling, RW_FACET);
+  EXPECT_TRUE(p.surfaces[0].opacity == 0.5f && p.surfaces[0].lightSampling == RW_FACET);
   rwDestroyClump(c);
 }
 
 TEST_F(ShapeFile, HostileFilesFailCleanlyAndLeaveTheSurfaceStateAlone) {
   const std::string quadText = "v 0 0 0\nv 1 0 0\nv 1 1 0\n";
-  std::string deep, deepOk;
-  for (int i = 0; i < 65; ++i) deep += "clump\n";
-  for (int i = 0; i < 65; ++i) deep += "end\n";
-  for (int i = 0; i < 64; ++i) deepOk += "clump\n";
-  for (int i = 0; i < 64; ++i) deepOk += "end\n";
+  auto nested = [](int depth) {
+    std::string clumps, ends;
+    for (int i = 0; i < depth; ++i) clumps += "clump\n", ends += "end\n";
+    return clumps + ends;
+  };
   const std::vector<std::string> bad = {
       "",                                             // nothing
       "# only a comment\n",
@@ -217,7 +214,7 @@ TEST_F(ShapeFile, HostileFilesFailCleanlyAndLeaveTheSurfaceStateAlone) {
       "clump\nvertex 0 0 0\nend\n",                   // unknown word
       std::string("clump\nv 0 0 0\0\nend\n", 20),     // a NUL byte
       "clump\n# " + std::string(70000, 'x') + "\nend\n",  // an endless line
-      deep,                                           // nesting past 64
+      nested(65),                                     // nesting past 64
   };
   rwSetSurfaceColor(0.25f, 0.5f, 0.75f);
   RwSurfaceState before;
@@ -233,7 +230,7 @@ TEST_F(ShapeFile, HostileFilesFailCleanlyAndLeaveTheSurfaceStateAlone) {
   EXPECT_EQ(rwReadShape((dir + "/missing.rwx").c_str()), nullptr);
   EXPECT_EQ(rwReadShape(nullptr), nullptr);
 
-  RwClump* ok = rwReadShape(put(deepOk).c_str());
+  RwClump* ok = rwReadShape(put(nested(64)).c_str());
   ASSERT_NE(ok, nullptr);  // the limits are not off by one
   rwDestroyClump(ok);
 }
@@ -285,19 +282,15 @@ TEST_F(Glyphs, EveryByteHasASmallReadableGlyph) {
 TEST_F(Glyphs, LetterAFacesUpFromTheBaselineWithinAnEm) {
   RwClump* a = glyph('A');
   ASSERT_NE(a, nullptr);
-  EXPECT_GT(rwGetClumpTag(a), 30);
-  EXPECT_LT(rwGetClumpTag(a), 120);
+  EXPECT_TRUE(rwGetClumpTag(a) > 30 && rwGetClumpTag(a) < 120) << rwGetClumpTag(a);
   EXPECT_GT(rwGetClumpPolygonCount(a), 4);
   EXPECT_LT(rwGetClumpVertexCount(a), 2 * rwGetClumpPolygonCount(a));  // corners are shared
   RwV3d lo, hi;
   ASSERT_EQ(rwGetClumpBounds(a, &lo, &hi), 1);
   EXPECT_NEAR(lo.y, 0, 0.01);  // sits on the baseline
-  EXPECT_GT(hi.y, 0.6);
-  EXPECT_LT(hi.y, 1.0);
-  EXPECT_GE(lo.x, -0.05);
-  EXPECT_LE(hi.x, rwGetClumpTag(a) / 100.0 + 0.05);
-  EXPECT_EQ(lo.z, 0);
-  EXPECT_EQ(hi.z, 0);
+  EXPECT_TRUE(hi.y > 0.6 && hi.y < 1.0) << hi.y;
+  EXPECT_TRUE(lo.x >= -0.05 && hi.x <= rwGetClumpTag(a) / 100.0 + 0.05) << lo.x << " " << hi.x;
+  EXPECT_TRUE(lo.z == 0 && hi.z == 0);
   rwForAllPolygonsInClump(
       a,
       [](RwPolygon* p, void*) {
@@ -318,11 +311,8 @@ TEST_F(Glyphs, DotIsSmallerThanEmAndSpaceIsOnlyAnAdvance) {
   rwGetClumpBounds(m, &mlo, &mhi);
   EXPECT_LT((dhi.x - dlo.x) * (dhi.y - dlo.y) * 4, (mhi.x - mlo.x) * (mhi.y - mlo.y));
   EXPECT_LT(rwGetClumpTag(dot), rwGetClumpTag(m));
-  EXPECT_EQ(rwGetClumpPolygonCount(space), 0);
-  EXPECT_GT(rwGetClumpTag(space), 0);
-  rwDestroyClump(dot);
-  rwDestroyClump(m);
-  rwDestroyClump(space);
+  EXPECT_TRUE(rwGetClumpPolygonCount(space) == 0 && rwGetClumpTag(space) > 0);
+  for (RwClump* g : {dot, m, space}) rwDestroyClump(g);
 }
 
 }  // namespace
