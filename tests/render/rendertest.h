@@ -36,6 +36,10 @@ inline void writeBmp(const std::filesystem::path& p, int w, int h, uint8_t r, ui
   std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(f.data()), std::streamsize(f.size()));
 }
 
+// Reads a body as the world (see RenderTest::read), or stops the test with
+// what was said.
+#define ASSERT_READ(body) ASSERT_EQ(read(body), ZV_OK) << sink.dump()
+
 class RenderTest : public qmtest::SceneTest {
  protected:
   void SetUp() override {
@@ -96,6 +100,12 @@ class RenderTest : public qmtest::SceneTest {
   }
   static RwClump* clumpOf(ZvObj* o) { return zvRenderGetLeafClump(leafObj(o)->leaf); }
   static int shown(ZvObj* o) { return rwGetClumpState(clumpOf(o)); }
+  // One letter a named object: 'x' where its clump is on, '.' where off.
+  std::string onOff(std::initializer_list<const char*> names) {
+    std::string out;
+    for (const char* name : names) out += shown(named(name)) == RW_ON ? 'x' : '.';
+    return out;
+  }
   static std::vector<RwClump*> children(RwClump* c) {
     std::vector<RwClump*> out;
     for (RwClump* k = rwGetFirstChildClump(c); k; k = rwGetNextSiblingClump(k)) out.push_back(k);

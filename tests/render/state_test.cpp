@@ -7,72 +7,52 @@
 namespace {
 
 TEST_F(RenderTest, SwitchShowsItsChoice) {
-  ASSERT_EQ(read("DEF ALL Switch { whichChild -3 DEF A0 Sphere { } DEF A1 Cube { } }\n"
-                 "DEF ONE Switch { whichChild 1 DEF B0 Sphere { } DEF B1 Cube { } DEF B2 Cone { } }\n"
-                 "DEF NONE Switch { whichChild 5 DEF C0 Sphere { } DEF C1 Cube { } }\n"),
-            ZV_OK)
-      << sink.dump();
-  EXPECT_EQ(shown(named("A0")), RW_ON);
-  EXPECT_EQ(shown(named("A1")), RW_ON);
-  EXPECT_EQ(shown(named("B0")), RW_OFF);
-  EXPECT_EQ(shown(named("B1")), RW_ON);
-  EXPECT_EQ(shown(named("B2")), RW_OFF);
+  ASSERT_READ("DEF ALL Switch { whichChild -3 DEF A0 Sphere { } DEF A1 Cube { } }\n"
+              "DEF ONE Switch { whichChild 1 DEF B0 Sphere { } DEF B1 Cube { } DEF B2 Cone { } }\n"
+              "DEF NONE Switch { whichChild 5 DEF C0 Sphere { } DEF C1 Cube { } }\n");
+  EXPECT_EQ(onOff({"A0", "A1", "B0", "B1", "B2", "C0", "C1"}), "xx.x...");
   EXPECT_FALSE(named("B2")->flags & ZV_OBJ_VISIBLE);
-  EXPECT_EQ(shown(named("C0")), RW_OFF);
-  EXPECT_EQ(shown(named("C1")), RW_OFF);
   // The model's switch setter goes through the bridge.
   ASSERT_EQ(zvSetSwitchObjByNo(named("ONE"), 2), ZV_OK);
-  EXPECT_EQ(shown(named("B1")), RW_OFF);
-  EXPECT_EQ(shown(named("B2")), RW_ON);
+  EXPECT_EQ(onOff({"B0", "B1", "B2"}), "..x");
   // Hiding and showing a group keeps an inner switch's choice.
-  ASSERT_EQ(read("DEF G Group { DEF S Switch { whichChild 0 DEF D0 Sphere { } DEF D1 Sphere { } } }"), ZV_OK);
+  ASSERT_READ("DEF G Group { DEF S Switch { whichChild 0 DEF D0 Sphere { } DEF D1 Sphere { } } }");
   ASSERT_EQ(zvRenderSetObjState(named("G"), 0), ZV_OK);
-  EXPECT_EQ(shown(named("D0")), RW_OFF);
+  EXPECT_EQ(onOff({"D0", "D1"}), "..");
   ASSERT_EQ(zvRenderSetObjState(named("G"), 1), ZV_OK);
-  EXPECT_EQ(shown(named("D0")), RW_ON);
-  EXPECT_EQ(shown(named("D1")), RW_OFF);
+  EXPECT_EQ(onOff({"D0", "D1"}), "x.");
 }
 
 TEST_F(RenderTest, LevelOfDetailByDistance) {
-  ASSERT_EQ(read("DEF LOD LOD { range [10, 20] center 0 0 0 DEF N Sphere { } DEF M Cube { } DEF F Cone { } }\n"
-                 "DEF BAD LOD { range [5] Sphere { } Sphere { } Sphere { } }\n"),
-            ZV_OK)
-      << sink.dump();
+  ASSERT_READ("DEF LOD LOD { range [10, 20] center 0 0 0 DEF N Sphere { } DEF M Cube { } DEF F Cone { } }\n"
+              "DEF BAD LOD { range [5] Sphere { } Sphere { } Sphere { } }\n");
   EXPECT_TRUE(sink.hasText("number of LOD range or children is wrong"));
   RwCamera* camera = rs()->defaultCamera;
-  auto choice = [&] { return *static_cast<int32_t*>(zvGetObjExtension(named("LOD"), zvSwitchWhichChild)); };
+  // The choice, with the camera at z (or where it stands, for NAN).
+  auto choiceAt = [&](float z) {
+    EXPECT_TRUE(std::isnan(z) || rwSetCameraPosition(camera, 0, 0, z));
+    EXPECT_EQ(zvRenderEvaluateLOD(world, camera), ZV_OK);
+    return *static_cast<int32_t*>(zvGetObjExtension(named("LOD"), zvSwitchWhichChild));
+  };
   // The default camera stands at z = -10 looking along +z: exactly the
   // first range away, which keeps the nearer child.
-  ASSERT_EQ(zvRenderEvaluateLOD(world, camera), ZV_OK);
-  EXPECT_EQ(choice(), 0);
-  EXPECT_EQ(shown(named("N")), RW_ON);
-  EXPECT_EQ(shown(named("M")), RW_OFF);
-  EXPECT_EQ(shown(named("F")), RW_OFF);
-  ASSERT_TRUE(rwSetCameraPosition(camera, 0, 0, -15));
-  ASSERT_EQ(zvRenderEvaluateLOD(world, camera), ZV_OK);
-  EXPECT_EQ(choice(), 1);
-  EXPECT_EQ(shown(named("N")), RW_OFF);
-  EXPECT_EQ(shown(named("M")), RW_ON);
-  ASSERT_TRUE(rwSetCameraPosition(camera, 0, 0, -100));
-  ASSERT_EQ(zvRenderEvaluateLOD(world, camera), ZV_OK);
-  EXPECT_EQ(choice(), 2);
-  EXPECT_EQ(shown(named("F")), RW_ON);
-  // Behind the viewer: the choice stays whatever the distance.
-  ASSERT_TRUE(rwSetCameraPosition(camera, 0, 0, 1));
-  ASSERT_EQ(zvRenderEvaluateLOD(world, camera), ZV_OK);
-  EXPECT_EQ(choice(), 2);
+  EXPECT_EQ(choiceAt(NAN), 0);
+  EXPECT_EQ(onOff({"N", "M", "F"}), "x..");
+  EXPECT_EQ(choiceAt(-15), 1);
+  EXPECT_EQ(onOff({"N", "M", "F"}), ".x.");
+  EXPECT_EQ(choiceAt(-100), 2);
+  EXPECT_EQ(onOff({"N", "M", "F"}), "..x");
+  EXPECT_EQ(choiceAt(1), 2) << "behind the viewer the choice stays whatever the distance";
   // Built again, the level of detail shows only the child it chose, though
   // the choice itself does not change.
   ASSERT_EQ(zvRenderDestroyPartInViewer(named("LOD")), ZV_OK);
   ASSERT_EQ(zvRenderConstructPartInViewer(named("LOD")), ZV_OK);
-  ASSERT_EQ(zvRenderEvaluateLOD(world, camera), ZV_OK);
-  EXPECT_EQ(shown(named("N")), RW_OFF);
-  EXPECT_EQ(shown(named("M")), RW_OFF);
-  EXPECT_EQ(shown(named("F")), RW_ON);
+  EXPECT_EQ(choiceAt(NAN), 2);
+  EXPECT_EQ(onOff({"N", "M", "F"}), "..x");
 }
 
 TEST_F(RenderTest, MovedObjectsQueueOncePerArmedSubtree) {
-  ASSERT_EQ(read("DEF P Separator { DEF C Separator { DEF S Sphere { } } }"), ZV_OK);
+  ASSERT_READ("DEF P Separator { DEF C Separator { DEF S Sphere { } } }");
   ZvObj *p = named("P"), *c = named("C"), *s = named("S");
   auto queued = [&] {
     int n = 0;
@@ -104,7 +84,7 @@ TEST_F(RenderTest, MovedObjectsQueueOncePerArmedSubtree) {
 }
 
 TEST_F(RenderTest, LightAttributes) {
-  ASSERT_EQ(read("DEF P PointLight { }\nDEF D DirectionalLight { }\nDEF S SpotLight { }\nDEF B Sphere { }"), ZV_OK);
+  ASSERT_READ("DEF P PointLight { }\nDEF D DirectionalLight { }\nDEF S SpotLight { }\nDEF B Sphere { }");
   int32_t off = 0;
   float half = 0.5f, red[3] = {1, 0, 0}, angle = 0.5f;
   ASSERT_EQ(zvSetLightAttribute(named("P"), ZV_LIGHT_ON, &off), ZV_OK);
@@ -130,7 +110,7 @@ TEST_F(RenderTest, LightAttributes) {
 }
 
 TEST_F(RenderTest, CameraAttributes) {
-  ASSERT_EQ(read("DEF O OrthographicCamera { height 2 }\nDEF P PerspectiveCamera { }\nDEF G Group { }"), ZV_OK);
+  ASSERT_READ("DEF O OrthographicCamera { height 2 }\nDEF P PerspectiveCamera { }\nDEF G Group { }");
   float w, h, angle = 1.0f, height = 6.0f, grey[3] = {0.5f, 0.5f, 0.5f};
   // The height angle of an orthographic camera is refused and changes nothing.
   EXPECT_EQ(zvSetCameraAttribute(named("O"), zvCameraAttrHeightAngle, &angle), ZV_FAIL);
@@ -159,9 +139,8 @@ TEST_F(RenderTest, CameraAttributes) {
 }
 
 TEST_F(RenderTest, BoundingBoxMarkerOfAFlatObject) {
-  ASSERT_EQ(read("DEF T Transform { translation 5 0 0 }\n"
-                 "DEF F Separator { Coordinate3 { point [0 0 0, 2 0 0, 2 1 0] } IndexedFaceSet { coordIndex [0, 1, 2] } }"),
-            ZV_OK);
+  ASSERT_READ("DEF T Transform { translation 5 0 0 }\n"
+              "DEF F Separator { Coordinate3 { point [0 0 0, 2 0 0, 2 1 0] } IndexedFaceSet { coordIndex [0, 1, 2] } }");
   ZvObj* o = leafObj(named("F"));
   ASSERT_EQ(zvRenderSetBoundingBoxInViewer(o), ZV_OK);
   auto* box = static_cast<RwClump*>(zvGetObjExtension(o, zvRenderBoundingBox));
@@ -195,7 +174,7 @@ TEST_F(RenderTest, BoundingBoxMarkerOfAFlatObject) {
 }
 
 TEST_F(RenderTest, ProjectPointThroughTheActiveCamera) {
-  ASSERT_EQ(read("DEF P PerspectiveCamera { position 0 0 0 }"), ZV_OK) << sink.dump();
+  ASSERT_READ("DEF P PerspectiveCamera { position 0 0 0 }");
   ASSERT_EQ(zvSetActiveCameraID(world, 3), ZV_OK);
   ASSERT_EQ(zvRenderSetCameraViewport(world, 0, 0, 200, 100), ZV_OK);
   int x = -1, y = -1, visible = -1;
@@ -216,6 +195,10 @@ TEST_F(RenderTest, ProjectPointThroughTheActiveCamera) {
   EXPECT_EQ(y, 25);
   ASSERT_EQ(zvRenderProjectPoint(world, outside, &x, &y, &visible), ZV_OK);
   EXPECT_EQ(visible, 0);
+  // Far past any float sum, the point stays in range.
+  const float far[3] = {3e38f, -3e38f, -1};
+  ASSERT_EQ(zvRenderProjectPoint(world, far, &x, &y, &visible), ZV_OK);
+  EXPECT_TRUE(visible == 0 && x > 0 && y > 0) << x << "," << y;
   // The renderer's camera looks where the model's does (along world -z).
   float at[3];
   ASSERT_EQ(zvRenderGetActiveCameraLookAt(world, at), ZV_OK);

@@ -69,8 +69,14 @@ TEST_F(RenderTest, TexturizeLimitsTheRepeats) {
 TEST_F(RenderTest, PendingTexturesQueueAndLoad) {
   writeBmp(dir / "tex.bmp", 4, 4, 255, 0, 0);
   zvVFresetPendingTextures();
-  ASSERT_EQ(read("Texture2 { filename \"tex.bmp\" } DEF S Sphere { } DEF C Cube { }"), ZV_OK) << sink.dump();
-  EXPECT_EQ(zvVFpendingTextureCount(), 2);
+  ASSERT_READ("Texture2 { filename \"tex.bmp\" } DEF S Sphere { } DEF C Cube { }");
+  ASSERT_EQ(zvVFpendingTextureCount(), 2);
+  // The objects outlive the structure here, but not the world's deletion:
+  // nothing may be left queued to texture them later.
+  ASSERT_EQ(zvRenderDestroyWorldInViewer(world), ZV_OK);
+  EXPECT_EQ(zvVFpendingTextureCount(), 0);
+  ASSERT_EQ(zvRenderConstructWorldInViewer(world), ZV_OK) << sink.dump();
+  EXPECT_EQ(zvVFpendingTextureCount(), 2);  // queued again, once each
   RwClump* sphere = clumpOf(named("S"));
   auto firstPolygon = [](RwClump* c) {
     RwPolygon* found = nullptr;
@@ -101,17 +107,15 @@ TEST_F(RenderTest, PendingTexturesQueueAndLoad) {
 }
 
 TEST_F(RenderTest, MissingTextureFileDrawsUntextured) {
-  ASSERT_EQ(read("Texture2 { filename \"missing.bmp\" } DEF S Sphere { }"), ZV_OK) << sink.dump();
+  ASSERT_READ("Texture2 { filename \"missing.bmp\" } DEF S Sphere { }");
   EXPECT_EQ(sink.count(ZV_DEBUG_ERROR), 0) << sink.dump();
 }
 
 TEST_F(RenderTest, FaceDefaultCoordinatesAndTransformApplyOnce) {
   writeBmp(dir / "tex.bmp", 2, 2, 0, 255, 0);
-  ASSERT_EQ(read("Texture2 { filename \"tex.bmp\" }\n"
-                 "DEF F Separator { Coordinate3 { point [0 0 0, 4 0 0, 4 2 0, 0 2 0] }\n"
-                 "  TextureCoordinate2 { point [0 0] } IndexedFaceSet { coordIndex [0, 1, 2, 3] textureCoordIndex [0, 0, 0, 0] } }"),
-            ZV_OK)
-      << sink.dump();
+  ASSERT_READ("Texture2 { filename \"tex.bmp\" }\n"
+              "DEF F Separator { Coordinate3 { point [0 0 0, 4 0 0, 4 2 0, 0 2 0] }\n"
+              "  TextureCoordinate2 { point [0 0] } IndexedFaceSet { coordIndex [0, 1, 2, 3] textureCoordIndex [0, 0, 0, 0] } }");
   auto* face = static_cast<ZvFace*>(leafObj(named("F"))->leaf);
   ASSERT_EQ(face->texture.uvCount, 4);
   // All (0, 0): the default runs u along x (the longest) and v along y,
@@ -137,8 +141,7 @@ TEST_F(RenderTest, FaceDefaultCoordinatesAndTransformApplyOnce) {
 
 TEST_F(RenderTest, BackdropRasterOfTheWorldAndOfCameras) {
   writeBmp(dir / "sky.bmp", 16, 8, 0, 0, 255);
-  ASSERT_EQ(read("DEF BackgroundImage Info { string \"sky.bmp\" }\nDEF P PerspectiveCamera { }"), ZV_OK)
-      << sink.dump();
+  ASSERT_READ("DEF BackgroundImage Info { string \"sky.bmp\" }\nDEF P PerspectiveCamera { }");
   RwRaster* sky = rs()->backdrop;
   ASSERT_NE(sky, nullptr);
   EXPECT_EQ(rwGetRasterHeight(sky), 8);
@@ -177,11 +180,9 @@ class RenderFrameTest : public RenderTest {
 int painted = 0;
 
 TEST_F(RenderFrameTest, DrawsTheWorldThroughItsCamera) {
-  ASSERT_EQ(read("DEF BackgroundColor Info { string \"0 0 1\" }\n"
-                 "DirectionalLight { direction 0 0 1 }\n"
-                 "Material { diffuseColor 1 1 1 } Cube { width 4 height 4 depth 4 }"),
-            ZV_OK)
-      << sink.dump();
+  ASSERT_READ("DEF BackgroundColor Info { string \"0 0 1\" }\n"
+              "DirectionalLight { direction 0 0 1 }\n"
+              "Material { diffuseColor 1 1 1 } Cube { width 4 height 4 depth 4 }");
   ASSERT_EQ(zvRenderSetCameraViewport(world, 0, 0, 64, 48), ZV_OK);
   painted = 0;
   zvRenderSetOverlayPainter([](ZvWorld*, RwImage* image) { painted += image != nullptr; });
