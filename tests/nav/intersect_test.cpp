@@ -26,12 +26,20 @@ class Intersect : public RenderTest {
     *t = known;
     return zvIntersectLineAndLeafObj(start, end, t, leafObj(named(name)), leaf, part, point);
   }
-  float point[3] = {0, 0, 0};
+  // The person's search along start -> end: what it meets, at distance d
+  // and point (d stays as given when nothing is met).
+  ZvObj* search(const float start[3], const float end[3], float known = -1) {
+    ZvObj* hit = nullptr;
+    d = known;
+    return zvFindZvObjByPerson(world, start, end, &d, &hit, &leafHit, &part, point) ? hit : nullptr;
+  }
+  float point[3] = {0, 0, 0}, d = -1, t = -1;
+  ZvLeaf *leafHit = nullptr, *leaf = nullptr;
+  int part = -1;
 };
 
 TEST_F(Intersect, SphereNearSideInsideAndBehind) {
-  ASSERT_EQ(read("DEF S Separator { Translation { translation 0 0 -5 } Sphere { radius 1 } }"), ZV_OK);
-  float t;
+  ASSERT_READ("DEF S Separator { Translation { translation 0 0 -5 } Sphere { radius 1 } }");
   ASSERT_EQ(cast("S", {0, 0, 0}, {0, 0, -1}, &t), 1);
   EXPECT_NEAR(t, 4, 1e-4);
   EXPECT_NEAR(point[2], -4, 1e-4);
@@ -47,11 +55,8 @@ TEST_F(Intersect, SphereNearSideInsideAndBehind) {
 }
 
 TEST_F(Intersect, FaceInsideEdgeAndOutside) {
-  ASSERT_EQ(read("DEF F Separator { Coordinate3 { point [ -1 0 -1, 1 0 -1, 1 0 1, -1 0 1 ] }"
-                 " IndexedFaceSet { coordIndex [ 0, 1, 2, 3, -1 ] } }"),
-            ZV_OK);
-  float t;
-  ZvLeaf* leaf = nullptr;
+  ASSERT_READ("DEF F Separator { Coordinate3 { point [ -1 0 -1, 1 0 -1, 1 0 1, -1 0 1 ] }"
+              " IndexedFaceSet { coordIndex [ 0, 1, 2, 3, -1 ] } }");
   ASSERT_EQ(cast("F", {0.5f, 2, 0.5f}, {0, -1, 0}, &t, &leaf), 1);
   EXPECT_NEAR(t, 2, 1e-5);
   EXPECT_EQ(leaf->type, ZV_LEAF_FACE);
@@ -68,9 +73,7 @@ TEST_F(Intersect, FaceInsideEdgeAndOutside) {
 }
 
 TEST_F(Intersect, CylinderDiscsAndSide) {
-  ASSERT_EQ(read("DEF C Cylinder { radius 1 height 2 }"), ZV_OK);
-  float t;
-  ZvLeaf* leaf = nullptr;
+  ASSERT_READ("DEF C Cylinder { radius 1 height 2 }");
   ASSERT_EQ(cast("C", {0.5f, 5, 0}, {0, -1, 0}, &t, &leaf), 1);
   EXPECT_NEAR(t, 4, 1e-4);
   EXPECT_EQ(leaf->type, ZV_LEAF_CYLINDER_TOP);
@@ -85,9 +88,7 @@ TEST_F(Intersect, CylinderDiscsAndSide) {
 }
 
 TEST_F(Intersect, ConeNarrowsToItsApex) {
-  ASSERT_EQ(read("DEF K Cone { bottomRadius 1 height 2 }"), ZV_OK);
-  float t;
-  ZvLeaf* leaf = nullptr;
+  ASSERT_READ("DEF K Cone { bottomRadius 1 height 2 }");
   // Halfway up the radius is a half.
   ASSERT_EQ(cast("K", {5, 0, 0}, {-1, 0, 0}, &t, &leaf), 1);
   EXPECT_NEAR(t, 4.5f, 1e-4);
@@ -103,12 +104,10 @@ TEST_F(Intersect, ConeNarrowsToItsApex) {
 }
 
 TEST_F(Intersect, LineAndPointSetsGiveTheirIndex) {
-  ASSERT_EQ(read("DEF L Separator { Coordinate3 { point [ 0 0 0, 1 0 0, 1 1 0, 1 1 1 ] }"
-                 " IndexedLineSet { coordIndex [ 0, 1, 2, 3, -1 ] } }"
-                 "DEF P Separator { Translation { translation 0 0 -10 } Coordinate3 { point [ 0 0 0, 2 0 0, 4 0 0 ] }"
-                 " PointSet { } }"),
-            ZV_OK);
-  float t;
+  ASSERT_READ("DEF L Separator { Coordinate3 { point [ 0 0 0, 1 0 0, 1 1 0, 1 1 1 ] }"
+              " IndexedLineSet { coordIndex [ 0, 1, 2, 3, -1 ] } }"
+              "DEF P Separator { Translation { translation 0 0 -10 } Coordinate3 { point [ 0 0 0, 2 0 0, 4 0 0 ] }"
+              " PointSet { } }");
   int part = -1;
   ASSERT_EQ(cast("L", {1, 0.5f, 5}, {0, 0, -1}, &t, nullptr, &part), 1);
   EXPECT_EQ(part, 1);
@@ -120,7 +119,7 @@ TEST_F(Intersect, LineAndPointSetsGiveTheirIndex) {
 }
 
 TEST_F(Intersect, BoxFromInsideIsHitAtTheStart) {
-  ASSERT_EQ(read("DEF B Separator { Translation { translation 0 0 -5 } Cube { } }"), ZV_OK);
+  ASSERT_READ("DEF B Separator { Translation { translation 0 0 -5 } Cube { } }");
   ZvObj* b = leafObj(named("B"));
   float t = -1, p[3];
   const float inside[3] = {0.5f, 0.5f, -5.5f}, on[3] = {0.5f, 0.5f, -6.5f};
@@ -135,66 +134,49 @@ TEST_F(Intersect, BoxFromInsideIsHitAtTheStart) {
 }
 
 TEST_F(Intersect, SearchFindsTheNearestAndPrunesWhatLiesBehind) {
-  ASSERT_EQ(read("DEF Near Separator { Translation { translation 0 0 -4 } Cube { } }"
-                 "DEF Far Separator { Translation { translation 0 0 -9 } Cube { } }"),
-            ZV_OK);
+  ASSERT_READ("DEF Near Separator { Translation { translation 0 0 -4 } Cube { } }"
+              "DEF Far Separator { Translation { translation 0 0 -9 } Cube { } }");
   // A face keeps its plane normal once a test has worked it out.
   for (const char* name : {"Near", "Far"})
     for (ZvLeaf* l = leafObj(named(name))->leaf; l; l = l->next) static_cast<ZvFace*>(l)->orthoNormalValid = 0;
-  const float start[3] = {0, 0, 0}, end[3] = {0, 0, -1};
-  float d = -1, p[3];
-  ZvObj* hit = nullptr;
-  ZvLeaf* leaf = nullptr;
-  int part = -1;
-  ASSERT_NE(zvFindZvObjByPerson(world, start, end, &d, &hit, &leaf, &part, p), nullptr);
-  EXPECT_EQ(hit, leafObj(named("Near")));
+  const float start[3] = {0, 0, 0}, end[3] = {0, 0, -1}, up[3] = {0, 1, 0};
+  EXPECT_EQ(search(start, end), leafObj(named("Near")));
   EXPECT_NEAR(d, 3, 1e-5);
-  EXPECT_NEAR(p[2], -3, 1e-5);
-  EXPECT_EQ(static_cast<ZvFace*>(leaf)->orthoNormalValid, 1);
+  EXPECT_NEAR(point[2], -3, 1e-5);
+  ASSERT_NE(leafHit, nullptr);
+  EXPECT_EQ(static_cast<ZvFace*>(leafHit)->orthoNormalValid, 1);
   // The far cube's box lay beyond the hit: none of its faces was looked at.
   for (ZvLeaf* l = leafObj(named("Far"))->leaf; l; l = l->next)
     EXPECT_EQ(static_cast<ZvFace*>(l)->orthoNormalValid, 0);
   // A known distance nearer than everything leaves it as it was.
-  d = 2;
-  EXPECT_EQ(zvFindZvObjByPerson(world, start, end, &d, &hit, &leaf, &part, p), nullptr);
+  EXPECT_EQ(search(start, end, 2), nullptr);
   EXPECT_EQ(d, 2);
-  const float up[3] = {0, 1, 0};
-  d = -1;
-  EXPECT_EQ(zvFindZvObjByPerson(world, start, up, &d, &hit, &leaf, &part, p), nullptr);
+  EXPECT_EQ(search(start, up), nullptr);
   EXPECT_EQ(d, -1);
 }
 
 // A Scale carries its object's subtree with it, and the search meets the
 // shapes where they are drawn: three times as large and as far.
 TEST_F(Intersect, AScaledSubtreeIsHitWhereItIsDrawn) {
-  ASSERT_EQ(read("Scale { scaleFactor 3 3 3 }\nDEF Big Separator { Translation { translation 0 0 -2 } Sphere { } }"),
-            ZV_OK);
-  float d = -1, p[3];
-  ZvObj* hit = nullptr;
-  ZvLeaf* leaf = nullptr;
-  int part = -1;
+  ASSERT_READ("Scale { scaleFactor 3 3 3 }\nDEF Big Separator { Translation { translation 0 0 -2 } Sphere { } }");
   const float start[3] = {0, 0, 0}, ahead[3] = {0, 0, -1};
-  ASSERT_NE(zvFindZvObjByPerson(world, start, ahead, &d, &hit, &leaf, &part, p), nullptr);
+  ASSERT_NE(search(start, ahead), nullptr);
   EXPECT_NEAR(d, 3, 1e-3);
-  EXPECT_NEAR(p[2], -3, 1e-3);
+  EXPECT_NEAR(point[2], -3, 1e-3);
   const float high[3] = {0, 2.5f, 0}, highAhead[3] = {0, 2.5f, -1};
-  d = -1;
-  ASSERT_NE(zvFindZvObjByPerson(world, high, highAhead, &d, &hit, &leaf, &part, p), nullptr);
-  EXPECT_NEAR(p[2], -6 + std::sqrt(9 - 2.5f * 2.5f), 1e-3);
+  ASSERT_NE(search(high, highAhead), nullptr);
+  EXPECT_NEAR(point[2], -6 + std::sqrt(9 - 2.5f * 2.5f), 1e-3);
   const float wide[3] = {0, 3.2f, 0}, wideAhead[3] = {0, 3.2f, -1};
-  d = -1;
-  EXPECT_EQ(zvFindZvObjByPerson(world, wide, wideAhead, &d, &hit, &leaf, &part, p), nullptr);
+  EXPECT_EQ(search(wide, wideAhead), nullptr);
 }
 
 TEST_F(Intersect, ThePersonsOwnSubtreeIsNeverHit) {
-  ASSERT_EQ(read("DEF Wall Separator { Translation { translation 0 1 -6 } Cube { width 4 height 2 depth 0.2 } }"),
-            ZV_OK);
+  ASSERT_READ("DEF Wall Separator { Translation { translation 0 1 -6 } Cube { width 4 height 2 depth 0.2 } }");
   ASSERT_EQ(zvAddPersonToWorld(world), ZV_OK) << sink.dump();
   // From inside the figure, along its own body.
   const float start[3] = {0, 0.8f, 0}, end[3] = {0, 0.8f, -1};
-  float d = -1;
   ZvObj* hit = nullptr;
-  ASSERT_NE(zvFindZvObjByPerson(world, start, end, &d, &hit, nullptr, nullptr, nullptr), nullptr);
+  ASSERT_NE(zvFindZvObjByPerson(world, start, end, &d, &hit, nullptr, nullptr, nullptr), nullptr);  // outputs optional
   EXPECT_EQ(hit, leafObj(named("Wall")));
   EXPECT_NEAR(d, 5.9f, 1e-4);
   // The same search over every top object meets the figure first.

@@ -25,11 +25,16 @@ class Person : public qmtest::SceneTest {
     }
     SceneTest::TearDown();
   }
-  // Reads a world from text and adds the person to it.
+  // Reads a world from text, in place of the last one, and adds the person to it.
   ZvObj* enter(const char* text) {
+    if (world) {
+      zvSetCurrentWorld(nullptr);
+      EXPECT_EQ(zvDeleteWorld(world), ZV_OK);
+    }
     world = zvNewWorld("file:///t.wrl");
     zvSetCurrentWorld(world);
-    EXPECT_EQ(zvParseVRMLString(text, "file:///t.wrl", world), ZV_OK) << sink.dump();
+    std::string file = std::string("#VRML V1.0 ascii\n") + text;
+    EXPECT_EQ(zvParseVRMLString(file.c_str(), "file:///t.wrl", world), ZV_OK) << sink.dump();
     zvComputeWorldBoundingBox(world);
     EXPECT_EQ(zvAddPersonToWorld(world), ZV_OK) << sink.dump();
     return world->person;
@@ -42,7 +47,7 @@ class Person : public qmtest::SceneTest {
 };
 
 TEST_F(Person, EyeCameraSitsOnTopAndIsActive) {
-  ZvObj* person = enter("#VRML V1.0 ascii\nSeparator { }\n");
+  ZvObj* person = enter("Separator { }\n");
   ASSERT_NE(person, nullptr);
   ZvObj* eye = zvGetPersonCamera(world);
   ASSERT_NE(eye, nullptr);
@@ -63,10 +68,7 @@ TEST_F(Person, EyeCameraSitsOnTopAndIsActive) {
 }
 
 TEST_F(Person, StartsAtTheWorldsCamera) {
-  ZvObj* person = enter(
-      "#VRML V1.0 ascii\n"
-      "PerspectiveCamera { position 3 2 10 orientation 0 1 0 0.5 heightAngle 0.6 }\n"
-      "Cube { }\n");
+  ZvObj* person = enter("PerspectiveCamera { position 3 2 10 orientation 0 1 0 0.5 heightAngle 0.6 }\nCube { }\n");
   ASSERT_EQ(zvAdjustPersonToActiveCamera(person), ZV_OK) << sink.dump();
   ZvObj* eye = zvGetPersonCamera(world);
   const ZvTransform* wrt = zvGetObjectWRT(eye);
@@ -81,45 +83,33 @@ TEST_F(Person, StartsAtTheWorldsCamera) {
   expectNear(world->home.m[3], {3, 2, 10});
 }
 
-TEST_F(Person, WithoutACameraTheWholeWorldIsInView) {
-  ZvObj* person = enter(
-      "#VRML V1.0 ascii\n"
-      "Separator { Translation { translation 0 0 -5 } Cube { width 8 height 2 depth 2 } }\n");
+// Without a camera the first view frames what can be seen: the whole world,
+// a model far off the origin centred across and met at its own height, and
+// copies that a Switch or a level of detail keeps hidden do not widen it.
+TEST_F(Person, WithoutACameraTheFirstViewFramesWhatIsShown) {
+  ZvObj* person = enter("Separator { Translation { translation 0 0 -5 } Cube { width 8 height 2 depth 2 } }\n");
   ASSERT_EQ(zvAdjustPersonToActiveCamera(person), ZV_OK) << sink.dump();
   const ZvTransform* wrt = zvGetObjectWRT(zvGetPersonCamera(world));
   // Half width 4, view window 1.333 wide at 45 degrees: z = 4*4/(2*w) + max z.
   float w = std::tan(0.7853982f / 2) * 1.3333334f;
   EXPECT_NEAR(wrt->m[3][2], 16 / (2 * w) - 4, 1e-3f);
   expectNear(wrt->m[2], {0, 0, 1});  // looking toward -z, at the box
-}
-
-// The first view frames what can be seen: a model far off the origin is
-// centred across and met at its own height, and copies that a Switch or a
-// level of detail keeps hidden do not widen the frame.
-TEST_F(Person, TheFirstViewFramesWhatIsShown) {
-  ZvObj* person = enter(
-      "#VRML V1.0 ascii\n"
+  person = enter(
       "Separator { Translation { translation 500 300 -20 } Cube { width 8 height 2 depth 2 }\n"
       "  Switch { whichChild -1 Translation { translation 9000 0 0 } Cube { } }\n"
       "  LOD { range [ 10 ] Cube { } Separator { Translation { translation -9000 0 0 } Cube { } } } }\n");
   ASSERT_EQ(zvAdjustPersonToActiveCamera(person), ZV_OK) << sink.dump();
-  const ZvTransform* wrt = zvGetObjectWRT(zvGetPersonCamera(world));
-  float w = std::tan(0.7853982f / 2) * 1.3333334f;
+  wrt = zvGetObjectWRT(zvGetPersonCamera(world));
   expectNear(wrt->m[3], {500, 300, 16 / (2 * w) - 19});
   expectNear(world->home.m[3], {500, 300, 16 / (2 * w) - 19});
-  zvSetCurrentWorld(nullptr);
-  zvDeleteWorld(world);
 
   // Words alone have a size too, and a Scale applies to a whole subtree.
-  person = enter("#VRML V1.0 ascii\nAsciiText { string [ \"0123456789\", \"abc\" ] }\n");
+  person = enter("AsciiText { string [ \"0123456789\", \"abc\" ] }\n");
   ASSERT_EQ(zvAdjustPersonToActiveCamera(person), ZV_OK);
-  float left[3];
-  std::memcpy(left, zvGetObjectWRT(zvGetPersonCamera(world))->m[3], sizeof left);
-  EXPECT_GT(left[0], 1.0f);   // centred on the text, which runs to +x
-  EXPECT_GT(left[2], 4.0f);   // and back far enough to see it whole
-  zvSetCurrentWorld(nullptr);
-  zvDeleteWorld(world);
-  person = enter("#VRML V1.0 ascii\nScale { scaleFactor 3 3 3 }\n"
+  const float* eye = zvGetObjectWRT(zvGetPersonCamera(world))->m[3];
+  EXPECT_GT(eye[0], 1.0f);  // centred on the text, which runs to +x
+  EXPECT_GT(eye[2], 4.0f);  // and back far enough to see it whole
+  person = enter("Scale { scaleFactor 3 3 3 }\n"
                  "Separator { Translation { translation 2 0 0 } Cube { width 2 height 2 depth 2 } }\n");
   float mn[3], mx[3];
   ASSERT_EQ(zvNavVisibleBounds(world, mn, mx), ZV_OK);
@@ -128,15 +118,12 @@ TEST_F(Person, TheFirstViewFramesWhatIsShown) {
 }
 
 TEST_F(Person, HeadlightOnlyWhenTheWorldHasNoLight) {
-  ZvObj* person = enter("#VRML V1.0 ascii\nCube { }\n");
+  ZvObj* person = enter("Cube { }\n");
   ASSERT_EQ(zvAdjustPersonToActiveCamera(person), ZV_OK);
   auto* headlight = static_cast<ZvLight*>(zvFindLeafByType(person, ZV_LEAF_DIRECTIONAL_LIGHT));
   ASSERT_NE(headlight, nullptr) << "person.wrl brings a headlight";
   EXPECT_EQ(headlight->on, 1);
-  zvSetCurrentWorld(nullptr);
-  zvDeleteWorld(world);
-
-  person = enter("#VRML V1.0 ascii\nPointLight { }\nCube { }\n");
+  person = enter("PointLight { }\nCube { }\n");
   ASSERT_EQ(zvAdjustPersonToActiveCamera(person), ZV_OK);
   headlight = static_cast<ZvLight*>(zvFindLeafByType(person, ZV_LEAF_DIRECTIONAL_LIGHT));
   EXPECT_EQ(headlight->on, 0);
@@ -149,7 +136,7 @@ TEST_F(Person, HeadlightOnlyWhenTheWorldHasNoLight) {
 }
 
 TEST_F(Person, HomeAndTheJumpingEyeMoveThePerson) {
-  ZvObj* person = enter("#VRML V1.0 ascii\nCube { }\n");
+  ZvObj* person = enter("Cube { }\n");
   ASSERT_EQ(zvAdjustPersonToActiveCamera(person), ZV_OK);
   float start[3];
   std::memcpy(start, zvGetObjectWRT(zvGetPersonCamera(world))->m[3], sizeof start);
@@ -172,7 +159,7 @@ TEST_F(Person, HomeAndTheJumpingEyeMoveThePerson) {
 }
 
 TEST_F(Person, PlacingLookingStraightDownKeepsThePersonUpright) {
-  ZvObj* person = enter("#VRML V1.0 ascii\nCube { }\n");
+  ZvObj* person = enter("Cube { }\n");
   ZvTransform down;
   zvTransformIdentity(&down);
   // A camera tilted to look along -y: its -z axis is world -y, its top faces -z.
