@@ -22,8 +22,7 @@ Bytes readFile(const std::string& path) {
 }
 
 void writeFile(const std::string& path, const Bytes& b) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
 }
 
 bool exists(const std::string& path) { return std::filesystem::exists(path); }
@@ -161,8 +160,8 @@ Bytes makePng(int width, int height, int colorType, int bitDepth, const Bytes& r
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   auto write = [](png_structp p, png_bytep data, png_size_t n) {
-    static_cast<Bytes*>(png_get_io_ptr(p))
-        ->insert(static_cast<Bytes*>(png_get_io_ptr(p))->end(), data, data + n);
+    auto* to = static_cast<Bytes*>(png_get_io_ptr(p));
+    to->insert(to->end(), data, data + n);
   };
   png_set_write_fn(png, &out, write, nullptr);
   png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), bitDepth, colorType,

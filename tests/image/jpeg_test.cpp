@@ -130,14 +130,7 @@ TEST_F(JpegTest, BrokenFilesFailCleanly) {
   expectOutOfMemoryWalk(
       [&] { return zvJpg2Bmp(path("g.jpg").c_str(), path("g.bmp").c_str(), 0, nullptr); },
       path("g.bmp"));
-}
-
-}  // namespace
-
-namespace {
-
-// Two unnamed components: no colours to map, so no picture either.
-TEST_F(JpegTest, UnnamedComponentsAreRefusedNotReadPastTheMap) {
+  // Two unnamed components: no colours to map, so no picture either.
   expectCleanFailure(makeJpeg(16, 16, 2, quadrants), ZV_IMAGE_JPEG, "zvJpg2Bmp");
 }
 
