@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,11 +70,8 @@ TEST(Events, MessagesArriveInOrderWithTheirWordsAndWithoutAHandlerAreDropped) {
   zvPlatformPostMessage(6, 0, INTPTR_MAX);
   serveUntil([] { return posted.size() >= 2; });
   ASSERT_EQ(posted.size(), 2u);
-  EXPECT_EQ(posted[0].code, 0);
+  EXPECT_TRUE(posted[0].code == 0 && posted[0].b == -7 && posted[1].code == 6 && posted[1].b == INTPTR_MAX);
   EXPECT_STREQ(reinterpret_cast<const char*>(posted[0].a), "world.wrl");
-  EXPECT_EQ(posted[0].b, -7);
-  EXPECT_EQ(posted[1].code, 6);
-  EXPECT_EQ(posted[1].b, INTPTR_MAX);
   zvPlatformSetMessageHandler(nullptr, nullptr);
   zvPlatformPostMessage(1, 0, 0);
   while (zvPlatformDoOneEvent(0)) {
@@ -86,19 +84,15 @@ class Lock : public ::testing::Test {
   void SetUp() override {
     dir = std::filesystem::temp_directory_path() / ("qm-lock-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
-    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) saved = old, hadSaved = true;
+    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) saved = old;
     setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
   }
   void TearDown() override {
-    if (hadSaved)
-      setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
-    else
-      unsetenv("XDG_RUNTIME_DIR");
+    saved ? setenv("XDG_RUNTIME_DIR", saved->c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
     std::filesystem::remove_all(dir);
   }
   std::filesystem::path dir;
-  std::string saved;
-  bool hadSaved = false;
+  std::optional<std::string> saved;
 };
 
 TEST_F(Lock, OneHolderAtATimeAndAnEndedHolderLetsGo) {
@@ -116,9 +110,8 @@ TEST_F(Lock, OneHolderAtATimeAndAnEndedHolderLetsGo) {
   int status = 0;
   ::waitpid(child, &status, 0);
   ASSERT_TRUE(WIFSIGNALED(status)) << "the child could not take the lock";
-  fd = zvPlatformTakeInstanceLock();
-  EXPECT_GE(fd, 0);
-  if (fd >= 0) ::close(fd);
+  EXPECT_GE(fd = zvPlatformTakeInstanceLock(), 0);
+  ::close(fd);
 }
 
 TEST_F(Lock, WithoutARuntimeDirectoryTheLockIsInAPrivateTmpDirectory) {

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,21 +70,17 @@ class Service : public ::testing::Test {
     dir = std::filesystem::temp_directory_path() / ("qm-service-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
-    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) saved = old, hadSaved = true;
+    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) saved = old;
     setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
     taken.clear();
   }
   void TearDown() override {
     zvPlatformStopServing();
-    if (hadSaved)
-      setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
-    else
-      unsetenv("XDG_RUNTIME_DIR");
+    saved ? setenv("XDG_RUNTIME_DIR", saved->c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
     std::filesystem::remove_all(dir);
   }
   std::filesystem::path dir;
-  std::string saved;
-  bool hadSaved = false;
+  std::optional<std::string> saved;
 };
 
 TEST_F(Service, ADocumentSentReachesTheBrowserOnceAndTheSocketIsPrivateAndGoesWithIt) {
@@ -148,10 +145,7 @@ TEST_F(Service, WhatIsNotOneShortCleanLineIsRefusedAndTheServiceGoesOn) {
   ASSERT_GE(silent, 0);
   auto sent = std::async(std::launch::async, [] { return zvPlatformSendDocument("file:///tmp/b.wrl"); });
   EXPECT_EQ(serveFor(sent), 0);
-  auto dropped = std::async(std::launch::async, [silent] {
-    char c;
-    return ::recv(silent, &c, 1, 0);
-  });
+  auto dropped = std::async(std::launch::async, [silent, c = '\0']() mutable { return ::recv(silent, &c, 1, 0); });
   EXPECT_EQ(serveFor(dropped, 4), 0) << "the silent caller was not let go";
   ::close(silent);
   EXPECT_EQ(taken, (std::vector<std::string>{"file:///tmp/b.wrl"}));
