@@ -99,69 +99,47 @@ TEST(WireLayout, HeaderAndFixedClasses) {
 TEST(WireLayout, EveryOperationRoundTrips) {
   uint8_t b[200];
   ZvcpMessage m;
-
-  int n = zvcpBuildJoin(b, sizeof b, 5, 6, "ann", "person.wrl");
-  ASSERT_EQ(n, zvcpBuildJoin(nullptr, 0, 5, 6, "ann", "person.wrl"));
-  ASSERT_EQ(zvcpParse(b, n, &m), 0);
+  // The message the first n bytes of b parse into.
+  auto parsed = [&](int n) {
+    EXPECT_EQ(zvcpParse(b, n, &m), 0) << n;
+    return m;
+  };
+  ASSERT_EQ(zvcpBuildJoin(b, sizeof b, 5, 6, "ann", "person.wrl"), zvcpBuildJoin(nullptr, 0, 5, 6, "ann", "person.wrl"));
+  parsed(zvcpBuildJoin(b, sizeof b, 5, 6, "ann", "person.wrl"));
   EXPECT_STREQ(m.text, "ann");
   EXPECT_STREQ(m.text2, "person.wrl");
 
-  n = zvcpBuildAddObjects(b, sizeof b, 5, 6, 12, 99, "http://h/a.wrl", "bob");
-  ASSERT_EQ(zvcpParse(b, n, &m), 0);
-  EXPECT_EQ(m.op, 2u);
-  EXPECT_EQ(m.id, 12u);
-  EXPECT_EQ(m.word, 99u);
+  parsed(zvcpBuildAddObjects(b, sizeof b, 5, 6, 12, 99, "http://h/a.wrl", "bob"));
+  EXPECT_TRUE(m.op == 2u && m.id == 12u && m.word == 99u) << m.op << " " << m.id << " " << m.word;
   EXPECT_STREQ(m.text, "http://h/a.wrl");
   EXPECT_STREQ(m.text2, "bob");
-  n = zvcpBuildAddObjects(b, sizeof b, 5, 6, 12, 99, "http://h/a.wrl", nullptr);
-  ASSERT_EQ(zvcpParse(b, n, &m), 0);
-  EXPECT_EQ(m.text2, nullptr);  // absent name
+  EXPECT_EQ(parsed(zvcpBuildAddObjects(b, sizeof b, 5, 6, 12, 99, "http://h/a.wrl", nullptr)).text2, nullptr);
 
-  n = zvcpBuildSwitch(b, sizeof b, 5, 6, 8);
-  ASSERT_EQ(zvcpParse(b, n, &m), 0);
-  EXPECT_EQ(m.op, 3u);
-  n = zvcpBuildMyself(b, sizeof b, 5, 6, 8);
-  ASSERT_EQ(zvcpParse(b, n, &m), 0);
-  EXPECT_EQ(m.op, 4u);
-  EXPECT_EQ(m.id, 8u);
-  n = zvcpBuildLeave(b, sizeof b, 5, 6, 3);
-  ASSERT_EQ(zvcpParse(b, n, &m), 0);
-  EXPECT_EQ(m.value, 3);
-  n = zvcpBuildMaster(b, sizeof b, 5, 6, 1);
-  ASSERT_EQ(zvcpParse(b, n, &m), 0);
-  EXPECT_EQ(m.op, 8u);
-  n = zvcpBuildText5(b, sizeof b, 5, 6, 1, 2, "x");
-  ASSERT_EQ(zvcpParse(b, n, &m), 0);
-  EXPECT_STREQ(m.text, "x");
+  EXPECT_EQ(parsed(zvcpBuildSwitch(b, sizeof b, 5, 6, 8)).op, 3u);
+  parsed(zvcpBuildMyself(b, sizeof b, 5, 6, 8));
+  EXPECT_TRUE(m.op == 4u && m.id == 8u) << m.op << " " << m.id;
+  EXPECT_EQ(parsed(zvcpBuildLeave(b, sizeof b, 5, 6, 3)).value, 3);
+  EXPECT_EQ(parsed(zvcpBuildMaster(b, sizeof b, 5, 6, 1)).op, 8u);
+  EXPECT_STREQ(parsed(zvcpBuildText5(b, sizeof b, 5, 6, 1, 2, "x")).text, "x");
 
   const float rot[9] = {1, 0, 0, 0, 0, -1, 0, 1, 0}, tr[3] = {2, 3, -4};
-  n = zvcpBuildRotTrans(b, sizeof b, 5, 6, 9, rot, tr);
-  ASSERT_EQ(n, 74);
-  ASSERT_EQ(zvcpParse(b, n, &m), 0);
-  EXPECT_EQ(m.kind, 2u);
-  EXPECT_EQ(m.flag, 1);
+  ASSERT_EQ(zvcpBuildRotTrans(b, sizeof b, 5, 6, 9, rot, tr), 74);
+  parsed(74);
+  EXPECT_TRUE(m.kind == 2u && m.flag == 1) << m.kind << " " << m.flag;
   ASSERT_EQ(m.realCount, 12);
   EXPECT_NEAR(m.reals[5], -1.0, 1e-4);
   EXPECT_NEAR(m.reals[11], -4.0, 1e-3);
-  ASSERT_EQ(zvcpParse(b, zvcpBuildTranslation(b, sizeof b, 5, 6, 9, tr), &m), 0);
-  EXPECT_EQ(m.realCount, 3);
-  ASSERT_EQ(zvcpParse(b, zvcpBuildRotation(b, sizeof b, 5, 6, 9, rot), &m), 0);
-  EXPECT_EQ(m.realCount, 9);
+  EXPECT_EQ(parsed(zvcpBuildTranslation(b, sizeof b, 5, 6, 9, tr)).realCount, 3);
+  EXPECT_EQ(parsed(zvcpBuildRotation(b, sizeof b, 5, 6, 9, rot)).realCount, 9);
 
-  n = zvcpBuildEvent(b, sizeof b, 5, 6, 9, 1234, "go");
-  ASSERT_EQ(zvcpParse(b, n, &m), 0);
-  EXPECT_EQ(m.kind, 11u);
-  EXPECT_EQ(m.code, 1234u);
+  parsed(zvcpBuildEvent(b, sizeof b, 5, 6, 9, 1234, "go"));
+  EXPECT_TRUE(m.kind == 11u && m.code == 1234u) << m.kind << " " << m.code;
   EXPECT_STREQ(m.text, "go");
-
-  n = zvcpBuildAppl(b, sizeof b, 5, 6, 9, 1, "zvApplDoor", "open wide");
-  ASSERT_EQ(zvcpParse(b, n, &m), 0);
+  parsed(zvcpBuildAppl(b, sizeof b, 5, 6, 9, 1, "zvApplDoor", "open wide"));
   EXPECT_EQ(m.flag, 4);
   EXPECT_STREQ(m.text, "zvApplDoor");
   EXPECT_STREQ(m.text2, "open wide");
-  n = zvcpBuildAppl(b, sizeof b, 5, 6, 9, 0, "p", "");
-  ASSERT_EQ(zvcpParse(b, n, &m), 0);
-  EXPECT_EQ(m.flag, 2);
+  EXPECT_EQ(parsed(zvcpBuildAppl(b, sizeof b, 5, 6, 9, 0, "p", "")).flag, 2);
 }
 
 TEST(WireLimits, TextsKeepWithinTwoHundredBytes) {
