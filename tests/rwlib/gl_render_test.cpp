@@ -669,17 +669,25 @@ TEST_F(RwGl, ObjectsOutliveTheContextAndViewportsResize) {
   EXPECT_PIXEL(kW / 4, kH / 4, 0, 255, 0);
 }
 
+// Opens the device in the background, with a scene and a camera set up as
+// the fixture's.
+void openInBackground(RwScene** scene, RwCamera** camera) {
+  ASSERT_TRUE(rwOpenInBackground("EGL"));
+  *scene = rwCreateScene();
+  *camera = rwCreateCamera(kW, kH, 0);
+  ASSERT_TRUE(*scene && *camera);
+  rwSetCameraBackColor(*camera, 0, 0, 1);
+  rwSetSceneAmbient(*scene, 1.0f);
+}
+
 // The device comes up on its own thread while a scene is made and laid
 // out; drawing waits for it and shows the scene as a plain open would, with
 // what changed after the layout.
 TEST(RwGlBackground, AScenePreparedWhileTheDeviceComesUpIsDrawnAsItIsNow) {
   for (bool recolour : {false, true}) {
-    ASSERT_TRUE(rwOpenInBackground("EGL"));
-    RwScene* scene = rwCreateScene();
-    RwCamera* camera = rwCreateCamera(kW, kH, 0);
-    ASSERT_TRUE(scene && camera);
-    rwSetCameraBackColor(camera, 0, 0, 1);
-    rwSetSceneAmbient(scene, 1.0f);
+    RwScene* scene;
+    RwCamera* camera;
+    ASSERT_NO_FATAL_FAILURE(openInBackground(&scene, &camera));
     RwClump* clump = rwCreateClump(4, 1);
     rwAddHint(clump, RW_HINT_BATCHED);  // so that it is laid out ahead
     RwPolygon* polygon = addQuad(clump, {-2, -2, 2, 2, 10}, 1, 0, 0);
@@ -719,20 +727,12 @@ TEST(RwGlBackground, ChangesAfterALayoutAheadAreDrawn) {
   if (!rwOpen("EGL")) GTEST_SKIP() << "no GL context here";
   rwClose();
   for (bool again : {false, true}) {
-    ASSERT_TRUE(rwOpenInBackground("EGL"));
-    RwScene* scene = rwCreateScene();
-    RwCamera* camera = rwCreateCamera(kW, kH, 0);
-    ASSERT_TRUE(scene && camera);
-    rwSetCameraBackColor(camera, 0, 0, 1);
-    rwSetSceneAmbient(scene, 1.0f);
+    RwScene* scene;
+    RwCamera* camera;
+    ASSERT_NO_FATAL_FAILURE(openInBackground(&scene, &camera));
     auto quad = [&](float x, float r, float g) {
       RwClump* clump = rwCreateClump(4, 1);
-      for (auto [vx, vy] : {std::pair{x - 1, -1}, {x - 1, 1}, {x + 1, 1}, {x + 1, -1}})
-        rwAddVertexToClump(clump, vx, float(vy), 10);
-      int32_t corners[4] = {1, 2, 3, 4};
-      RwPolygon* polygon = rwAddPolygonToClump(clump, 4, corners);
-      rwSetPolygonSurface(polygon, 1, 0, 0);
-      rwSetPolygonColor(polygon, r, g, 0);
+      addQuad(clump, {x - 1, -1, x + 1, 1, 10}, r, g, 0);
       rwAddClumpToScene(scene, clump);
       return clump;
     };
