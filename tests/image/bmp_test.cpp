@@ -16,11 +16,10 @@ TEST_F(BmpTest, SetHeaderRefusesAndRepairs) {
   EXPECT_EQ(zvSetBMPHeader(&f, &i, 1, 0, 8, 0, 0), ZV_FAIL);
   EXPECT_EQ(zvSetBMPHeader(&f, &i, 1, 1, 16, 0, 0), ZV_FAIL);
   ASSERT_EQ(zvSetBMPHeader(&f, &i, 3, 2, 4, 1, 17), ZV_OK);  // RLE asked, too many colours
-  for (const char* t :
-       {"zvSetBMPHeader : invalid width for bitmap", "zvSetBMPHeader : invalid height for bitmap.",
-        "zvSetBMPHeader : invalid depth for bitmap",
-        "zvSetBMPHeader : RLE and Bitfield encoding are not supported..use BI_RGB",
-        "zvSetBMPHeaders : invalid number for #colors...reset to default."})
+  for (const char* t : {"zvSetBMPHeader : invalid width for bitmap", "zvSetBMPHeader : invalid height for bitmap.",
+                        "zvSetBMPHeader : invalid depth for bitmap",
+                        "zvSetBMPHeader : RLE and Bitfield encoding are not supported..use BI_RGB",
+                        "zvSetBMPHeaders : invalid number for #colors...reset to default."})
     EXPECT_TRUE(sink.has(ZV_DEBUG_WARNING, t)) << t;
   EXPECT_EQ(i.compression, 0u);
   EXPECT_EQ(i.clrUsed, 0u);
@@ -62,8 +61,7 @@ Bytes bmpFile(int width, int height, int bits, int colors, const Bytes& table, c
 
 TEST_F(BmpTest, ReadsOrdinaryFilesAndRefusesBrokenOnes) {
   Bytes topDown = bmpFile(1, -2, 32, 0, {}, {1, 2, 3, 0, 4, 5, 6, 0});
-  Bytes indexed =
-      bmpFile(2, 1, 8, 2, {0, 0, 255, 0, 255, 0, 0, 0}, {1, 7, 0, 0});  // 7: past the table
+  Bytes indexed = bmpFile(2, 1, 8, 2, {0, 0, 255, 0, 255, 0, 0, 0}, {1, 7, 0, 0});  // 7: past the table
   ZvImage im;
   ASSERT_EQ(zvDecodeImage(topDown.data(), topDown.size(), &im), ZV_OK) << sink.dump();
   EXPECT_EQ(0, std::memcmp(im.pixels, "\3\2\1\xff\6\5\4\xff", 8));  // first row in the file on top
@@ -74,8 +72,7 @@ TEST_F(BmpTest, ReadsOrdinaryFilesAndRefusesBrokenOnes) {
   zvFreeImage(&im);
   Bytes rle = indexed;
   rle[30] = 1;
-  const Bytes bad[] = {rle, Bytes(indexed.begin(), indexed.end() - 3),
-                       Bytes(indexed.begin(), indexed.begin() + 60),
+  const Bytes bad[] = {rle, Bytes(indexed.begin(), indexed.end() - 3), Bytes(indexed.begin(), indexed.begin() + 60),
                        bmpFile(0, 1, 24, 0, {}, {0, 0, 0, 0}), bmpFile(100000, 1, 24, 0, {}, {})};
   for (const Bytes& b : bad) {
     EXPECT_EQ(zvDecodeImageAs(ZV_IMAGE_BMP, b.data(), b.size(), &im), ZV_FAIL);

@@ -7,18 +7,15 @@ using namespace imagetest;
 class ConvertTest : public ImageTest {};
 
 TEST_F(ConvertTest, TypeCodesPickTheConverterAndBmpIsCopied) {
-  const Bytes gif = makeGif(GifSpec{.pixels = {0, 1, 2, 3}}),
-              jpeg = makeJpeg(8, 8, 1, [](int, int, uint8_t[4]) {}),
+  const Bytes gif = makeGif(GifSpec{.pixels = {0, 1, 2, 3}}), jpeg = makeJpeg(8, 8, 1, [](int, int, uint8_t[4]) {}),
               png = makePng(1, 1, 0 /* grey */, 8, {7}), bmp = convert(gif, ZV_IMAGE_GIF);
   EXPECT_EQ(le16(convert(jpeg, ZV_IMAGE_JPEG), 28), 8);
   EXPECT_EQ(le16(convert(png, ZV_IMAGE_PNG), 28), 8);
   EXPECT_EQ(convert(bmp, ZV_IMAGE_BMP), bmp);
   EXPECT_EQ(zvConvertImageFile(path("in").c_str(), path("in").c_str(), ZV_IMAGE_BMP), ZV_OK);
   EXPECT_EQ(readFile(path("in")), bmp);
-  for (auto [b, type] : {std::pair{&gif, ZV_IMAGE_GIF},
-                         {&jpeg, ZV_IMAGE_JPEG},
-                         {&png, ZV_IMAGE_PNG},
-                         {&bmp, ZV_IMAGE_BMP}})
+  for (auto [b, type] :
+       {std::pair{&gif, ZV_IMAGE_GIF}, {&jpeg, ZV_IMAGE_JPEG}, {&png, ZV_IMAGE_PNG}, {&bmp, ZV_IMAGE_BMP}})
     EXPECT_EQ(zvImageTypeOfBytes(b->data(), b->size()), type);
   EXPECT_EQ(zvImageTypeOfBytes("GIF", 3), -1);
   expectCleanFailure(jpeg, ZV_IMAGE_GIF,
@@ -32,8 +29,7 @@ TEST_F(ConvertTest, TypeCodesPickTheConverterAndBmpIsCopied) {
 }
 
 TEST_F(ConvertTest, InMemoryDecodersSurviveMemoryFailures) {
-  const Bytes inputs[] = {makeGif(GifSpec{.pixels = {0, 1, 2, 3}}),
-                          makeJpeg(8, 8, 3, [](int, int, uint8_t[4]) {}),
+  const Bytes inputs[] = {makeGif(GifSpec{.pixels = {0, 1, 2, 3}}), makeJpeg(8, 8, 3, [](int, int, uint8_t[4]) {}),
                           makePng(2, 2, 2 /* RGB */, 8, Bytes(12, 5))};
   for (int type : {ZV_IMAGE_GIF, ZV_IMAGE_JPEG, ZV_IMAGE_PNG})
     expectOutOfMemoryWalk(

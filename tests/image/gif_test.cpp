@@ -16,8 +16,7 @@ class GifTest : public ImageTest {
     convert(gif, ZV_IMAGE_GIF, &bmp);
     ASSERT_TRUE(mem.width == s.width && mem.height == s.height && bmp.pixels);
     for (size_t i = 0; i < s.pixels.size(); ++i) {
-      uint8_t v = s.pixels[i], want[4] = {v, uint8_t(255 - v), uint8_t(v * 7),
-                                          uint8_t(v == s.transparent ? 0 : 255)};
+      uint8_t v = s.pixels[i], want[4] = {v, uint8_t(255 - v), uint8_t(v * 7), uint8_t(v == s.transparent ? 0 : 255)};
       ASSERT_EQ(0, std::memcmp(mem.pixels + 4 * i, want, 4)) << i;
       want[3] = 255;  // the BMP keeps the transparent colour's colour
       ASSERT_EQ(0, std::memcmp(bmp.pixels + 4 * i, want, 4)) << i;
@@ -36,12 +35,11 @@ Bytes noise(size_t n, int colors, unsigned start) {
 
 TEST_F(GifTest, PublishedSampleFromAnotherEncoder) {
   // The 10 x 10 red, blue and white sample often used to explain GIF's LZW.
-  const Bytes gif = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x0A, 0x00, 0x0A, 0x00, 0x91, 0x00,
-                     0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00,
-                     0x00, 0x21, 0xF9, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x2C, 0x00, 0x00,
-                     0x00, 0x00, 0x0A, 0x00, 0x0A, 0x00, 0x00, 0x02, 0x16, 0x8C, 0x2D, 0x99,
-                     0x87, 0x2A, 0x1C, 0xDC, 0x33, 0xA0, 0x02, 0x75, 0xEC, 0x95, 0xFA, 0xA8,
-                     0xDE, 0x60, 0x8C, 0x04, 0x91, 0x4C, 0x01, 0x00, 0x3B};
+  const Bytes gif = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x0A, 0x00, 0x0A, 0x00, 0x91, 0x00, 0x00, 0xFF,
+                     0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x00, 0x21, 0xF9, 0x04,
+                     0x00, 0x00, 0x00, 0x00, 0x00, 0x2C, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x0A, 0x00,
+                     0x00, 0x02, 0x16, 0x8C, 0x2D, 0x99, 0x87, 0x2A, 0x1C, 0xDC, 0x33, 0xA0, 0x02, 0x75,
+                     0xEC, 0x95, 0xFA, 0xA8, 0xDE, 0x60, 0x8C, 0x04, 0x91, 0x4C, 0x01, 0x00, 0x3B};
   const char* rows[] = {"RRRRRBBBBB", "RRRRRBBBBB", "RRRRRBBBBB", "RRRWWWWBBB", "RRRWWWWBBB",
                         "BBBWWWWRRR", "BBBWWWWRRR", "BBBBBRRRRR", "BBBBBRRRRR", "BBBBBRRRRR"};
   ZvImage im;
@@ -57,8 +55,7 @@ TEST_F(GifTest, PublishedSampleFromAnotherEncoder) {
 TEST_F(GifTest, DepthTableAndPaddedBottomUpRows) {
   for (auto [table, bits] : {std::pair{2, 1}, {4, 4}, {16, 4}, {32, 8}, {256, 8}}) {
     SCOPED_TRACE(table);
-    GifSpec s{
-        .width = 5, .height = 3, .pixels = noise(15, table, unsigned(table)), .tableSize = table};
+    GifSpec s{.width = 5, .height = 3, .pixels = noise(15, table, unsigned(table)), .tableSize = table};
     s.local = table == 16;
     Bytes gif = makeGif(s), bmp = convert(gif, ZV_IMAGE_GIF);
     expectDecodes(s, gif);
@@ -73,8 +70,7 @@ TEST_F(GifTest, DepthTableAndPaddedBottomUpRows) {
     EXPECT_EQ(le32(bmp, 34), uint32_t(row * 3));
     EXPECT_EQ(le32(bmp, 46), uint32_t(table));
     for (int i = 0; i < table; ++i)  // blue, green, red, 0
-      EXPECT_EQ(le32(bmp, size_t(54 + 4 * i)),
-                uint32_t(i * 7 & 255) | uint32_t(255 - i) << 8 | uint32_t(i) << 16);
+      EXPECT_EQ(le32(bmp, size_t(54 + 4 * i)), uint32_t(i * 7 & 255) | uint32_t(255 - i) << 8 | uint32_t(i) << 16);
     int bottomLeft = bmp[size_t(offset)] >> (8 - bits);
     EXPECT_EQ(bottomLeft, s.pixels[10]);
     for (int y = 0; y < 3; ++y) {  // zero past the last pixel, in its byte and in the padding
@@ -100,8 +96,7 @@ TEST_F(GifTest, CodeTableFillsToTheLimitThenClearsOrStaysFull) {
   // that the data could hold the image at all.
   for (bool clear : {true, false}) {
     for (auto [w, h, colors] : {std::tuple{157, 120, 256}, {401, 300, 2}}) {
-      GifSpec s{
-          .width = w, .height = h, .pixels = noise(size_t(w * h), colors, 7), .tableSize = colors};
+      GifSpec s{.width = w, .height = h, .pixels = noise(size_t(w * h), colors, 7), .tableSize = colors};
       s.clearWhenFull = clear;
       s.blockSize = colors == 2 ? 7 : 255;
       expectDecodes(s, makeGif(s));
@@ -133,21 +128,19 @@ TEST_F(GifTest, BadHeadersFailWithTheHeaderMessage) {
   };
   Bytes noImage(good.begin(), good.begin() + 25);
   noImage.push_back(';');
-  const Bytes bad[] = {
-      patched(3, {'8', '9', 'b'}),
-      noImage,
-      patched(37, {0, 0}),
-      patched(37, {0xFF, 0xFF}),              // past the side limit
-      patched(37, {0x80, 0x3E, 0x80, 0x3E}),  // 16000 x 16000: past the pixel limit
-      patched(42, {9}),                       // minimum code size
-      Bytes(),
-      Bytes{'<', 'h', 't', 'm', 'l', '>'}};
+  const Bytes bad[] = {patched(3, {'8', '9', 'b'}),
+                       noImage,
+                       patched(37, {0, 0}),
+                       patched(37, {0xFF, 0xFF}),              // past the side limit
+                       patched(37, {0x80, 0x3E, 0x80, 0x3E}),  // 16000 x 16000: past the pixel limit
+                       patched(42, {9}),                       // minimum code size
+                       Bytes(),
+                       Bytes{'<', 'h', 't', 'm', 'l', '>'}};
   for (const Bytes& b : bad) {
     SCOPED_TRACE(&b - bad);
     expectCleanFailure(b, ZV_IMAGE_GIF, "zvReadGifHeader : failed to read GIF header.");
     EXPECT_TRUE(sink.has(ZV_DEBUG_WARNING, "zvGif2Bmp : caught error from subroutine."));
-    EXPECT_EQ(sink.has(ZV_DEBUG_WARNING, "image of 16000 x 16000 pixels is too large"),
-              &b - bad == 4);
+    EXPECT_EQ(sink.has(ZV_DEBUG_WARNING, "image of 16000 x 16000 pixels is too large"), &b - bad == 4);
   }
   zvSetImageLimits(8, 100);
   expectCleanFailure(makeGif(GifSpec{.width = 9, .height = 1, .pixels = Bytes(9, 0)}), ZV_IMAGE_GIF,
@@ -155,14 +148,13 @@ TEST_F(GifTest, BadHeadersFailWithTheHeaderMessage) {
 }
 
 TEST_F(GifTest, BrokenImageDataFailsCleanly) {
-  Bytes good =
-      makeGif(GifSpec{.width = 40, .height = 30, .pixels = noise(1200, 16, 3), .tableSize = 16});
-  const size_t data = 13 + 3 * 16 + 7 + 10 + 1;  // header, table, comment, descriptor, code size
+  Bytes good = makeGif(GifSpec{.width = 40, .height = 30, .pixels = noise(1200, 16, 3), .tableSize = 16});
+  const size_t data = 13 + 3 * 16 + 7 + 10 + 1;         // header, table, comment, descriptor, code size
   for (size_t cut = 0; cut + 2 < good.size(); ++cut) {  // anywhere before the data's terminator
     SCOPED_TRACE(cut);
-    expectCleanFailure(Bytes(good.begin(), good.begin() + long(cut)), ZV_IMAGE_GIF,
-                       cut < data ? "zvReadGifHeader : failed to read GIF header."
-                                  : "zvGif2Bmp : failed to read data from file.");
+    expectCleanFailure(
+        Bytes(good.begin(), good.begin() + long(cut)), ZV_IMAGE_GIF,
+        cut < data ? "zvReadGifHeader : failed to read GIF header." : "zvGif2Bmp : failed to read data from file.");
   }
   Bytes tiny = makeGif(GifSpec{.pixels = {0, 1, 2, 3}});
   Bytes huge = tiny;
@@ -189,9 +181,8 @@ TEST_F(GifTest, NamesFilesAndMemory) {
   for (const char* t : {"zvGif2Bmp : no file name.", "zvGif2Bmp : failed to open file."})
     EXPECT_TRUE(sink.has(ZV_DEBUG_WARNING, t)) << t;
   EXPECT_FALSE(exists(path("x.bmp")));
-  expectOutOfMemoryWalk(
-      [&] { return zvGif2Bmp(path("a.gif").c_str(), path("a.bmp").c_str(), nullptr); },
-      path("a.bmp"));
+  expectOutOfMemoryWalk([&] { return zvGif2Bmp(path("a.gif").c_str(), path("a.bmp").c_str(), nullptr); },
+                        path("a.bmp"));
   EXPECT_TRUE(sink.has(ZV_DEBUG_WARNING, "zvGif2Bmp : cannot allocate memory."));
 }
 

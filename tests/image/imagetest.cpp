@@ -82,8 +82,7 @@ Bytes makeGif(const GifSpec& s) {
   uint8_t tableFlag = uint8_t(0x80 | bits);
   auto add16 = [&](int v) { g.insert(g.end(), {uint8_t(v), uint8_t(v >> 8)}); };
   auto addTable = [&] {
-    for (int i = 0; i < s.tableSize; ++i)
-      g.insert(g.end(), {uint8_t(i), uint8_t(255 - i), uint8_t(i * 7)});
+    for (int i = 0; i < s.tableSize; ++i) g.insert(g.end(), {uint8_t(i), uint8_t(255 - i), uint8_t(i * 7)});
   };
   add16(s.width);
   add16(s.height);
@@ -97,12 +96,10 @@ Bytes makeGif(const GifSpec& s) {
   g.push_back(uint8_t((s.local ? tableFlag : 0) | (s.interlaced ? 0x40 : 0)));
   if (s.local) addTable();
   Bytes stream;  // rows in the order the interlace passes store them
-  for (auto [start, step] : s.interlaced
-                                ? std::vector<std::pair<int, int>>{{0, 8}, {4, 8}, {2, 4}, {1, 2}}
-                                : std::vector<std::pair<int, int>>{{0, 1}})
+  for (auto [start, step] : s.interlaced ? std::vector<std::pair<int, int>>{{0, 8}, {4, 8}, {2, 4}, {1, 2}}
+                                         : std::vector<std::pair<int, int>>{{0, 1}})
     for (int y = start; y < s.height; y += step)
-      stream.insert(stream.end(), s.pixels.begin() + y * s.width,
-                    s.pixels.begin() + (y + 1) * s.width);
+      stream.insert(stream.end(), s.pixels.begin() + y * s.width, s.pixels.begin() + (y + 1) * s.width);
   int minCode = std::max(2, bits + 1);
   g.push_back(uint8_t(minCode));
   Bytes data = lzw(stream, minCode, s.clearWhenFull);
@@ -127,8 +124,8 @@ Bytes makeJpeg(int width, int height, int components, const Painter& paint, bool
   c.image_height = JDIMENSION(height);
   c.input_components = components;
   // Two components have no colour space of their own: written unnamed.
-  c.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 2 ? JCS_UNKNOWN
-                     : components == 4 ? JCS_CMYK : JCS_RGB;
+  const J_COLOR_SPACE spaces[] = {JCS_UNKNOWN, JCS_GRAYSCALE, JCS_UNKNOWN, JCS_RGB, JCS_CMYK};
+  c.in_color_space = spaces[components];
   jpeg_set_defaults(&c);
   if (components == 2) {
     jpeg_set_colorspace(&c, JCS_UNKNOWN);
@@ -154,8 +151,7 @@ Bytes makeJpeg(int width, int height, int components, const Painter& paint, bool
   return result;
 }
 
-Bytes makePng(int width, int height, int colorType, int bitDepth, const Bytes& rows,
-              int paletteSize, bool interlaced) {
+Bytes makePng(int width, int height, int colorType, int bitDepth, const Bytes& rows, int paletteSize, bool interlaced) {
   Bytes out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
@@ -167,8 +163,7 @@ Bytes makePng(int width, int height, int colorType, int bitDepth, const Bytes& r
   png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), bitDepth, colorType,
                interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, 0, 0);
   std::vector<png_color> palette;
-  for (int i = 0; i < paletteSize; ++i)
-    palette.push_back({uint8_t(i), uint8_t(255 - i), uint8_t(i * 7)});
+  for (int i = 0; i < paletteSize; ++i) palette.push_back({uint8_t(i), uint8_t(255 - i), uint8_t(i * 7)});
   if (paletteSize) png_set_PLTE(png, info, palette.data(), paletteSize);
   png_write_info(png, info);
   std::vector<png_bytep> pointers;
@@ -201,8 +196,7 @@ void ImageTest::TearDown() {
 
 Bytes ImageTest::convert(const Bytes& input, int type, ZvImage* image) {
   writeFile(path("in"), input);
-  EXPECT_EQ(zvConvertImageFile(path("in").c_str(), path("out.bmp").c_str(), type), ZV_OK)
-      << sink.dump();
+  EXPECT_EQ(zvConvertImageFile(path("in").c_str(), path("out.bmp").c_str(), type), ZV_OK) << sink.dump();
   if (image) {
     EXPECT_EQ(zvReadBmp(path("out.bmp").c_str(), image), ZV_OK) << sink.dump();
   }

@@ -33,11 +33,10 @@ struct GifSpec {
 Bytes makeGif(const GifSpec& layout);
 
 using Painter = std::function<void(int x, int y, uint8_t value[4])>;
-Bytes makeJpeg(int width, int height, int components, const Painter& paint,
-               bool progressive = false);
+Bytes makeJpeg(int width, int height, int components, const Painter& paint, bool progressive = false);
 // rows as PNG stores them; palette colour i as in GifSpec.
-Bytes makePng(int width, int height, int colorType, int bitDepth, const Bytes& rows,
-              int paletteSize = 0, bool interlaced = false);
+Bytes makePng(int width, int height, int colorType, int bitDepth, const Bytes& rows, int paletteSize = 0,
+              bool interlaced = false);
 void fixPngCrc(Bytes& png, size_t chunkStart);
 
 class ImageTest : public qmtest::SceneTest {

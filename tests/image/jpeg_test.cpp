@@ -48,11 +48,9 @@ TEST_F(JpegTest, ColourBecomesAnEightBitMappedBmpTheRightWayUp) {
 
 TEST_F(JpegTest, OptionsAndSourcesChangeDepthPaletteAndSize) {
   writeFile(path("c.jpg"), makeJpeg(32, 32, 3, quadrants));
-  writeFile(path("g.jpg"),
-            makeJpeg(31, 9, 1, [](int x, int, uint8_t v[4]) { v[0] = uint8_t(x * 8); }));
+  writeFile(path("g.jpg"), makeJpeg(31, 9, 1, [](int x, int, uint8_t v[4]) { v[0] = uint8_t(x * 8); }));
   // libjpeg marks CMYK as Adobe's, stored inverted: (255, 0, 0, 255) is red.
-  writeFile(path("k.jpg"),
-            makeJpeg(32, 32, 4, [](int, int, uint8_t v[4]) { v[1] = v[2] = 0, v[0] = 255; }));
+  writeFile(path("k.jpg"), makeJpeg(32, 32, 4, [](int, int, uint8_t v[4]) { v[1] = v[2] = 0, v[0] = 255; }));
   struct Case {
     const char* file;
     void (*set)(ZvJpegOptions*);
@@ -123,13 +121,12 @@ TEST_F(JpegTest, BrokenFilesFailCleanly) {
   writeFile(path("g.jpg"), good);
   std::string nowhere = path("no/such.bmp");
   EXPECT_NE(zvJpg2Bmp(path("g.jpg").c_str(), nowhere.c_str(), 0, nullptr), ZV_OK);
-  for (const std::string& t : std::vector<std::string>{
-           "zvJpg2Bmp: jpegfile name is not given.", "zvJpg2Bmp: bmpfile name is not given.",
-           "zvJpg2Bmp: can't open jpegfile.", "zvJpg2Bmp: can't open bmpfile " + nowhere})
+  for (const std::string& t :
+       std::vector<std::string>{"zvJpg2Bmp: jpegfile name is not given.", "zvJpg2Bmp: bmpfile name is not given.",
+                                "zvJpg2Bmp: can't open jpegfile.", "zvJpg2Bmp: can't open bmpfile " + nowhere})
     EXPECT_TRUE(sink.has(ZV_DEBUG_WARNING, t)) << t;
-  expectOutOfMemoryWalk(
-      [&] { return zvJpg2Bmp(path("g.jpg").c_str(), path("g.bmp").c_str(), 0, nullptr); },
-      path("g.bmp"));
+  expectOutOfMemoryWalk([&] { return zvJpg2Bmp(path("g.jpg").c_str(), path("g.bmp").c_str(), 0, nullptr); },
+                        path("g.bmp"));
   // Two unnamed components: no colours to map, so no picture either.
   expectCleanFailure(makeJpeg(16, 16, 2, quadrants), ZV_IMAGE_JPEG, "zvJpg2Bmp");
 }

@@ -11,8 +11,7 @@ using namespace imagetest;
 class PngTest : public ImageTest {};
 
 TEST_F(PngTest, PalettesFollowTheGifDepthRule) {
-  for (auto [colors, depth, interlaced] :
-       {std::tuple{2, 1, false}, {16, 4, true}, {17, 8, false}}) {
+  for (auto [colors, depth, interlaced] : {std::tuple{2, 1, false}, {16, 4, true}, {17, 8, false}}) {
     SCOPED_TRACE(colors);
     Bytes indices(15), rows(size_t((5 * depth + 7) / 8 * 3));
     for (size_t i = 0; i < 15; ++i) {  // packed most significant first
@@ -51,8 +50,7 @@ TEST_F(PngTest, ColourAndGreyKeepTheirValuesAlphaOnlyInMemory) {
   zvFreeImage(&bmp);
   zvFreeImage(&mem);
   // 16-bit grey: 8 bits through a 256-entry grey table; 1-bit grey: 1 bit.
-  Bytes file =
-      convert(makePng(2, 1, PNG_COLOR_TYPE_GRAY, 16, {0x80, 0x00, 0xFF, 0xFF}), ZV_IMAGE_PNG, &bmp);
+  Bytes file = convert(makePng(2, 1, PNG_COLOR_TYPE_GRAY, 16, {0x80, 0x00, 0xFF, 0xFF}), ZV_IMAGE_PNG, &bmp);
   EXPECT_EQ(le32(file, 46), 256u);
   ASSERT_NE(bmp.pixels, nullptr);
   EXPECT_EQ(Bytes(bmp.pixels, bmp.pixels + 8), (Bytes{128, 128, 128, 255, 255, 255, 255, 255}));
@@ -85,8 +83,7 @@ TEST_F(PngTest, BrokenFilesFailCleanly) {
   expectCleanFailure(badCrc, ZV_IMAGE_PNG, "zvPng2Bmp : ");
   writeFile(path("g.png"), good);
   // libpng allocates through zvMalloc too.
-  expectOutOfMemoryWalk([&] { return zvPng2Bmp(path("g.png").c_str(), path("g.bmp").c_str()); },
-                        path("g.bmp"));
+  expectOutOfMemoryWalk([&] { return zvPng2Bmp(path("g.png").c_str(), path("g.bmp").c_str()); }, path("g.bmp"));
 }
 
 }  // namespace

@@ -10,13 +10,10 @@
 
 namespace {
 
-std::vector<uint8_t> bytesOf(int size, const uint8_t* data) {
-  return std::vector<uint8_t>(data, data + size);
-}
+std::vector<uint8_t> bytesOf(int size, const uint8_t* data) { return std::vector<uint8_t>(data, data + size); }
 
 // A class 0 message with an arbitrary body, lengths as given.
-std::vector<uint8_t> rawMessage(uint32_t op, const std::vector<uint8_t>& body,
-                                uint32_t length) {
+std::vector<uint8_t> rawMessage(uint32_t op, const std::vector<uint8_t>& body, uint32_t length) {
   std::vector<uint8_t> m(ZVCP_HEADER_SIZE);
   m[0] = 0;
   zvcpPutU32(&m[1], 7);
@@ -56,9 +53,7 @@ TEST(WireLayout, HandshakeAndSocks) {
   EXPECT_EQ(zvcpParseAnswer(b, 13, nullptr, nullptr), -1);  // cut short
   ASSERT_EQ(zvcpBuildReject(b, sizeof b), 7);
   EXPECT_EQ(zvcpParseAnswer(b, 7, nullptr, nullptr), 1);
-  EXPECT_EQ(zvcpParseAnswer(reinterpret_cast<const uint8_t*>("goodbye\0\0\0\0\0\0\0"), 14,
-                            nullptr, nullptr),
-            -1);
+  EXPECT_EQ(zvcpParseAnswer(reinterpret_cast<const uint8_t*>("goodbye\0\0\0\0\0\0\0"), 14, nullptr, nullptr), -1);
 
   ASSERT_EQ(zvcpBuildSocks4(b, sizeof b, 7000, 0x7F000001, "ann"), 12);
   const uint8_t want[] = {4, 1, 0x1B, 0x58, 127, 0, 0, 1, 'a', 'n', 'n', 0};
@@ -104,7 +99,8 @@ TEST(WireLayout, EveryOperationRoundTrips) {
     EXPECT_EQ(zvcpParse(b, n, &m), 0) << n;
     return m;
   };
-  ASSERT_EQ(zvcpBuildJoin(b, sizeof b, 5, 6, "ann", "person.wrl"), zvcpBuildJoin(nullptr, 0, 5, 6, "ann", "person.wrl"));
+  ASSERT_EQ(zvcpBuildJoin(b, sizeof b, 5, 6, "ann", "person.wrl"),
+            zvcpBuildJoin(nullptr, 0, 5, 6, "ann", "person.wrl"));
   parsed(zvcpBuildJoin(b, sizeof b, 5, 6, "ann", "person.wrl"));
   EXPECT_STREQ(m.text, "ann");
   EXPECT_STREQ(m.text2, "person.wrl");
@@ -161,8 +157,7 @@ TEST(WireLimits, HostileBodiesAreRefused) {
   EXPECT_EQ(parse(rawMessage(2, {0, 0, 0, 1, 0, 0, 0, 0, 'h', 't'}, 10)), ZVCP_E_STRING);
   EXPECT_EQ(parse(rawMessage(2, {0, 0, 0, 1, 0, 0, 0, 0, 'h', 0, 'n'}, 11)), ZVCP_E_STRING);
   EXPECT_EQ(parse(rawMessage(6, {0, 0, 0, 1, 0, 0, 0, 9, 0, 'x'}, 10)), ZVCP_E_STRING);
-  EXPECT_EQ(parse(rawMessage(6, {0, 0, 0, 1, 0, 0, 0x27, 0x10, 2, 'p', 0, 'a'}, 12)),
-            ZVCP_E_STRING);
+  EXPECT_EQ(parse(rawMessage(6, {0, 0, 0, 1, 0, 0, 0x27, 0x10, 2, 'p', 0, 'a'}, 12)), ZVCP_E_STRING);
   // Bodies too short or too long for their layout.
   EXPECT_EQ(parse(rawMessage(1, {0, 0, 1}, 3)), ZVCP_E_BODY);
   EXPECT_EQ(parse(rawMessage(4, {0, 0, 0, 1, 0}, 5)), ZVCP_E_BODY);
