@@ -310,24 +310,23 @@ TEST_F(NetClient, HugeLengthAndCloseMidMessageEndTheConnection) {
 // that answers nonsense, and one that goes quiet once connected.
 TEST_F(NetClient, SilenceAndRefusalsAreNoticed) {
   zvNetSetTimeLimits(300, 0);
+  // Answers the hello with bytes, then closes or holds the line open.
+  auto answering = [](Bytes answer, bool hold) {
+    return [answer, hold](int fd) {
+      uint8_t hello[ZVCP_HELLO_SIZE];
+      readExact(fd, hello, sizeof hello);
+      writeAll(fd, answer);
+      if (hold) nothingMore(fd, 1000);
+    };
+  };
   struct Case {
     std::function<void(int)> script;
     const char* message;
   } cases[] = {
       {[](int) { std::this_thread::sleep_for(std::chrono::milliseconds(1200)); }, "Connection failed."},
-      {[](int fd) {
-         uint8_t hello[7];
-         readExact(fd, hello, 7);
-         writeAll(fd, built([](uint8_t* b) { return zvcpBuildReject(b, 200); }));
-       },
+      {answering(built([](uint8_t* b) { return zvcpBuildReject(b, 200); }), false),
        "Connection to the server was rejected."},
-      {[](int fd) {
-         uint8_t hello[7];
-         readExact(fd, hello, 7);
-         writeAll(fd, Bytes(14, 'z'));
-         nothingMore(fd, 1000);
-       },
-       "Connection failed."},
+      {answering(Bytes(14, 'z'), true), "Connection failed."},
   };
   for (auto& c : cases) {
     sink.clear();

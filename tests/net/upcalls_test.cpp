@@ -87,12 +87,10 @@ TEST_F(NetUpcalls, SwitchesMasterAndCommandsWithoutAConnection) {
   EXPECT_NEAR(zvGetObjectWRT(door)->m[3][2], 3.0f, 1e-3);
 
   // The script commands answer -1 without a connection rather than fail.
-  std::string script = "zvcpSendChatStr " + std::to_string(zvScriptHandleOf(door, ZV_HANDLE_OBJ)) + " hi";
-  ASSERT_EQ(zvScriptTclEvalStr(world, ("set r [" + script + "]; zvChatDisplay " +
-                                       std::to_string(zvScriptHandleOf(door, ZV_HANDLE_OBJ)) +
-                                       " \"$r [zvcpAmIMaster] [zvGetUserName]\"").c_str()),
-            0)
-      << sink.dump();
+  std::string handle = std::to_string(zvScriptHandleOf(door, ZV_HANDLE_OBJ));
+  std::string script = "set r [zvcpSendChatStr " + handle + " hi]; zvChatDisplay " + handle +
+                       " \"$r [zvcpAmIMaster] [zvGetUserName]\"";
+  ASSERT_EQ(zvScriptTclEvalStr(world, script.c_str()), 0) << sink.dump();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0], std::string("-1 0 ") + zvNetSettings().userName);
 }

@@ -277,10 +277,13 @@ TEST(RwModel, PrimitivesFaceOutwards) {
   EXPECT_FALSE(rwCylinder(1, 1, 1, 8));  // outside a clump bracket
   ASSERT_TRUE(rwModelBegin());
   EXPECT_FALSE(rwModelBegin());
-
-  ASSERT_TRUE(rwClumpBegin());
-  ASSERT_TRUE(rwCylinder(2.0f, 1.0f, 1.0f, 12));
-  RwClump* cyl = rwClumpEnd();
+  // The clump a bracket around the modelling calls makes (which must succeed).
+  auto bracket = [](auto model) {
+    EXPECT_TRUE(rwClumpBegin());
+    EXPECT_TRUE(model());
+    return rwClumpEnd();
+  };
+  RwClump* cyl = bracket([] { return rwCylinder(2.0f, 1.0f, 1.0f, 12); });
   EXPECT_EQ(rwGetClumpPolygonCount(cyl), 12);
   EXPECT_EQ(rwGetClumpVertexCount(cyl), 4 * 12);
   expectOutward(cyl, {0, 1, 0}, true);
@@ -288,26 +291,19 @@ TEST(RwModel, PrimitivesFaceOutwards) {
   rwGetClumpBounds(cyl, &lo, &hi);
   EXPECT_TRUE(std::fabs(lo.y) < 1e-6f && std::fabs(hi.y - 2) < 1e-6f) << lo.y << " " << hi.y;
 
-  ASSERT_TRUE(rwClumpBegin());
-  ASSERT_TRUE(rwCone(3.0f, 1.0f, 10));
-  RwClump* cone = rwClumpEnd();
+  RwClump* cone = bracket([] { return rwCone(3.0f, 1.0f, 10); });
   EXPECT_EQ(rwGetClumpPolygonCount(cone), 10);
   EXPECT_EQ(cone->polygons[0].count, 3u);
   expectOutward(cone, {0, 1, 0}, true);
   for (const RwPolygon& p : cone->polygons) EXPECT_GT(p.normal.y, 0.0f);  // the side leans in
 
-  ASSERT_TRUE(rwClumpBegin());
-  ASSERT_TRUE(rwSphere(2.0f, 6));
-  RwClump* sphere = rwClumpEnd();
+  RwClump* sphere = bracket([] { return rwSphere(2.0f, 6); });
   EXPECT_EQ(rwGetClumpPolygonCount(sphere), 6 * 12);
   expectOutward(sphere, {0, 0, 0}, false);
   rwGetClumpBounds(sphere, &lo, &hi);
   EXPECT_TRUE(std::fabs(lo.y + 2) < 1e-5f && std::fabs(hi.y - 2) < 1e-5f) << lo.y;  // centred, not standing on y = 0
 
-  ASSERT_TRUE(rwClumpBegin());
-  ASSERT_TRUE(rwDisc(0.5f, 1.0f, 16));
-  ASSERT_TRUE(rwDisc(0.0f, -1.0f, 16));
-  RwClump* discs = rwClumpEnd();
+  RwClump* discs = bracket([] { return rwDisc(0.5f, 1.0f, 16) && rwDisc(0.0f, -1.0f, 16); });
   ASSERT_EQ(rwGetClumpPolygonCount(discs), 2);
   EXPECT_EQ(discs->polygons[0].count, 16u);
   EXPECT_NEAR(discs->polygons[0].normal.y, 1.0f, 1e-6f);
