@@ -2,6 +2,8 @@
 // the reference counts that keep rasters and textures alive.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <climits>
 #include <cstdio>
 #include <string>
@@ -41,9 +43,18 @@ Bytes sun(int32_t w, int32_t h, int depth, int type, const Bytes& map, const Byt
 
 class RwRasterFiles : public ::testing::Test {
  protected:
-  std::string path(const char* name) { return ::testing::TempDir() + "rwlib_" + name; }
+  // Named per process and test: CTest runs these tests side by side.
+  std::string path(const char* name) {
+    return ::testing::TempDir() + "rwlib_" + std::to_string(getpid()) + "_" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + name;
+  }
+  void TearDown() override {
+    for (const std::string& p : written) std::remove(p.c_str());
+  }
+  std::vector<std::string> written;
   std::string write(const char* name, const Bytes& b) {
     std::string p = path(name);
+    written.push_back(p);
     FILE* f = std::fopen(p.c_str(), "wb");
     if (f) {
       if (!b.empty()) std::fwrite(b.data(), 1, b.size(), f);
