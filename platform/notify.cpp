@@ -19,8 +19,6 @@
 #include "platform/tkpriv.h"
 #include "platform/window.h"
 
-Tcl_Interp* zvPlatformWindowInterp(ZvPlatformWindow* w);
-
 struct ZvPlatformPopup {
   Tcl_Interp* interp;
   Tk_Window tkwin;  // null once Tk destroyed it

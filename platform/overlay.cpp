@@ -10,8 +10,6 @@
 #include "platform/tkpriv.h"
 #include "platform/window.h"
 
-Tcl_Interp* zvPlatformWindowInterp(ZvPlatformWindow* w);
-
 struct ZvPlatformOverlay {
   Tcl_Interp* interp;
   Tk_Window frame;  // null once Tk destroyed it

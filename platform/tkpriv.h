@@ -9,6 +9,11 @@
 #include <initializer_list>
 #include <string>
 
+struct ZvPlatformWindow;
+
+// The main window's interpreter, or null once its window is gone.
+Tcl_Interp* zvPlatformWindowInterp(ZvPlatformWindow* w);
+
 // Runs one Tcl command given as separate words (no quoting needed), at
 // global level; at most 24 words.
 int zvPlatformEvalWords(Tcl_Interp* interp, std::initializer_list<std::string> words);

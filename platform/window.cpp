@@ -357,9 +357,24 @@ int serveMessage(Tcl_Event* event, int flags) {
 }
 
 // Something outside may destroy our windows (a window manager's kill, a
-// test's xdotool); Tk then still unmaps and frees them, and the default X
-// handler would end the process over it.
-int ignoreGoneWindow(ClientData, XErrorEvent*) { return 0; }
+// test's xdotool). Tk then still unmaps and frees them, and a redraw it had
+// queued before it heard makes its pixmap, GC and Render picture against
+// the gone window and frees them after: a run of errors, each harmless,
+// where the default X handler would end the process over the first. No X
+// error is worth the user's session, so the few not of that kind are
+// reported on standard error and otherwise treated the same.
+int ignoreXError(ClientData, XErrorEvent* e) {
+  static int reported = 0;
+  bool goneWindow = e->error_code == BadWindow || e->error_code == BadDrawable || e->error_code == BadPixmap ||
+                    e->error_code == BadGC || e->request_code >= 128;  // extensions draw on windows too
+  if (!goneWindow && reported < 5) {
+    char text[128] = "";
+    XGetErrorText(e->display, e->error_code, text, sizeof text);
+    std::fprintf(stderr, "quillmoor: X error ignored: %s (request %d)\n", text, e->request_code);
+    ++reported;
+  }
+  return 0;
+}
 
 void timerFired(ClientData data) {
   auto* t = static_cast<ZvPlatformTimer*>(data);
@@ -484,8 +499,7 @@ ZvPlatformWindow* zvPlatformOpenWindow(const char* title, int width, int height,
                             FocusChangeMask | StructureNotifyMask,
                         viewEvent, w);
   Tk_CreateEventHandler(w->main, StructureNotifyMask, mainEvent, w);
-  Tk_CreateErrorHandler(Tk_Display(w->main), BadWindow, -1, -1, ignoreGoneWindow, nullptr);
-  Tk_CreateErrorHandler(Tk_Display(w->main), BadDrawable, -1, -1, ignoreGoneWindow, nullptr);
+  Tk_CreateErrorHandler(Tk_Display(w->main), -1, -1, -1, ignoreXError, nullptr);
   return w;
 }
 

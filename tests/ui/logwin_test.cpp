@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "platform/notify.h"
+#include "platform/tkpriv.h"
 #include "platform/window.h"
 #include "tests/support/testsupport.h"
 #include "ui/ui.h"
+
+#include <X11/Xlib.h>  // last: its macros clash with the test framework's names
 
 namespace {
 
@@ -230,6 +233,46 @@ TEST(LogWindowTest, PaintsScrollsAndReportsItsArea) {
   zvPlatformClosePopup(popup);  // takes the log's window along
   EXPECT_EQ(zvLogAppend(log, "after"), 0);
   zvDeleteLogWindow(log);
+  zvPlatformCloseWindow(main);
+}
+
+// A window manager or another client may destroy our windows under us. A
+// redraw Tk had already queued then makes its pixmap against a window the
+// server no longer has and frees it after: none of the errors that brings
+// may end the program.
+TEST(LogWindowTest, OutlivesItsWindowDestroyedFromOutside) {
+  if (!zvPlatformHasDisplay()) GTEST_SKIP() << "no display";
+  ZvPlatformWindow* main = zvPlatformOpenWindow("log test", 200, 100, nullptr);
+  ASSERT_NE(main, nullptr) << zvPlatformWindowError();
+  ZvPlatformPopup* popup = zvPlatformOpenPopup(main, "zvLogTest", "Log", 480, 280, "Close", nullptr);
+  ASSERT_NE(popup, nullptr);
+  ZvLogWindow* log = zvNewLogWindow(main, popup, 10);
+  ASSERT_NE(log, nullptr);
+  ASSERT_EQ(zvLogPlace(log, 10, 10, 460, 230), 0);
+  zvLogAppend(log, "line");
+  ASSERT_EQ(zvPlatformPlacePopupButton(popup, 10, 245, 80, 25), 0);
+  zvPlatformShowPopup(popup);
+  ASSERT_TRUE(serveUntil([&] { return log->image.pixels != nullptr; }));
+
+  Tcl_Interp* interp = zvPlatformWindowInterp(main);
+  ASSERT_EQ(Tcl_Eval(interp, "set popup [lsearch -inline -glob [winfo children .] .popup*]; winfo id $popup"), TCL_OK);
+  Window inner = std::stoul(Tcl_GetStringResult(interp), nullptr, 0), root = 0, frame = 0, *children = nullptr;
+  unsigned count = 0;
+  Display* other = XOpenDisplay(nullptr);
+  ASSERT_NE(other, nullptr);
+  // The frame Tk wraps a toplevel in, as a window manager would see it.
+  ASSERT_TRUE(XQueryTree(other, inner, &root, &frame, &children, &count));
+  XFree(children);
+  XDestroyWindow(other, frame);
+  XSync(other, False);
+  XCloseDisplay(other);
+  // Redrawn before Tk has heard of it, then the errors fetched.
+  EXPECT_EQ(Tcl_Eval(interp, "$popup.button configure -text again; update idletasks; update"), TCL_OK);
+  EXPECT_TRUE(serveUntil([&] { return !zvPlatformPopupShown(popup); })) << "Tk never heard the popup went";
+  EXPECT_TRUE(zvPlatformWindowExists(main));
+  EXPECT_EQ(zvLogAppend(log, "after"), 0);
+  zvDeleteLogWindow(log);
+  zvPlatformClosePopup(popup);
   zvPlatformCloseWindow(main);
 }
 

@@ -16,10 +16,9 @@
 
 #include "platform/notify.h"
 #include "platform/settings.h"
+#include "platform/tkpriv.h"
 #include "platform/window.h"
 #include "ui/ui.h"
-
-Tcl_Interp* zvPlatformWindowInterp(ZvPlatformWindow* w);
 
 namespace {
 
