@@ -11,11 +11,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "media/soundpriv.h"
 #include "platform/audio.h"
+#include "platform/platform.h"
 #include "scene/scene.h"
 
 namespace {
@@ -23,6 +25,37 @@ namespace {
 constexpr int kBlock = 256;
 constexpr long kProfileLimit = 1 << 20;  // a profile is a few lines; more is not one
 constexpr long kTrackLimit = 16 << 20;
+
+// FluidSynth, bound at the first synthesizer.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#define QM_FLUID_ENTRIES(X)                                                                                  \
+  X(delete_fluid_player) X(delete_fluid_settings) X(delete_fluid_synth) X(fluid_player_add)                  \
+  X(fluid_player_get_status) X(fluid_player_play) X(fluid_player_set_loop) X(fluid_player_stop)              \
+  X(fluid_set_log_function) X(fluid_settings_setint) X(fluid_settings_setnum) X(fluid_synth_all_sounds_off)  \
+  X(fluid_synth_cc) X(fluid_synth_noteoff) X(fluid_synth_noteon) X(fluid_synth_program_change)               \
+  X(fluid_synth_set_gain) X(fluid_synth_set_sample_rate) X(fluid_synth_sfload) X(fluid_synth_system_reset)   \
+  X(fluid_synth_write_s16) X(new_fluid_player) X(new_fluid_settings) X(new_fluid_synth)
+struct FluidSynth {
+#define QM_FLUID(f) decltype(&::f) f;
+  QM_FLUID_ENTRIES(QM_FLUID)
+#undef QM_FLUID
+} fs;
+#pragma GCC diagnostic pop
+
+// Without the library MIDI is silent, as without a soundfont; said once.
+bool bindFluidSynth() {
+  static const bool bound = [] {
+#define QM_FLUID(f) {#f, reinterpret_cast<void**>(&fs.f)},
+    const ZvLibraryEntry entries[] = {QM_FLUID_ENTRIES(QM_FLUID)};
+#undef QM_FLUID
+    std::string why;
+    if (zvPlatformBindLibrary("libfluidsynth.so.3", entries, std::size(entries), &why)) return true;
+    zvWarning("FluidSynth: %s", why.c_str());
+    return false;
+  }();
+  return bound;
+}
 
 struct Synth {
   fluid_settings_t* settings = nullptr;
@@ -59,27 +92,28 @@ void quietLog(int level, const char* message, void*) {
 }
 
 void deleteSynth(Synth* s) {
-  if (s->synth) delete_fluid_synth(s->synth);
-  if (s->settings) delete_fluid_settings(s->settings);
+  if (s->synth) fs.delete_fluid_synth(s->synth);
+  if (s->settings) fs.delete_fluid_settings(s->settings);
   *s = Synth{};
 }
 
 int makeSynth(Synth* s, int rate) {
+  if (!bindFluidSynth()) return -1;
   static bool logSet = false;
   if (!logSet) {
-    for (int level = FLUID_PANIC; level <= FLUID_DBG; ++level) fluid_set_log_function(level, quietLog, nullptr);
+    for (int level = FLUID_PANIC; level <= FLUID_DBG; ++level) fs.fluid_set_log_function(level, quietLog, nullptr);
     logSet = true;
   }
   const char* font = soundFont();
   if (!font) return -1;
-  s->settings = new_fluid_settings();
+  s->settings = fs.new_fluid_settings();
   if (!s->settings) return -1;
-  fluid_settings_setnum(s->settings, "synth.sample-rate", rate);
+  fs.fluid_settings_setnum(s->settings, "synth.sample-rate", rate);
   // Only the GUI thread ever calls it.
-  fluid_settings_setint(s->settings, "synth.threadsafe-api", 0);
-  fluid_settings_setint(s->settings, "synth.cpu-cores", 1);
-  s->synth = new_fluid_synth(s->settings);
-  if (!s->synth || fluid_synth_sfload(s->synth, font, 1) == FLUID_FAILED) {
+  fs.fluid_settings_setint(s->settings, "synth.threadsafe-api", 0);
+  fs.fluid_settings_setint(s->settings, "synth.cpu-cores", 1);
+  s->synth = fs.new_fluid_synth(s->settings);
+  if (!s->synth || fs.fluid_synth_sfload(s->synth, font, 1) == FLUID_FAILED) {
     deleteSynth(s);
     return -1;
   }
@@ -91,21 +125,18 @@ int makeSynth(Synth* s, int rate) {
 // synthesizer was made.
 void followRate(Synth* s, int rate) {
   if (!s->synth || s->rate == rate) return;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  fluid_synth_set_sample_rate(s->synth, float(rate));
-#pragma GCC diagnostic pop
+  fs.fluid_synth_set_sample_rate(s->synth, float(rate));
   s->rate = rate;
 }
 
 void render(Synth* s, int16_t* out, int frames, int channels, int rate) {
   followRate(s, rate);
   if (channels == 2) {
-    fluid_synth_write_s16(s->synth, frames, out, 0, 2, out, 1, 2);
+    fs.fluid_synth_write_s16(s->synth, frames, out, 0, 2, out, 1, 2);
     return;
   }
   int16_t* stereo = midi.scratch.data();
-  fluid_synth_write_s16(s->synth, frames, stereo, 0, 2, stereo, 1, 2);
+  fs.fluid_synth_write_s16(s->synth, frames, stereo, 0, 2, stereo, 1, 2);
   for (int i = 0; i < frames; ++i) out[i] = int16_t((stereo[2 * i] + stereo[2 * i + 1]) / 2);
 }
 
@@ -172,10 +203,10 @@ void zvMidiShort(int status, int data1, int data2) {
   if (midi.state != 1 || !midi.notes.synth) return;
   int channel = status & 0x0F;
   switch (status & 0xF0) {
-    case 0x80: fluid_synth_noteoff(midi.notes.synth, channel, data1 & 0x7F); break;
-    case 0x90: fluid_synth_noteon(midi.notes.synth, channel, data1 & 0x7F, data2 & 0x7F); break;
-    case 0xB0: fluid_synth_cc(midi.notes.synth, channel, data1 & 0x7F, data2 & 0x7F); break;
-    case 0xC0: fluid_synth_program_change(midi.notes.synth, channel, data1 & 0x7F); break;
+    case 0x80: fs.fluid_synth_noteoff(midi.notes.synth, channel, data1 & 0x7F); break;
+    case 0x90: fs.fluid_synth_noteon(midi.notes.synth, channel, data1 & 0x7F, data2 & 0x7F); break;
+    case 0xB0: fs.fluid_synth_cc(midi.notes.synth, channel, data1 & 0x7F, data2 & 0x7F); break;
+    case 0xC0: fs.fluid_synth_program_change(midi.notes.synth, channel, data1 & 0x7F); break;
     default: break;
   }
 }
@@ -205,35 +236,35 @@ int zvMidiTrackStart(const char* file, int loop, int volume) {
   ZvAudioFormat format;
   zvAudioGetFormat(&format);
   if (!midi.track.synth && makeSynth(&midi.track, format.rate) != 0) return -1;
-  fluid_synth_system_reset(midi.track.synth);
-  midi.player = new_fluid_player(midi.track.synth);
-  if (!midi.player || fluid_player_add(midi.player, file) != FLUID_OK) {
-    if (midi.player) delete_fluid_player(midi.player);
+  fs.fluid_synth_system_reset(midi.track.synth);
+  midi.player = fs.new_fluid_player(midi.track.synth);
+  if (!midi.player || fs.fluid_player_add(midi.player, file) != FLUID_OK) {
+    if (midi.player) fs.delete_fluid_player(midi.player);
     midi.player = nullptr;
     zvWarning("zvSoundStart: %s cannot be played", file);
     return -1;
   }
-  fluid_player_set_loop(midi.player, loop ? -1 : 1);
+  fs.fluid_player_set_loop(midi.player, loop ? -1 : 1);
   zvMidiTrackVolume(volume);
-  fluid_player_play(midi.player);
+  fs.fluid_player_play(midi.player);
   return 0;
 }
 
 void zvMidiTrackStop(void) {
   if (!midi.player) return;
-  fluid_player_stop(midi.player);
-  delete_fluid_player(midi.player);
+  fs.fluid_player_stop(midi.player);
+  fs.delete_fluid_player(midi.player);
   midi.player = nullptr;
-  if (midi.track.synth) fluid_synth_all_sounds_off(midi.track.synth, -1);
+  if (midi.track.synth) fs.fluid_synth_all_sounds_off(midi.track.synth, -1);
 }
 
 void zvMidiTrackVolume(int volume) {
   // FluidSynth's own gain is 0.2; a volume of 256 keeps it.
   midi.trackGain = 0.2f * float(std::clamp(volume, 0, 1024)) / 256.0f;
-  if (midi.track.synth) fluid_synth_set_gain(midi.track.synth, midi.trackGain);
+  if (midi.track.synth) fs.fluid_synth_set_gain(midi.track.synth, midi.trackGain);
 }
 
-int zvMidiTrackPlaying(void) { return midi.player && fluid_player_get_status(midi.player) == FLUID_PLAYER_PLAYING; }
+int zvMidiTrackPlaying(void) { return midi.player && fs.fluid_player_get_status(midi.player) == FLUID_PLAYER_PLAYING; }
 
 void zvMidiSoundSet(const char* file, const char* section) {
   int set = zvProfileInt(file, section, "SOUNDSET", -1);

@@ -9,8 +9,10 @@
 #include <atomic>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <string>
 
+#include "platform/platform.h"
 #include "platform/window.h"
 
 namespace {
@@ -65,6 +67,31 @@ struct Output {
   ZvAudioRecording record;
 };
 
+// SDL, bound at the first sound.
+struct Sdl {
+#define QM_SDL(f) decltype(&::f) f;
+#define QM_SDL_ENTRIES(X)                                                                                     \
+  X(SDL_AudioStreamAvailable) X(SDL_AudioStreamGet) X(SDL_AudioStreamPut) X(SDL_CloseAudioDevice)          \
+  X(SDL_FreeAudioStream) X(SDL_GetError) X(SDL_InitSubSystem) X(SDL_NewAudioStream) X(SDL_OpenAudioDevice) \
+  X(SDL_PauseAudioDevice) X(SDL_WasInit)
+  QM_SDL_ENTRIES(QM_SDL)
+#undef QM_SDL
+} sdl;
+
+// False, with the reason in *error, where SDL cannot be had: no sound then,
+// as with no device.
+bool bindSdl(std::string* error) {
+  static std::string why;
+  static const bool bound = [] {
+#define QM_SDL(f) {#f, reinterpret_cast<void**>(&sdl.f)},
+    const ZvLibraryEntry entries[] = {QM_SDL_ENTRIES(QM_SDL)};
+#undef QM_SDL
+    return zvPlatformBindLibrary("libSDL2-2.0.so.0", entries, std::size(entries), &why);
+  }();
+  if (!bound) *error = why;
+  return bound;
+}
+
 Output& out() {
   static Output* o = new Output;  // never destroyed: SDL's thread may outlive static destruction
   return *o;
@@ -73,7 +100,7 @@ Output& out() {
 void callback(void*, Uint8* stream, int len) { zvAudioDeviceFill(stream, len); }
 
 void freeConverter(Converter* c) {
-  if (c->stream) SDL_FreeAudioStream(c->stream);
+  if (c->stream) sdl.SDL_FreeAudioStream(c->stream);
   *c = Converter{};
 }
 
@@ -137,7 +164,7 @@ bool mixBlock(Output& o, int frames) {
   }
   for (Converter& s : o.streams) {
     if (!s.stream) continue;
-    int got = SDL_AudioStreamGet(s.stream, o.scratch.data(), int(n * sizeof(int16_t)));
+    int got = sdl.SDL_AudioStreamGet(s.stream, o.scratch.data(), int(n * sizeof(int16_t)));
     if (got > 0) addSaturated(o.sum.data(), o.scratch.data(), size_t(got) / sizeof(int16_t));
   }
   if (o.generator) {
@@ -199,8 +226,9 @@ int zvAudioOpen(const ZvAudioFormat* format) {
     o.mask = capacity - 1;
   }
   if (!o.recording) {
-    if (!SDL_WasInit(SDL_INIT_AUDIO) && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-      o.error = SDL_GetError();
+    if (!bindSdl(&o.error)) return -1;
+    if (!sdl.SDL_WasInit(SDL_INIT_AUDIO) && sdl.SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+      o.error = sdl.SDL_GetError();
       return -1;
     }
     SDL_AudioSpec want_spec{}, have{};
@@ -211,9 +239,9 @@ int zvAudioOpen(const ZvAudioFormat* format) {
     want_spec.callback = callback;
     // No changes allowed: SDL converts to whatever the hardware takes, so
     // the ring always holds our own format.
-    o.device = SDL_OpenAudioDevice(nullptr, 0, &want_spec, &have, 0);
+    o.device = sdl.SDL_OpenAudioDevice(nullptr, 0, &want_spec, &have, 0);
     if (!o.device) {
-      o.error = SDL_GetError();
+      o.error = sdl.SDL_GetError();
       return -1;
     }
   }
@@ -221,7 +249,7 @@ int zvAudioOpen(const ZvAudioFormat* format) {
   if (!o.recording) {
     // Not primed: whoever opened the device queues its sound next, and the
     // callback gives silence until then.
-    SDL_PauseAudioDevice(o.device, 0);
+    sdl.SDL_PauseAudioDevice(o.device, 0);
     o.timer = ZvPlatformTimer{pumpTimer, nullptr, nullptr};
     zvPlatformArmTimer(&o.timer, kPumpMs);
   }
@@ -232,7 +260,7 @@ void zvAudioClose(void) {
   Output& o = out();
   if (!o.open) return;
   // Closing waits for a callback in progress, so the ring can go after it.
-  if (o.device) SDL_CloseAudioDevice(o.device);
+  if (o.device) sdl.SDL_CloseAudioDevice(o.device);
   o.device = 0;
   zvPlatformDisarmTimer(&o.timer);
   o.open = 0;
@@ -292,22 +320,23 @@ int zvAudioQueueStream(int stream, const int16_t* samples, int frames, int rate,
   // Streams always go through a converter: it is their queue as well.
   if (!c.stream || c.rate != rate || c.channels != channels) {
     freeConverter(&c);
-    c.stream = SDL_NewAudioStream(AUDIO_S16SYS, Uint8(channels), rate, AUDIO_S16SYS, Uint8(o.format.channels),
+    if (!bindSdl(&o.error)) return -1;
+    c.stream = sdl.SDL_NewAudioStream(AUDIO_S16SYS, Uint8(channels), rate, AUDIO_S16SYS, Uint8(o.format.channels),
                                   o.format.rate);
     if (!c.stream) {
-      o.error = SDL_GetError();
+      o.error = sdl.SDL_GetError();
       return -1;
     }
     c.rate = rate, c.channels = channels;
   }
   if (frames == 0) return 0;
-  return SDL_AudioStreamPut(c.stream, samples, int(size_t(frames) * size_t(channels) * sizeof(int16_t))) == 0 ? 0 : -1;
+  return sdl.SDL_AudioStreamPut(c.stream, samples, int(size_t(frames) * size_t(channels) * sizeof(int16_t))) == 0 ? 0 : -1;
 }
 
 long zvAudioStreamQueued(int stream) {
   Output& o = out();
   if (stream < 1 || stream > ZV_AUDIO_STREAMS || !o.open || !o.streams[stream - 1].stream) return 0;
-  return SDL_AudioStreamAvailable(o.streams[stream - 1].stream) / long(sizeof(int16_t) * size_t(o.format.channels));
+  return sdl.SDL_AudioStreamAvailable(o.streams[stream - 1].stream) / long(sizeof(int16_t) * size_t(o.format.channels));
 }
 
 void zvAudioClearStream(int stream) {

@@ -21,3 +21,17 @@ void zvPlatformQuickExit(int status);
 // The bytes the process has taken from malloc and not given back (the
 // sanitizer's allocator when it stands in for malloc).
 size_t zvPlatformHeapBytesInUse(void);
+
+#include <string>
+
+// Libraries that only some worlds need (sound, MIDI, the web) are opened at
+// their first use, not at start-up: the three bring some seventy more with
+// them, which every start would otherwise load and relocate before main.
+struct ZvLibraryEntry {
+  const char* name;
+  void** slot;
+};
+// Opens the library by its soname and fills each entry's slot with the
+// named symbol. On false nothing is bound and *error says which was missing;
+// the library, once opened, stays for the life of the process.
+bool zvPlatformBindLibrary(const char* soname, const ZvLibraryEntry* entries, size_t count, std::string* error);

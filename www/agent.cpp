@@ -12,6 +12,9 @@
 // Beyond one document at a time: a world just delivered is scanned for its
 // inlines and textures, which start downloading at once; when the reader
 // then asks for one, its transfer is already under way or done.
+// Called through pointers bound at the first fetch, which its type-checking
+// macros would not let through.
+#define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <strings.h>
@@ -26,11 +29,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "platform/window.h"
 #include "www/wwwpriv.h"
 
@@ -46,6 +51,17 @@ enum {
   kPrefetchScanBytes = 8 << 20,
   kProgressStepMs = 100,
 };
+
+// libcurl, bound at the first fetch: most sessions never make one.
+#define QM_CURL_ENTRIES(X)                                                                               \
+  X(curl_easy_cleanup) X(curl_easy_getinfo) X(curl_easy_init) X(curl_easy_setopt) X(curl_easy_strerror)  \
+  X(curl_global_init) X(curl_multi_add_handle) X(curl_multi_cleanup) X(curl_multi_info_read)             \
+  X(curl_multi_init) X(curl_multi_remove_handle) X(curl_multi_setopt) X(curl_multi_socket_action)
+struct LibCurl {
+#define QM_CURL(f) decltype(&::f) f;
+  QM_CURL_ENTRIES(QM_CURL)
+#undef QM_CURL
+} libcurl;
 
 struct Transfer {
   CURL* easy = nullptr;
@@ -170,7 +186,7 @@ size_t onData(char* data, size_t size, size_t count, void* user) {
   }
   t->bytes += n;
   curl_off_t length = -1;
-  if (t->total < 0 && curl_easy_getinfo(t->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+  if (t->total < 0 && libcurl.curl_easy_getinfo(t->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
       length >= 0)
     t->total = long(length);
   makingProgress(t, false);
@@ -212,8 +228,8 @@ int documentType(Transfer* t) {
 
 void discard(Transfer* t) {
   if (t->easy) {
-    curl_multi_remove_handle(agent.multi, t->easy);
-    curl_easy_cleanup(t->easy);
+    libcurl.curl_multi_remove_handle(agent.multi, t->easy);
+    libcurl.curl_easy_cleanup(t->easy);
     t->easy = nullptr;
   }
   if (t->fd >= 0) close(t->fd);
@@ -272,18 +288,18 @@ void answer(Transfer* t) {
 void finish(Transfer* t, CURLcode code) {
   t->done = true;
   long status = 0;
-  curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
+  libcurl.curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
   long redirects = 0;
-  curl_easy_getinfo(t->easy, CURLINFO_REDIRECT_COUNT, &redirects);
+  libcurl.curl_easy_getinfo(t->easy, CURLINFO_REDIRECT_COUNT, &redirects);
   char* type = nullptr;
-  if (curl_easy_getinfo(t->easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type) {
+  if (libcurl.curl_easy_getinfo(t->easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type) {
     std::string mime;
     for (const char* p = type; *p && *p != ';' && mime.size() < kMaxMime; ++p)
       if (!std::isspace(static_cast<unsigned char>(*p))) mime += char(std::tolower(static_cast<unsigned char>(*p)));
     t->mime = mime;
   }
-  curl_multi_remove_handle(agent.multi, t->easy);
-  curl_easy_cleanup(t->easy);
+  libcurl.curl_multi_remove_handle(agent.multi, t->easy);
+  libcurl.curl_easy_cleanup(t->easy);
   t->easy = nullptr;
   if (t->fd >= 0) close(t->fd);
   t->fd = -1;
@@ -299,7 +315,7 @@ void finish(Transfer* t, CURLcode code) {
   else if (code == CURLE_UNSUPPORTED_PROTOCOL && redirects > 0)
     t->failure = url + " : redirected to a scheme that is not fetched";
   else if (code != CURLE_OK)
-    t->failure = url + " : " + itemText(t->error[0] ? t->error : curl_easy_strerror(code), 200);
+    t->failure = url + " : " + itemText(t->error[0] ? t->error : libcurl.curl_easy_strerror(code), 200);
   else if (status >= 400)
     t->failure = url + " : the server answered " + std::to_string(status);
   else if (status != 0 && (status < 200 || status >= 300))
@@ -319,10 +335,10 @@ void finish(Transfer* t, CURLcode code) {
 
 void readDone() {
   int left = 0;
-  while (CURLMsg* m = curl_multi_info_read(agent.multi, &left)) {
+  while (CURLMsg* m = libcurl.curl_multi_info_read(agent.multi, &left)) {
     if (m->msg != CURLMSG_DONE) continue;
     Transfer* t = nullptr;
-    curl_easy_getinfo(m->easy_handle, CURLINFO_PRIVATE, &t);
+    libcurl.curl_easy_getinfo(m->easy_handle, CURLINFO_PRIVATE, &t);
     CURLcode code = m->data.result;
     if (t) finish(t, code);
   }
@@ -331,13 +347,13 @@ void readDone() {
 void onSocketReady(void*, int fd, int ready) {
   int flags = (ready & ZV_FD_READ ? CURL_CSELECT_IN : 0) | (ready & ZV_FD_WRITE ? CURL_CSELECT_OUT : 0);
   int running = 0;
-  curl_multi_socket_action(agent.multi, fd, flags, &running);
+  libcurl.curl_multi_socket_action(agent.multi, fd, flags, &running);
   readDone();
 }
 
 void onTimer(void*) {
   int running = 0;
-  curl_multi_socket_action(agent.multi, CURL_SOCKET_TIMEOUT, 0, &running);
+  libcurl.curl_multi_socket_action(agent.multi, CURL_SOCKET_TIMEOUT, 0, &running);
   readDone();
 }
 
@@ -372,6 +388,28 @@ Transfer* findTransfer(const std::string& url) {
   return nullptr;
 }
 
+// The transfers' multi handle, made at the first fetch; false where
+// libcurl cannot be had.
+bool multiReady() {
+  if (agent.multi) return true;
+  static const bool bound = [] {
+#define QM_CURL(f) {#f, reinterpret_cast<void**>(&libcurl.f)},
+    const ZvLibraryEntry entries[] = {QM_CURL_ENTRIES(QM_CURL)};
+#undef QM_CURL
+    std::string why;
+    if (zvPlatformBindLibrary("libcurl.so.4", entries, std::size(entries), &why)) return true;
+    zvWarning("the fetch agent cannot start: %s", why.c_str());
+    return false;
+  }();
+  if (!bound || libcurl.curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK || !(agent.multi = libcurl.curl_multi_init()))
+    return false;
+  libcurl.curl_multi_setopt(agent.multi, CURLMOPT_SOCKETFUNCTION, socketCallback);
+  libcurl.curl_multi_setopt(agent.multi, CURLMOPT_TIMERFUNCTION, timerCallback);
+  libcurl.curl_multi_setopt(agent.multi, CURLMOPT_MAX_HOST_CONNECTIONS, 6L);
+  libcurl.curl_multi_setopt(agent.multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, 12L);
+  return true;
+}
+
 // Starts a download; false (with the reason in t->failure) when it
 // cannot even begin.
 Transfer* startTransfer(const std::string& url, bool wanted) {
@@ -384,7 +422,9 @@ Transfer* startTransfer(const std::string& url, bool wanted) {
     t->failure = itemText(url, 300) + " : only plain http, https and ftp URLs are fetched";
   } else if (!www::cacheDir(dir) || (t->fd = www::reserveProduct(dir, hashOf(url), baseName(url), t->file)) < 0) {
     t->failure = itemText(url, 300) + " : no room for it in the cache directory";
-  } else if (!(t->easy = curl_easy_init())) {
+  } else if (!multiReady()) {
+    t->failure = itemText(url, 300) + " : the fetch agent cannot start";
+  } else if (!(t->easy = libcurl.curl_easy_init())) {
     t->failure = itemText(url, 300) + " : out of memory";
   }
   if (!t->failure.empty()) {
@@ -396,27 +436,27 @@ Transfer* startTransfer(const std::string& url, bool wanted) {
     return t;
   }
   CURL* e = t->easy;
-  curl_easy_setopt(e, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(e, CURLOPT_PRIVATE, t);
-  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
-  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp");
-  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, long(agent.connectSeconds));
+  libcurl.curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+  libcurl.curl_easy_setopt(e, CURLOPT_PRIVATE, t);
+  libcurl.curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
+  libcurl.curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp");
+  libcurl.curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+  libcurl.curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
+  libcurl.curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, long(agent.connectSeconds));
   // Stalled: less than a byte a second over the stall time.
-  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, long(agent.stallSeconds));
-  curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(agent.maxBytes));
-  curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");  // gzip and deflate, decoded
-  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(e, CURLOPT_USERAGENT, "Quillmoor/1.0");
-  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, onData);
-  curl_easy_setopt(e, CURLOPT_WRITEDATA, t);
-  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, onHeader);
-  curl_easy_setopt(e, CURLOPT_HEADERDATA, t);
-  curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t->error);
-  curl_easy_setopt(e, CURLOPT_FAILONERROR, 0L);
-  if (curl_multi_add_handle(agent.multi, e) != CURLM_OK) {
+  libcurl.curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  libcurl.curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, long(agent.stallSeconds));
+  libcurl.curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(agent.maxBytes));
+  libcurl.curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");  // gzip and deflate, decoded
+  libcurl.curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  libcurl.curl_easy_setopt(e, CURLOPT_USERAGENT, "Quillmoor/1.0");
+  libcurl.curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, onData);
+  libcurl.curl_easy_setopt(e, CURLOPT_WRITEDATA, t);
+  libcurl.curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, onHeader);
+  libcurl.curl_easy_setopt(e, CURLOPT_HEADERDATA, t);
+  libcurl.curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t->error);
+  libcurl.curl_easy_setopt(e, CURLOPT_FAILONERROR, 0L);
+  if (libcurl.curl_multi_add_handle(agent.multi, e) != CURLM_OK) {
     t->failure = itemText(url, 300) + " : cannot be fetched";
     t->done = true;
   }
@@ -478,7 +518,7 @@ void cancelAll() {
     }
     if (t->done) continue;  // its answer is on its way
     t->cancelled = true;
-    if (t->easy) curl_multi_remove_handle(agent.multi, t->easy);
+    if (t->easy) libcurl.curl_multi_remove_handle(agent.multi, t->easy);
     finish(t, CURLE_ABORTED_BY_CALLBACK);
   }
 }
@@ -534,14 +574,6 @@ namespace www {
 
 int agentStart() {
   if (agent.started) return ZV_OK;
-  if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK || !(agent.multi = curl_multi_init())) {
-    zvWarning("the fetch agent cannot start");
-    return ZV_FAIL;
-  }
-  curl_multi_setopt(agent.multi, CURLMOPT_SOCKETFUNCTION, socketCallback);
-  curl_multi_setopt(agent.multi, CURLMOPT_TIMERFUNCTION, timerCallback);
-  curl_multi_setopt(agent.multi, CURLMOPT_MAX_HOST_CONNECTIONS, 6L);
-  curl_multi_setopt(agent.multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, 12L);
   agent.timer = ZvPlatformTimer{onTimer, nullptr, nullptr};
   agent.announce = ZvPlatformTimer{onAnnounce, nullptr, nullptr};
   // The limits may be narrowed for a run: "connect:stall:bytes".
@@ -561,7 +593,7 @@ void agentStop() {
   for (Transfer* t : all) discard(t);
   zvPlatformDisarmTimer(&agent.timer);
   zvPlatformDisarmTimer(&agent.announce);
-  curl_multi_cleanup(agent.multi);
+  if (agent.multi) libcurl.curl_multi_cleanup(agent.multi);
   agent.multi = nullptr;
   agent.viewers.clear();
   agent.fileUrls.clear();
