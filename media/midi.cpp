@@ -37,24 +37,18 @@ constexpr long kTrackLimit = 16 << 20;
   X(fluid_synth_set_gain) X(fluid_synth_set_sample_rate) X(fluid_synth_sfload) X(fluid_synth_system_reset)   \
   X(fluid_synth_write_s16) X(new_fluid_player) X(new_fluid_settings) X(new_fluid_synth)
 struct FluidSynth {
-#define QM_FLUID(f) decltype(&::f) f;
-  QM_FLUID_ENTRIES(QM_FLUID)
-#undef QM_FLUID
+  QM_FLUID_ENTRIES(ZV_LIBRARY_POINTER)
 } fs;
 #pragma GCC diagnostic pop
 
-// Without the library MIDI is silent, as without a soundfont; said once.
+// Without the library MIDI is silent, as without a soundfont.
 bool bindFluidSynth() {
-  static const bool bound = [] {
-#define QM_FLUID(f) {#f, reinterpret_cast<void**>(&fs.f)},
-    const ZvLibraryEntry entries[] = {QM_FLUID_ENTRIES(QM_FLUID)};
-#undef QM_FLUID
-    std::string why;
-    if (zvPlatformBindLibrary("libfluidsynth.so.3", entries, std::size(entries), &why)) return true;
-    zvWarning("FluidSynth: %s", why.c_str());
-    return false;
-  }();
-  return bound;
+  FluidSynth& api = fs;
+  const ZvLibraryEntry entries[] = {QM_FLUID_ENTRIES(ZV_LIBRARY_ENTRY)};
+  std::string why;
+  if (zvPlatformBindLibrary("libfluidsynth.so.3", entries, std::size(entries), &why)) return true;
+  zvWarning("FluidSynth: %s", why.c_str());
+  return false;
 }
 
 struct Synth {

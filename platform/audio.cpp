@@ -68,28 +68,20 @@ struct Output {
 };
 
 // SDL, bound at the first sound.
-struct Sdl {
-#define QM_SDL(f) decltype(&::f) f;
 #define QM_SDL_ENTRIES(X)                                                                                     \
   X(SDL_AudioStreamAvailable) X(SDL_AudioStreamGet) X(SDL_AudioStreamPut) X(SDL_CloseAudioDevice)          \
   X(SDL_FreeAudioStream) X(SDL_GetError) X(SDL_InitSubSystem) X(SDL_NewAudioStream) X(SDL_OpenAudioDevice) \
   X(SDL_PauseAudioDevice) X(SDL_WasInit)
-  QM_SDL_ENTRIES(QM_SDL)
-#undef QM_SDL
+struct Sdl {
+  QM_SDL_ENTRIES(ZV_LIBRARY_POINTER)
 } sdl;
 
 // False, with the reason in *error, where SDL cannot be had: no sound then,
 // as with no device.
 bool bindSdl(std::string* error) {
-  static std::string why;
-  static const bool bound = [] {
-#define QM_SDL(f) {#f, reinterpret_cast<void**>(&sdl.f)},
-    const ZvLibraryEntry entries[] = {QM_SDL_ENTRIES(QM_SDL)};
-#undef QM_SDL
-    return zvPlatformBindLibrary("libSDL2-2.0.so.0", entries, std::size(entries), &why);
-  }();
-  if (!bound) *error = why;
-  return bound;
+  Sdl& api = sdl;
+  const ZvLibraryEntry entries[] = {QM_SDL_ENTRIES(ZV_LIBRARY_ENTRY)};
+  return zvPlatformBindLibrary("libSDL2-2.0.so.0", entries, std::size(entries), error);
 }
 
 Output& out() {

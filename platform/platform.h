@@ -32,6 +32,14 @@ struct ZvLibraryEntry {
   void** slot;
 };
 // Opens the library by its soname and fills each entry's slot with the
-// named symbol. On false nothing is bound and *error says which was missing;
-// the library, once opened, stays for the life of the process.
+// named symbol. On false nothing is bound and *error says which was
+// missing. The answer is kept: a later call for the same soname (from the
+// same thread, the loop's) gives it again without trying; the library, once
+// opened, stays for the life of the process.
 bool zvPlatformBindLibrary(const char* soname, const ZvLibraryEntry* entries, size_t count, std::string* error);
+
+// The usual way to use it: a struct of pointers named after the functions,
+// declared with ZV_LIBRARY_POINTER and listed with ZV_LIBRARY_ENTRY from one
+// list of names, the struct being called `api` where the entries are made.
+#define ZV_LIBRARY_POINTER(f) decltype(&::f) f;
+#define ZV_LIBRARY_ENTRY(f) {#f, reinterpret_cast<void**>(&api.f)},

@@ -58,9 +58,7 @@ enum {
   X(curl_global_init) X(curl_multi_add_handle) X(curl_multi_cleanup) X(curl_multi_info_read)             \
   X(curl_multi_init) X(curl_multi_remove_handle) X(curl_multi_setopt) X(curl_multi_socket_action)
 struct LibCurl {
-#define QM_CURL(f) decltype(&::f) f;
-  QM_CURL_ENTRIES(QM_CURL)
-#undef QM_CURL
+  QM_CURL_ENTRIES(ZV_LIBRARY_POINTER)
 } libcurl;
 
 struct Transfer {
@@ -388,21 +386,17 @@ Transfer* findTransfer(const std::string& url) {
   return nullptr;
 }
 
-// The transfers' multi handle, made at the first fetch; false where
-// libcurl cannot be had.
-bool multiReady() {
+// The transfers' multi handle, made at the first fetch; false, with the
+// reason in *why, where libcurl cannot be had.
+bool multiReady(std::string* why) {
   if (agent.multi) return true;
-  static const bool bound = [] {
-#define QM_CURL(f) {#f, reinterpret_cast<void**>(&libcurl.f)},
-    const ZvLibraryEntry entries[] = {QM_CURL_ENTRIES(QM_CURL)};
-#undef QM_CURL
-    std::string why;
-    if (zvPlatformBindLibrary("libcurl.so.4", entries, std::size(entries), &why)) return true;
-    zvWarning("the fetch agent cannot start: %s", why.c_str());
+  LibCurl& api = libcurl;
+  const ZvLibraryEntry entries[] = {QM_CURL_ENTRIES(ZV_LIBRARY_ENTRY)};
+  if (!zvPlatformBindLibrary("libcurl.so.4", entries, std::size(entries), why)) return false;
+  if (libcurl.curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK || !(agent.multi = libcurl.curl_multi_init())) {
+    *why = "libcurl cannot start";
     return false;
-  }();
-  if (!bound || libcurl.curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK || !(agent.multi = libcurl.curl_multi_init()))
-    return false;
+  }
   libcurl.curl_multi_setopt(agent.multi, CURLMOPT_SOCKETFUNCTION, socketCallback);
   libcurl.curl_multi_setopt(agent.multi, CURLMOPT_TIMERFUNCTION, timerCallback);
   libcurl.curl_multi_setopt(agent.multi, CURLMOPT_MAX_HOST_CONNECTIONS, 6L);
@@ -417,13 +411,13 @@ Transfer* startTransfer(const std::string& url, bool wanted) {
   t->url = url;
   t->wanted = wanted;
   agent.transfers.push_back(t);
-  std::string dir;
+  std::string dir, why;
   if (!plainUrl(url)) {
     t->failure = itemText(url, 300) + " : only plain http, https and ftp URLs are fetched";
   } else if (!www::cacheDir(dir) || (t->fd = www::reserveProduct(dir, hashOf(url), baseName(url), t->file)) < 0) {
     t->failure = itemText(url, 300) + " : no room for it in the cache directory";
-  } else if (!multiReady()) {
-    t->failure = itemText(url, 300) + " : the fetch agent cannot start";
+  } else if (!multiReady(&why)) {
+    t->failure = itemText(url, 300) + " : the fetch agent cannot start: " + why;
   } else if (!(t->easy = libcurl.curl_easy_init())) {
     t->failure = itemText(url, 300) + " : out of memory";
   }
