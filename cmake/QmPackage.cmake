@@ -1,11 +1,11 @@
 # The Debian package: `cpack -G DEB` in the build directory, after a build.
 # The shared libraries the program links are found by dpkg-shlibdeps (see
-# QmPackageDeps.cmake.in); what
-# it loads by name at run time is listed by hand: Mesa's EGL and its
-# drivers (software rendering included), SDL2, FluidSynth and libcurl
-# (opened at first use), and tkdnd for files dropped on the window. The desktop files need no scripts of their own: the MIME, menu and
-# icon databases are brought up to date by the triggers of the packages
-# that own them.
+# QmPackageDeps.cmake.in); what it loads by name at run time is listed by
+# hand: Mesa's EGL and its drivers (software rendering included), SDL2,
+# FluidSynth and libcurl (opened at first use), and tkdnd for files dropped
+# on the window. The desktop files need no scripts of their own: the MIME,
+# menu and icon databases are brought up to date by the triggers of the
+# packages that own them.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quillmoor)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

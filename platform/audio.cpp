@@ -313,8 +313,8 @@ int zvAudioQueueStream(int stream, const int16_t* samples, int frames, int rate,
   if (!c.stream || c.rate != rate || c.channels != channels) {
     freeConverter(&c);
     if (!bindSdl(&o.error)) return -1;
-    c.stream = sdl.SDL_NewAudioStream(AUDIO_S16SYS, Uint8(channels), rate, AUDIO_S16SYS, Uint8(o.format.channels),
-                                  o.format.rate);
+    c.stream = sdl.SDL_NewAudioStream(AUDIO_S16SYS, Uint8(channels), rate, AUDIO_S16SYS,
+                                      Uint8(o.format.channels), o.format.rate);
     if (!c.stream) {
       o.error = sdl.SDL_GetError();
       return -1;
@@ -322,7 +322,8 @@ int zvAudioQueueStream(int stream, const int16_t* samples, int frames, int rate,
     c.rate = rate, c.channels = channels;
   }
   if (frames == 0) return 0;
-  return sdl.SDL_AudioStreamPut(c.stream, samples, int(size_t(frames) * size_t(channels) * sizeof(int16_t))) == 0 ? 0 : -1;
+  int bytes = int(size_t(frames) * size_t(channels) * sizeof(int16_t));
+  return sdl.SDL_AudioStreamPut(c.stream, samples, bytes) == 0 ? 0 : -1;
 }
 
 long zvAudioStreamQueued(int stream) {

@@ -2,26 +2,19 @@
 #include <dlfcn.h>
 
 #include <map>
-#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
 
 namespace {
 
-bool bind(const char* soname, const ZvLibraryEntry* entries, size_t count, std::string& error) {
-  // Local: the library's symbols must not stand in for anyone else's.
-  void* library = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
-  if (!library) {
-    error = dlerror();
-    return false;
-  }
+// Every entry or none: a half-bound table would fail later, far from here.
+bool bind(void* library, const char* soname, const ZvLibraryEntry* entries, size_t count, std::string* error) {
   std::vector<void*> found(count);
   for (size_t i = 0; i < count; ++i) {
     found[i] = dlsym(library, entries[i].name);
     if (!found[i]) {
-      error = std::string(soname) + " has no " + entries[i].name;
-      dlclose(library);
+      if (error) *error = std::string(soname) + " has no " + entries[i].name;
       return false;
     }
   }
@@ -32,9 +25,21 @@ bool bind(const char* soname, const ZvLibraryEntry* entries, size_t count, std::
 }  // namespace
 
 bool zvPlatformBindLibrary(const char* soname, const ZvLibraryEntry* entries, size_t count, std::string* error) {
-  static std::map<std::string, std::pair<bool, std::string>> tried;
+  struct Opened {
+    void* library = nullptr;
+    std::string error;
+  };
+  static std::map<std::string, Opened> tried;
   auto [it, first] = tried.try_emplace(soname);
-  if (first) it->second.first = bind(soname, entries, count, it->second.second);
-  if (!it->second.first && error) *error = it->second.second;
-  return it->second.first;
+  Opened& opened = it->second;
+  if (first) {
+    // Local: the library's symbols must not stand in for anyone else's.
+    opened.library = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+    if (!opened.library) opened.error = dlerror();
+  }
+  if (!opened.library) {
+    if (error) *error = opened.error;
+    return false;
+  }
+  return bind(opened.library, soname, entries, count, error);
 }

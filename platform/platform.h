@@ -32,10 +32,10 @@ struct ZvLibraryEntry {
   void** slot;
 };
 // Opens the library by its soname and fills each entry's slot with the
-// named symbol. On false nothing is bound and *error says which was
-// missing. The answer is kept: a later call for the same soname (from the
-// same thread, the loop's) gives it again without trying; the library, once
-// opened, stays for the life of the process.
+// named symbol. On false nothing is bound and *error says what was missing.
+// A library is opened once (from the loop's thread): a later call finds it
+// open, or fails again without trying; once open it stays for the life of
+// the process.
 bool zvPlatformBindLibrary(const char* soname, const ZvLibraryEntry* entries, size_t count, std::string* error);
 
 // The usual way to use it: a struct of pointers named after the functions,

@@ -10,7 +10,7 @@
 
 namespace {
 
-TEST(BindLibrary, BindsEveryEntryOrNoneAndKeepsTheAnswer) {
+TEST(BindLibrary, BindsEveryEntryOrNone) {
   decltype(&zlibVersion) version = nullptr;
   decltype(&crc32) checksum = nullptr;
   std::string error;
@@ -26,13 +26,14 @@ TEST(BindLibrary, BindsEveryEntryOrNoneAndKeepsTheAnswer) {
   EXPECT_FALSE(zvPlatformBindLibrary("libm.so.6", partly, 2, &error));
   EXPECT_EQ(cosine, nullptr) << "a found entry was bound though another was missing";
   EXPECT_NE(error.find("no_such_entry"), std::string::npos) << error;
-  // Asked again, the answer is the first one's: a library is tried once.
-  error.clear();
-  EXPECT_FALSE(zvPlatformBindLibrary("libm.so.6", partly, 1, &error));
-  EXPECT_NE(error.find("no_such_entry"), std::string::npos) << error;
+  EXPECT_TRUE(zvPlatformBindLibrary("libm.so.6", partly, 1, &error)) << "the library itself is there";
+  EXPECT_EQ(cosine(0.0), 1.0);
 
-  EXPECT_FALSE(zvPlatformBindLibrary("libquillmoor-absent.so.9", good, 2, &error));
-  EXPECT_NE(error.find("libquillmoor-absent"), std::string::npos) << error;
+  for (int attempt = 0; attempt < 2; ++attempt) {  // the second from what the first found
+    error.clear();
+    EXPECT_FALSE(zvPlatformBindLibrary("libquillmoor-absent.so.9", good, 2, &error));
+    EXPECT_NE(error.find("libquillmoor-absent"), std::string::npos) << error;
+  }
 }
 
 // Sound, MIDI and the web are loaded when a world first needs them: the
